@@ -1,0 +1,95 @@
+// Diagnostic trace facility.
+//
+// The host never writes a trace of its own: every trace call goes to an
+// optional logging library that is looked up once per process, lazily, on
+// the first trace call from any thread (see trace_library.h for where it is
+// searched). Without the library, or without its main entry point
+// qnLogEnterFunction_PrepareEx, tracing is off for the life of the process
+// and every call below does nothing beyond one atomic load.
+//
+// Thread safety: every function may be called from any thread. The library
+// itself is called without serialisation.
+#ifndef VORNETH_PLATFORM_TRACE_H_
+#define VORNETH_PLATFORM_TRACE_H_
+
+#include <cstdint>
+#include <string_view>
+
+namespace vorneth {
+
+// Availability of the logging library. Moves NotTried -> Loading once and
+// Loading -> Off/On once; never changes again.
+enum class TraceState : int { kNotTried = 0, kLoading = 1, kOff = 2, kOn = 3 };
+
+// Type codes handed to qnLogBuffer / qnLogNumber.
+inline constexpr uint32_t kTraceTypeText = 8;
+inline constexpr uint32_t kTraceTypeDataText = 0x80000008u;
+inline constexpr uint32_t kTraceTypeNumber = 1;
+inline constexpr uint32_t kTraceTypePointer = 102;
+
+// Module name under which every scope is opened.
+inline constexpr const char kTraceModule[] = "Vorneth";
+
+// Loads the library on the first call (other threads wait for the loading
+// thread in 1 ms sleeps) and returns the final state, kOff or kOn.
+TraceState TraceLoad();
+
+// Opens a scope: qnLogEnterFunction_PrepareEx(0, "Vorneth", scope, 0).
+// Returns the library's handle, 0 when tracing is off.
+intptr_t TracePrepare(const char* scope);
+void TraceEnter(intptr_t handle);
+// Closes a scope. With handle 0 returns `result` without touching the
+// library (and without loading it).
+int32_t TraceLeave(intptr_t handle, int32_t result);
+// A trace message; reaches the library only while qnLogLevel() <= 0.
+void TraceOutput(intptr_t handle, const char* message);
+// Named values. Texts are passed with their byte length (NULs included).
+void TraceText(intptr_t handle, const char* name, std::string_view text);
+void TraceDataText(intptr_t handle, const char* name, std::string_view text);
+void TraceNumber(intptr_t handle, const char* name, int32_t value);
+void TracePointer(intptr_t handle, const char* name, const void* value);
+// qnLogLevel(), or 0x7FFFFFFF when tracing is off.
+int32_t TraceLevel();
+
+// Guards the exit of a scope: its destructor calls TraceLeave(handle,
+// result) with the value `result` holds at that moment.
+class TraceScope {
+ public:
+  TraceScope(intptr_t handle, const int32_t& result) : handle_(handle), result_(result) {}
+  ~TraceScope() { TraceLeave(handle_, result_); }
+  TraceScope(const TraceScope&) = delete;
+  TraceScope& operator=(const TraceScope&) = delete;
+
+ private:
+  intptr_t handle_;
+  const int32_t& result_;
+};
+
+// One whole trace scope named after an operation: prepared and entered on
+// construction, left on destruction (every exit, exceptions included). This
+// is what operations use; the functions above are its building blocks.
+class TraceFunction {
+ public:
+  explicit TraceFunction(const char* scope) : handle_(TracePrepare(scope)), guard_(handle_, result_) {
+    TraceEnter(handle_);
+  }
+  TraceFunction(const TraceFunction&) = delete;
+  TraceFunction& operator=(const TraceFunction&) = delete;
+
+  void Text(const char* name, std::string_view text) const { TraceText(handle_, name, text); }
+  void DataText(const char* name, std::string_view text) const { TraceDataText(handle_, name, text); }
+  void Number(const char* name, int32_t value) const { TraceNumber(handle_, name, value); }
+  void Pointer(const char* name, const void* value) const { TracePointer(handle_, name, value); }
+  void Message(const char* message) const { TraceOutput(handle_, message); }
+  void SetResult(int32_t result) { result_ = result; }
+  intptr_t handle() const { return handle_; }
+
+ private:
+  intptr_t handle_;
+  int32_t result_ = 0;
+  TraceScope guard_;
+};
+
+}  // namespace vorneth
+
+#endif  // VORNETH_PLATFORM_TRACE_H_
