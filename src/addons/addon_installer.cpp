@@ -1,0 +1,99 @@
+// Installation and removal of add-on packages.
+#include "host/json_conversions.h"
+#include "host/styled_writer.h"
+#include "net/request_maker.h"
+#include "platform/data_directory.h"
+#include "platform/trace.h"
+#include "session/vorneth.h"
+#include "store/vorneth_db.h"
+
+namespace vorneth {
+namespace {
+
+constexpr const char* kDescriptorKeys[] = {"packageUUID", "packageVersion", "packageURL"};
+
+// The package location relative to the base path: a string as it is; for
+// null or an object, its member "win"; anything else the empty text.
+std::string PackageLocation(const Json::Value& descriptor) {
+  const Json::Value& url = Member(descriptor, "packageURL");
+  std::string location;
+  if (url.isString()) {
+    ReadText(url, location);
+  } else if (url.isNull() || url.isObject()) {
+    ReadText(Member(url, "win"), location);
+  }
+  return location;
+}
+
+// The descriptor as the page gave it, with the three package keys present
+// (null where the page left one out), as the finish event reports it.
+Json::Value EventDescriptor(const Json::Value& descriptor) {
+  if (!descriptor.isObject() && !descriptor.isNull()) return descriptor;
+  Json::Value copy = descriptor;
+  for (const char* key : kDescriptorKeys) {
+    if (!copy.isMember(key)) copy[key] = Json::Value();
+  }
+  return copy;
+}
+
+}  // namespace
+
+int32_t Vorneth::InstallAddOns(const std::string& basePath, const Json::Value& packages) {
+  TraceFunction trace("Vorneth::InstallAddOns");
+  trace.Text("basePath.c_str ()", basePath);
+  int32_t result = -1;
+  if (!packages.isArray()) return result;
+  for (Json::ArrayIndex index = 0; index < packages.size(); ++index) {
+    const Json::Value& descriptor = packages[index];
+    std::string uuid, version;
+    ReadText(Member(descriptor, "packageUUID"), uuid);
+    ReadText(Member(descriptor, "packageVersion"), version);
+    const std::string url = basePath + PackageLocation(descriptor);
+    result = InstallAddOn(static_cast<int32_t>(index), uuid, version, url);
+    trace.Text("uuid.c_str ()", uuid);
+    trace.Text("basePath.c_str ()", basePath);
+    trace.Number("result", result);
+    trace.Message("Vorneth::InstallAddOn completed");
+    if (result != 200 && result != 0) break;
+    Json::Value event(Json::arrayValue);
+    event.append(result);
+    event.append(EventDescriptor(descriptor));
+    EventCallback(this, "AddOnInstallFinishEvent", StyledWriter().write(event).c_str());
+  }
+  trace.SetResult(result);
+  return result;
+}
+
+int32_t Vorneth::InstallAddOn(int32_t index, const std::string& uuid, const std::string& version,
+                              const std::string& url) {
+  TraceFunction trace("Vorneth::InstallAddOn");
+  trace.Number("index", index);
+  trace.Text("uuid.c_str ()", uuid);
+  trace.Text("version.c_str ()", version);
+  trace.Text("url.c_str ()", url);
+  if (VornethDB::IsInstalled(uuid, version)) return 0;
+  // Packages cannot be retrieved by this build: the download produced no
+  // status.
+  trace.SetResult(-1);
+  return -1;
+}
+
+int32_t Vorneth::UninstallAddOn(const std::string& uuid, const std::string& version) {
+  TraceFunction trace("Vorneth::UninstallAddOn");
+  trace.Text("uuid.c_str ()", uuid);
+  trace.Text("version.c_str ()", version);
+  if (!VornethDB::IsInstalled(uuid, version)) return 0;
+  // A uuid or version that is not a plain folder name would address a folder
+  // outside the add-on's own, and without a data directory the path would
+  // start at the root; the files are then left alone and only the record goes.
+  std::string dataDirectory;
+  if (GetDataDirectory(dataDirectory) && RequestMaker::IsSafePathComponent(uuid) &&
+      RequestMaker::IsSafePathComponent(version)) {
+    DeleteDirectoryTree(RequestMaker::GetAddonPath(uuid, version));
+  }
+  VornethDB::UnsetInstalled(uuid, version);
+  trace.SetResult(200);
+  return 200;
+}
+
+}  // namespace vorneth

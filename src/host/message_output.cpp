@@ -1,0 +1,93 @@
+#include "host/message_output.h"
+
+#include <mutex>
+
+#include "host/json_conversions.h"
+#include "host/styled_writer.h"
+#include "platform/host_channel.h"
+#include "platform/trace.h"
+
+namespace vorneth {
+namespace {
+
+std::mutex g_portIdLock;
+std::string g_lastPortId;
+
+std::mutex g_outputLock;
+FrameOutput g_output = &WriteHostOutput;
+
+// Parses `text`, sets `name` to the string `value` and writes it again.
+std::string WithMember(const std::string& text, const char* name, const std::string& value) {
+  Json::Value message;
+  ParseJson(text, message);
+  if (!message.isObject() && !message.isNull()) return text;
+  message[name] = value;
+  return StyledWriter().write(message);
+}
+
+}  // namespace
+
+void SetLastPortId(const std::string& portId) {
+  std::lock_guard<std::mutex> lock(g_portIdLock);
+  g_lastPortId = portId;
+}
+
+std::string GetLastPortId() {
+  std::lock_guard<std::mutex> lock(g_portIdLock);
+  return g_lastPortId;
+}
+
+std::string add_PortId(const std::string& text) {
+  TraceFunction trace("add_PortId");
+  trace.Number("response.length ()", static_cast<int32_t>(text.size()));
+  if (text.empty()) return text;
+  const std::string portId = GetLastPortId();
+  trace.Text("lastPortId.c_str ()", portId);
+  trace.Message("response exists, appending portid to the response");
+  std::string result = WithMember(text, "portId", portId);
+  trace.Number("response.length ()", static_cast<int32_t>(result.size()));
+  trace.Message("portid appended to the response, new response length");
+  return result;
+}
+
+bool NeedsPadding(size_t length) { return length >= 266 && length % 256 == 10; }
+
+std::string add_Padding(const std::string& text) {
+  TraceFunction trace("add_Padding");
+  const size_t length = text.size();
+  trace.Number("response.length ()", static_cast<int32_t>(length));
+  if (!NeedsPadding(length)) return text;
+  if (length > 266) trace.Message("did length mod 256 and the result is zero");
+  trace.Number("length", static_cast<int32_t>(length));
+  trace.Message("adding padding to response because of message length bug");
+  std::string result = WithMember(text, "padding", "x");
+  trace.Message("added padding to the response, new response length");
+  return result;
+}
+
+void Callback(std::string text, void* /*context*/, int32_t /*instanceId*/) {
+  TraceFunction trace("Callback");
+  trace.Number("response.length ()", static_cast<int32_t>(text.size()));
+  trace.DataText("response.c_str ()", text);
+  if (!text.empty()) text = add_Padding(add_PortId(text));
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  trace.Number("len", static_cast<int32_t>(length));
+  trace.Message("new response length after appending the portId");
+
+  std::string frame;
+  frame.reserve(4 + text.size());
+  for (int i = 0; i < 4; ++i) frame += static_cast<char>((length >> (8 * i)) & 0xFF);
+  frame += text;
+  {
+    std::lock_guard<std::mutex> lock(g_outputLock);
+    g_output(frame.data(), frame.size());
+  }
+  trace.Message("response outputted from native");
+}
+
+void SetFrameOutput(FrameOutput output) {
+  std::lock_guard<std::mutex> lock(g_outputLock);
+  g_output = std::move(output);
+}
+
+}  // namespace vorneth

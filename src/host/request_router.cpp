@@ -1,0 +1,78 @@
+#include "host/request_router.h"
+
+#include <exception>
+
+#include "host/json_conversions.h"
+#include "host/message_output.h"
+#include "platform/trace.h"
+
+namespace vorneth {
+
+RequestRouter::RequestRouter(HostCallback callback) : callback_(callback) {}
+
+RequestRouter::~RequestRouter() {
+  session_.reset();
+  while (!replaced_.empty()) replaced_.pop_back();
+}
+
+void RequestRouter::Route(const std::string& body) {
+  try {
+    RouteParsed(body);
+  } catch (const std::exception&) {
+    // A request must never end the host; the next one is served.
+    TraceFunction trace("main");
+    trace.Message("request failed");
+  }
+}
+
+void RequestRouter::RouteParsed(const std::string& body) {
+  TraceFunction trace("main");
+  trace.DataText("inp.c_str ()", body);
+  trace.Message("request arrived to native host");
+
+  Json::Value request;
+  ParseJson(body, request);
+  if (!request.isObject() && !request.isNull()) return;
+  std::string type, command, portId;
+  if (!ReadText(Member(request, "type"), type) || !ReadText(Member(request, "command"), command) ||
+      !ReadText(Member(request, "portId"), portId)) {
+    return;
+  }
+  SetLastPortId(portId);
+  trace.Text("command.c_str ()", command);
+  trace.Text("type.c_str ()", type);
+  trace.Text("portId.c_str ()", portId);
+  trace.Message("command received");
+
+  const bool hostRequest = type == "Vorneth-I";
+  if (hostRequest && command == "Create") {
+    std::string url, version;
+    if (!ReadText(Member(request, "url"), url) || !ReadText(Member(request, "version"), version)) return;
+    trace.Text("url.c_str ()", url);
+    trace.Text("version.c_str ()", version);
+    trace.Message("Vorneth-I Create");
+    auto session = std::make_unique<Vorneth>(url, 0, callback_, nullptr, version);
+    if (session_) replaced_.push_back(std::move(session_));
+    session_ = std::move(session);
+    return;
+  }
+  if (!hostRequest && type != "Vorneth") return;
+
+  std::string callbackId;
+  if (!ReadText(Member(request, "callbackId"), callbackId)) return;
+  Json::Value params = Member(request, "params");
+  trace.Text("callbackId.c_str ()", callbackId);
+  if (hostRequest) {
+    trace.Message("Vorneth-I, Executing DispatchInternal");
+    if (session_) session_->VornethDispatchInternal(command, std::move(params), callbackId);
+  } else {
+    trace.Message("Vorneth, Executing Dispatch");
+    if (session_) {
+      session_->VornethDispatch(command, std::move(params), callbackId);
+    } else {
+      trace.Message("first check of crash protection against incorrect destruction of the object by the other thread");
+    }
+  }
+}
+
+}  // namespace vorneth
