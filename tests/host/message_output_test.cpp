@@ -1,0 +1,146 @@
+#include "host/message_output.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/frame_reader.h"
+#include "host/json_conversions.h"
+
+namespace vorneth {
+namespace {
+
+// An object text of exactly `length` bytes: {"a":"xxx..."}.
+std::string ObjectOfLength(size_t length) { return "{\"a\":\"" + std::string(length - 8, 'x') + "\"}"; }
+
+class MessageOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLastPortId("");
+    SetFrameOutput([this](const char* data, size_t size) {
+      written_.append(data, size);
+      return true;
+    });
+  }
+  void TearDown() override { SetFrameOutput(nullptr); }
+
+  // Splits what Callback wrote into frame bodies, checking the lengths.
+  std::vector<std::string> Frames() const {
+    std::vector<std::string> frames;
+    size_t at = 0;
+    while (at + 4 <= written_.size()) {
+      const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(written_[at + i])); };
+      const uint32_t length = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+      EXPECT_LE(at + 4 + length, written_.size());
+      frames.push_back(written_.substr(at + 4, length));
+      at += 4 + length;
+    }
+    EXPECT_EQ(at, written_.size());
+    return frames;
+  }
+
+  std::string written_;
+};
+
+TEST_F(MessageOutputTest, PaddingRuleAppliesWhenTheLowLengthByteIsLineFeed) {
+  for (size_t length : {10u, 256u, 265u, 267u, 521u, 523u}) EXPECT_FALSE(NeedsPadding(length)) << length;
+  for (size_t length : {266u, 522u, 778u, 2570u, 65546u}) EXPECT_TRUE(NeedsPadding(length)) << length;
+
+  const std::string text = ObjectOfLength(266);
+  ASSERT_EQ(text.size(), 266u);
+  const std::string padded = add_Padding(text);
+  EXPECT_EQ(padded.size(), 280u);
+  EXPECT_EQ(padded, "{\"a\":\"" + std::string(258, 'x') + "\",\"padding\":\"x\"}");
+  EXPECT_EQ(add_Padding(ObjectOfLength(265)), ObjectOfLength(265));
+  EXPECT_EQ(add_Padding(ObjectOfLength(267)), ObjectOfLength(267));
+  EXPECT_EQ(add_Padding(ObjectOfLength(522)).size(), 536u);
+}
+
+TEST_F(MessageOutputTest, PortIdIsSetToTheLastReadIdentifier) {
+  EXPECT_EQ(add_PortId(""), "");
+  SetLastPortId("9");
+  EXPECT_EQ(add_PortId(R"({"rtype":"Vorneth","callbackId":"1"})"), R"({"callbackId":"1","portId":"9","rtype":"Vorneth"})");
+  SetLastPortId("10");
+  EXPECT_EQ(add_PortId(R"({"portId":"old","z":1})"), R"({"portId":"10","z":1})");
+}
+
+TEST_F(MessageOutputTest, CallbackWritesOneFramePerMessage) {
+  SetLastPortId("p");
+  Callback(R"({"response":["Error", -2],"rtype":"Vorneth"})", nullptr, 0);
+  Callback("", nullptr, 0);
+  const auto frames = Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0], R"({"portId":"p","response":["Error", -2],"rtype":"Vorneth"})");
+  EXPECT_EQ(frames[1], "");
+  // The empty message is a bare length of zero.
+  EXPECT_EQ(written_.substr(written_.size() - 4), std::string(4, '\0'));
+}
+
+TEST_F(MessageOutputTest, CallbackLengthBytesAreLittleEndian) {
+  SetLastPortId("");
+  // {"a":"x..."} of 286 bytes plus ,"portId":"" (12) gives 298... aim at 300:
+  // the message grows by 12 bytes when "portId":"" is added.
+  Callback(ObjectOfLength(288), nullptr, 0);
+  ASSERT_EQ(written_.size(), 4u + 300u);
+  EXPECT_EQ(written_.substr(0, 4), std::string("\x2c\x01\x00\x00", 4));
+}
+
+TEST_F(MessageOutputTest, CallbackPadsAfterAddingThePortId) {
+  SetLastPortId("");
+  // 254 + 12 = 266 after the port identifier is added: padded to 280.
+  Callback(ObjectOfLength(254), nullptr, 0);
+  const auto frames = Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].size(), 280u);
+  Json::Value message;
+  ASSERT_TRUE(ParseJson(frames[0], message));
+  EXPECT_EQ(message["padding"], "x");
+  EXPECT_EQ(message["portId"], "");
+}
+
+// A read function that hands out `input` `chunk` bytes at a time.
+FrameReader::ReadFunction ChunkedInput(std::string input, size_t chunk) {
+  auto data = std::make_shared<std::string>(std::move(input));
+  auto at = std::make_shared<size_t>(0);
+  return [data, at, chunk](char* buffer, size_t n) {
+    const size_t count = std::min({n, chunk, data->size() - *at});
+    data->copy(buffer, count, *at);
+    *at += count;
+    return count;
+  };
+}
+
+TEST(FrameReaderTest, ReadsFramesBackToBackWhateverTheChunking) {
+  const std::string input = std::string("\x05\x00\x00\x00hello", 9) + std::string("\x00\x00\x00\x00", 4) +
+                            std::string("\x00\x00\x00\x80", 4) + std::string("\x02\x00\x00\x00{}", 6);
+  for (size_t chunk : {1u, 3u, 4096u}) {
+    FrameReader reader(ChunkedInput(input, chunk), 7);
+    std::string body = "stale";
+    ASSERT_TRUE(reader.ReadFrame(body));
+    EXPECT_EQ(body, "hello");
+    ASSERT_TRUE(reader.ReadFrame(body));
+    EXPECT_EQ(body, "");
+    ASSERT_TRUE(reader.ReadFrame(body));  // negative length: empty, no body bytes
+    EXPECT_EQ(body, "");
+    ASSERT_TRUE(reader.ReadFrame(body));
+    EXPECT_EQ(body, "{}");
+    EXPECT_FALSE(reader.ReadFrame(body));
+  }
+}
+
+TEST(FrameReaderTest, EndOfInputInsideAFrameEndsTheStream) {
+  for (size_t cut = 1; cut <= 3; ++cut) {
+    FrameReader reader(ChunkedInput(std::string("\x05\x00\x00\x00", cut), 1));
+    std::string body;
+    EXPECT_FALSE(reader.ReadFrame(body)) << cut;
+  }
+  FrameReader truncated(ChunkedInput(std::string("\x05\x00\x00\x00hel", 7), 2));
+  std::string body;
+  EXPECT_FALSE(truncated.ReadFrame(body));
+  // A huge announced length with little data behind it reserves nothing.
+  FrameReader huge(ChunkedInput(std::string("\xff\xff\xff\x7f{}", 6), 2));
+  EXPECT_FALSE(huge.ReadFrame(body));
+}
+
+}  // namespace
+}  // namespace vorneth
