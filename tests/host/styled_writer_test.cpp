@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 
 #include "host/json_conversions.h"
@@ -42,19 +45,30 @@ TEST(StyledWriterTest, RealsArePrintedWithSixteenSignificantDigits) {
   EXPECT_EQ(Write(1e16), "1e+16");
 }
 
+// Compiles a locale with a decimal comma into a private folder; the C
+// library finds it through LOCPATH. Empty when the machine cannot.
+std::string CompileDecimalCommaLocale() {
+  char folder[] = "/tmp/vorneth-locale-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return {};
+  const std::string path = std::string(folder) + "/de_DE.UTF-8";
+  const std::string command = "localedef -i de_DE -f UTF-8 " + path + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return {};
+  setenv("LOCPATH", folder, 1);
+  return path;
+}
+
 TEST(StyledWriterTest, RealsIgnoreTheProcessLocale) {
-  const char* const candidates[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"};
-  const char* chosen = nullptr;
-  for (const char* name : candidates) {
-    if (std::setlocale(LC_NUMERIC, name) != nullptr) {
-      chosen = name;
-      break;
-    }
+  const std::string locale = CompileDecimalCommaLocale();
+  if (locale.empty() || std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+    GTEST_SKIP() << "no locale with a decimal comma can be made here";
   }
-  if (chosen == nullptr) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 2.5);
   const std::string text = Write(2.5);
   std::setlocale(LC_NUMERIC, "C");
-  EXPECT_EQ(text, "2.5") << "locale " << chosen;
+  ASSERT_STREQ(probe, "2,5") << "the locale did not take effect";
+  EXPECT_EQ(text, "2.5");
+  std::filesystem::remove_all(std::filesystem::path(locale).parent_path());
 }
 
 TEST(StyledWriterTest, StringsEscapeOnlyTheListedBytes) {
