@@ -1,0 +1,108 @@
+// A child process whose standard input and output are pipes held by the
+// caller: the way a browser runs the host, and the way the command-line
+// client, the end-to-end tests and the benchmarks run it.
+//
+// Contract:
+// - `Start` launches options.command[0] with the remaining elements as its
+//   arguments. The program may be a launcher (for instance an emulator that
+//   runs the real executable named by a later argument). A name without a
+//   directory separator is looked up in the caller's PATH.
+// - The child's environment is the caller's, changed by options.environment:
+//   a pair with a value sets (or overrides) the variable, a pair without a
+//   value removes it. Later pairs win over earlier ones.
+// - The child's standard error is the caller's unless options.stderr_path
+//   names a file, which is then created or appended to.
+// - No file descriptor or handle of the caller other than the three standard
+//   ones reaches the child, so several children can run side by side and each
+//   sees the end of its input when its own pipe is closed.
+// - Nothing here throws; failures come back as return values, and `error()`
+//   describes the most recent one in words.
+// - Writing into a child that no longer reads reports failure; it never
+//   raises a signal that would end the caller.
+// - The destructor kills a child that is still running and reaps it, so no
+//   zombie and no orphan outlives the object.
+//
+// Thread safety: one object is used from one thread at a time.
+#ifndef VORNETH_PLATFORM_CHILD_PROCESS_H_
+#define VORNETH_PLATFORM_CHILD_PROCESS_H_
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vorneth {
+
+struct ChildProcessOptions {
+  // Program followed by its arguments; must not be empty.
+  std::vector<std::string> command;
+  // Variables to set (with a value) or remove (without one).
+  std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+  // Empty: standard error is inherited. Otherwise the file that receives it.
+  std::string stderr_path;
+};
+
+enum class ReadStatus {
+  kData,         // at least one byte was appended
+  kTimeout,      // nothing arrived within the time allowed
+  kEndOfStream,  // the child closed its standard output (or never had one)
+  kError,        // the read failed; see error()
+};
+
+class ChildProcess {
+ public:
+  // An object with no child; Start gives it one.
+  ChildProcess();
+  ~ChildProcess();
+  ChildProcess(ChildProcess&&) noexcept;
+  ChildProcess& operator=(ChildProcess&&) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Launches the child. False when it could not be started (the program is
+  // missing or not executable, a pipe could not be made, or this object
+  // already had a child); error() says why.
+  bool Start(const ChildProcessOptions& options);
+
+  // Writes every byte of `bytes` to the child's standard input, waiting at
+  // most `timeout` in total while the pipe is full. False when the input is
+  // closed, the child stopped reading, or the time ran out; in the last case
+  // a prefix of `bytes` may already have been written.
+  bool Write(std::string_view bytes,
+             std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+  // Waits at most `timeout` for output and appends whatever is available
+  // (at least one byte when the result is kData) to `out`.
+  ReadStatus Read(std::string& out, std::chrono::milliseconds timeout);
+
+  // Closes the child's standard input, so that it sees the end of its input.
+  // Doing it twice is harmless.
+  void CloseInput();
+
+  // Waits at most `timeout` for the child to end. Returns its exit status
+  // (0 to 255), or 128 + the signal number when a signal ended it; nullopt
+  // when it is still running after `timeout` or there is no child. Once the
+  // child has ended every later call returns the same status at once.
+  std::optional<int> Wait(std::chrono::milliseconds timeout);
+
+  // Ends the child at once, without giving it a chance to clean up, and
+  // reaps it. Nothing happens when there is no running child.
+  void Kill();
+
+  // True from a successful Start until the child has been reaped.
+  bool running() const;
+  // Description of the most recent failure; empty when there was none.
+  const std::string& error() const;
+
+ private:
+  struct Impl;
+  Impl& State();
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vorneth
+
+#endif  // VORNETH_PLATFORM_CHILD_PROCESS_H_

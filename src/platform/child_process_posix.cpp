@@ -1,0 +1,367 @@
+// ChildProcess on POSIX: posix_spawn with the child in a process group of its
+// own, pipes created close-on-exec, and SIGPIPE held back around writes.
+#include "platform/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+extern char** environ;
+
+namespace vorneth {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ErrnoText(const char* what, int error_number) {
+  return std::string(what) + ": " + std::strerror(error_number);
+}
+
+// Milliseconds left until `deadline` for poll(), never negative.
+int RemainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return static_cast<int>(std::min<long long>(left, 1 << 30));
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) {
+    close(fd);
+    fd = -1;
+  }
+}
+
+void SetNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+// Blocks SIGPIPE in the calling thread for its lifetime. A SIGPIPE raised by
+// a write in between is discarded before the old mask returns, unless one
+// was already pending when the guard was made (that one is not ours).
+class SigpipeGuard {
+ public:
+  SigpipeGuard() {
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask_);
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    pending_before_ = sigismember(&pending, SIGPIPE) == 1;
+  }
+  ~SigpipeGuard() {
+    if (!pending_before_) {
+      sigset_t pending;
+      sigemptyset(&pending);
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE) == 1) {
+        sigset_t pipe_only;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        const timespec no_wait{0, 0};
+        while (sigtimedwait(&pipe_only, nullptr, &no_wait) < 0 && errno == EINTR) {
+        }
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+  }
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+ private:
+  sigset_t old_mask_;
+  bool pending_before_ = false;
+};
+
+// The caller's environment with `changes` applied, as "NAME=value" texts.
+std::vector<std::string> BuildEnvironment(
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) entries.emplace_back(*entry);
+  for (const auto& [name, value] : changes) {
+    const std::string prefix = name + "=";
+    std::erase_if(entries, [&](const std::string& e) { return e.compare(0, prefix.size(), prefix) == 0; });
+    if (value) entries.push_back(prefix + *value);
+  }
+  return entries;
+}
+
+std::vector<char*> PointerArray(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// RAII holders for the posix_spawn attribute objects.
+struct SpawnActions {
+  posix_spawn_file_actions_t value;
+  SpawnActions() { posix_spawn_file_actions_init(&value); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&value); }
+};
+struct SpawnAttributes {
+  posix_spawnattr_t value;
+  SpawnAttributes() { posix_spawnattr_init(&value); }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&value); }
+};
+
+}  // namespace
+
+struct ChildProcess::Impl {
+  pid_t pid = -1;
+  int stdin_fd = -1;
+  int stdout_fd = -1;
+  std::optional<int> exit_status;
+  std::string error;
+
+  ~Impl() {
+    CloseFd(stdin_fd);
+    KillAndReap();
+    CloseFd(stdout_fd);
+  }
+
+  // Records the status of a child that waitpid reported.
+  void Reaped(int status) {
+    pid = -1;
+    if (WIFEXITED(status)) {
+      exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      exit_status = 128 + WTERMSIG(status);
+    } else {
+      exit_status = 255;
+    }
+  }
+
+  void KillAndReap() {
+    if (pid <= 0) return;
+    kill(-pid, SIGKILL);  // the whole group: launchers may have children
+    kill(pid, SIGKILL);
+    int status = 0;
+    pid_t result;
+    do {
+      result = waitpid(pid, &status, 0);
+    } while (result < 0 && errno == EINTR);
+    if (result == pid) {
+      Reaped(status);
+    } else {
+      pid = -1;
+      exit_status = 255;
+    }
+  }
+};
+
+ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
+ChildProcess::~ChildProcess() = default;
+ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
+ChildProcess& ChildProcess::operator=(ChildProcess&&) noexcept = default;
+
+ChildProcess::Impl& ChildProcess::State() {
+  if (!impl_) impl_ = std::make_unique<Impl>();  // a moved-from object
+  return *impl_;
+}
+
+bool ChildProcess::Start(const ChildProcessOptions& options) {
+  Impl& d = State();
+  if (d.pid > 0 || d.stdout_fd >= 0 || d.exit_status) {
+    d.error = "this object already had a child";
+    return false;
+  }
+  if (options.command.empty() || options.command[0].empty()) {
+    d.error = "no program to start";
+    return false;
+  }
+  int in_pipe[2];
+  int out_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) != 0) {
+    d.error = ErrnoText("cannot create a pipe", errno);
+    return false;
+  }
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) {
+    d.error = ErrnoText("cannot create a pipe", errno);
+    close(in_pipe[0]);
+    close(in_pipe[1]);
+    return false;
+  }
+
+  SpawnActions actions;
+  posix_spawn_file_actions_adddup2(&actions.value, in_pipe[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions.value, out_pipe[1], STDOUT_FILENO);
+  if (!options.stderr_path.empty()) {
+    posix_spawn_file_actions_addopen(&actions.value, STDERR_FILENO, options.stderr_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+  }
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  posix_spawn_file_actions_addclosefrom_np(&actions.value, 3);
+#endif
+
+  // The child starts with an empty signal mask and SIGPIPE at its default,
+  // whatever the caller did with them, in a process group of its own so
+  // that Kill reaches the children a launcher makes.
+  SpawnAttributes attributes;
+  sigset_t empty;
+  sigemptyset(&empty);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attributes.value, &empty);
+  posix_spawnattr_setsigdefault(&attributes.value, &defaults);
+  posix_spawnattr_setpgroup(&attributes.value, 0);
+  posix_spawnattr_setflags(&attributes.value,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+  std::vector<std::string> arguments = options.command;
+  std::vector<char*> argv = PointerArray(arguments);
+  std::vector<std::string> environment = BuildEnvironment(options.environment);
+  std::vector<char*> envp = PointerArray(environment);
+
+  pid_t pid = -1;
+  const bool search_path = options.command[0].find('/') == std::string::npos;
+  const int result = search_path
+                         ? posix_spawnp(&pid, argv[0], &actions.value, &attributes.value, argv.data(), envp.data())
+                         : posix_spawn(&pid, argv[0], &actions.value, &attributes.value, argv.data(), envp.data());
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  if (result != 0) {
+    close(in_pipe[1]);
+    close(out_pipe[0]);
+    d.error = ErrnoText(("cannot start " + options.command[0]).c_str(), result);
+    return false;
+  }
+  d.pid = pid;
+  d.stdin_fd = in_pipe[1];
+  d.stdout_fd = out_pipe[0];
+  SetNonBlocking(d.stdin_fd);
+  SetNonBlocking(d.stdout_fd);
+  d.error.clear();
+  return true;
+}
+
+bool ChildProcess::Write(std::string_view bytes, std::chrono::milliseconds timeout) {
+  Impl& d = State();
+  if (d.stdin_fd < 0) {
+    d.error = "the child's input is closed";
+    return false;
+  }
+  const auto deadline = Clock::now() + timeout;
+  SigpipeGuard guard;
+  while (!bytes.empty()) {
+    const ssize_t written = write(d.stdin_fd, bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<size_t>(written));
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{d.stdin_fd, POLLOUT, 0};
+      const int ready = poll(&p, 1, RemainingMs(deadline));
+      if (ready < 0 && errno != EINTR) {
+        d.error = ErrnoText("cannot wait for the child's input", errno);
+        return false;
+      }
+      if (ready == 0) {
+        d.error = "timed out writing to the child's input";
+        return false;
+      }
+      continue;  // writable, or POLLERR: the next write tells which
+    }
+    if (written < 0 && errno == EPIPE) {
+      d.error = "the child no longer reads its input";
+    } else {
+      d.error = ErrnoText("cannot write to the child's input", written < 0 ? errno : EIO);
+    }
+    return false;
+  }
+  return true;
+}
+
+ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeout) {
+  Impl& d = State();
+  if (d.stdout_fd < 0) return ReadStatus::kEndOfStream;
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    pollfd p{d.stdout_fd, POLLIN, 0};
+    const int ready = poll(&p, 1, RemainingMs(deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      d.error = ErrnoText("cannot wait for the child's output", errno);
+      return ReadStatus::kError;
+    }
+    if (ready == 0) return ReadStatus::kTimeout;
+    break;
+  }
+  // Drain what is there now; the descriptor is non-blocking.
+  char buffer[65536];
+  bool got_data = false;
+  for (;;) {
+    const ssize_t count = read(d.stdout_fd, buffer, sizeof buffer);
+    if (count > 0) {
+      out.append(buffer, static_cast<size_t>(count));
+      got_data = true;
+      continue;
+    }
+    if (count == 0) {
+      // End of stream; with data already taken, report that first and let
+      // the next call see the end.
+      return got_data ? ReadStatus::kData : ReadStatus::kEndOfStream;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      return got_data ? ReadStatus::kData : ReadStatus::kTimeout;
+    }
+    d.error = ErrnoText("cannot read the child's output", errno);
+    return got_data ? ReadStatus::kData : ReadStatus::kError;
+  }
+}
+
+void ChildProcess::CloseInput() { CloseFd(State().stdin_fd); }
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+  Impl& d = State();
+  if (d.exit_status) return d.exit_status;
+  if (d.pid <= 0) return std::nullopt;
+  const auto deadline = Clock::now() + timeout;
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    int status = 0;
+    const pid_t result = waitpid(d.pid, &status, WNOHANG);
+    if (result == d.pid) {
+      d.Reaped(status);
+      return d.exit_status;
+    }
+    if (result < 0 && errno != EINTR) {
+      d.error = ErrnoText("cannot wait for the child", errno);
+      return std::nullopt;
+    }
+    const auto now = Clock::now();
+    if (now >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+  }
+}
+
+void ChildProcess::Kill() {
+  if (impl_) impl_->KillAndReap();
+}
+
+bool ChildProcess::running() const { return impl_ && impl_->pid > 0; }
+
+const std::string& ChildProcess::error() const {
+  static const std::string kNone;
+  return impl_ ? impl_->error : kNone;
+}
+
+}  // namespace vorneth

@@ -1,0 +1,215 @@
+// The data directory and directory trees on POSIX systems.
+//
+// The per-user data folder is the XDG base directory for user data:
+// $XDG_DATA_HOME when it is an absolute path, else $HOME/.local/share when
+// $HOME is an absolute path, else the home folder from the password database
+// followed by /.local/share.
+// Folders are created with mode 0700: everything under them is the user's
+// private data. There is no short path form on these systems.
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/data_directory.h"
+#include "platform/text_conversion.h"
+#include "platform/trace.h"
+
+namespace vorneth {
+namespace {
+
+constexpr mode_t kFolderMode = 0700;
+// Deeper trees are refused rather than risking the stack and the descriptor
+// table; nothing the host creates comes close.
+constexpr int kMaxDeleteDepth = 512;
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+std::string HomeFromPasswordDatabase() {
+  long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+  size_t size = suggested > 0 ? static_cast<size_t>(suggested) : 16384;
+  // Grows the buffer on ERANGE, up to a bound.
+  for (int attempt = 0; attempt < 8; ++attempt, size *= 2) {
+    std::vector<char> buffer(size);
+    passwd entry{};
+    passwd* result = nullptr;
+    const int error = getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result);
+    if (error == ERANGE) continue;
+    if (error != 0 || result == nullptr || !IsAbsolute(result->pw_dir)) return std::string();
+    return std::string(result->pw_dir);
+  }
+  return std::string();
+}
+
+// "/a/b//" -> "/a/b"; "/" -> "" (so that appending "/name" gives "/name").
+std::string StripTrailingSeparators(std::string path) {
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The platform's per-user data folder without a trailing separator (empty
+// for the root folder itself); nullopt when none can be found.
+std::optional<std::string> UserDataFolder() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (IsAbsolute(xdg)) return StripTrailingSeparators(xdg);
+  const char* home_env = std::getenv("HOME");
+  const std::string home = IsAbsolute(home_env) ? std::string(home_env) : HomeFromPasswordDatabase();
+  if (home.empty()) return std::nullopt;
+  return StripTrailingSeparators(home) + "/.local/share";
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info{};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool RemoveContents(int dir_fd, int depth);
+
+// Removes the entry `name` of the open directory `dir_fd`. The entry is
+// examined without following symbolic links and a subdirectory is opened
+// relative to its parent with O_NOFOLLOW, so a link (even one swapped in
+// while the delete runs) is unlinked and never entered. An entry that is
+// already gone counts as removed.
+bool RemoveEntry(int dir_fd, const char* name, int depth) {
+  struct stat info{};
+  if (fstatat(dir_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (S_ISDIR(info.st_mode)) {
+    UniqueFd child(openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (child.get() >= 0) {
+      RemoveContents(child.get(), depth + 1);
+      return unlinkat(dir_fd, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
+    }
+    // Replaced by a non-directory since fstatat: remove it as such.
+    if (errno != ELOOP && errno != ENOTDIR) return errno == ENOENT;
+  }
+  return unlinkat(dir_fd, name, 0) == 0 || errno == ENOENT;
+}
+
+// Removes everything inside the open directory `dir_fd`; true when it is
+// empty afterwards. Whether a directory stream still reports entries removed
+// after it was opened is unspecified, so the stream is read again after each
+// pass until a pass finds the directory empty or removes nothing more.
+bool RemoveContents(int dir_fd, int depth) {
+  if (depth > kMaxDeleteDepth) return false;
+  UniqueFd reader(dup(dir_fd));
+  if (reader.get() < 0) return false;
+  UniqueDir dir(fdopendir(reader.get()));
+  if (!dir) return false;
+  reader.release();  // now owned by dir
+
+  constexpr int kMaxPasses = 8;
+  for (int pass = 0; pass < kMaxPasses; ++pass) {
+    rewinddir(dir.get());
+    bool seen_any = false;
+    bool removed_any = false;
+    while (const dirent* entry = readdir(dir.get())) {
+      const char* name = entry->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      seen_any = true;
+      if (RemoveEntry(dir_fd, name, depth)) removed_any = true;
+    }
+    if (!seen_any) return true;
+    if (!removed_any) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool GetDataDirectory(std::string& path) {
+  TraceFunction trace("GetDataDirectory");
+  const std::optional<std::string> base = UserDataFolder();
+  if (!base) return false;
+  std::string directory = *base;
+  directory += kPathSeparator;
+  directory += kDataFolderName;
+  // The rest of the host treats paths as UTF-8; a folder whose name is not
+  // is refused rather than handed on.
+  std::u16string wide;
+  if (!Utf8ToWide(directory, wide)) return false;
+  if (!CreateDirectoryTree(directory)) return false;
+  trace.Text("path.c_str ()", directory);
+  path = std::move(directory);
+  trace.SetResult(1);
+  return true;
+}
+
+// Unlike the Windows shell call, an existing file at `path` is a failure
+// here: the caller asked for a directory and does not get one.
+bool CreateDirectoryTree(const std::string& path) {
+  TraceFunction trace("CreateDirectoryTree");
+  trace.Text("path.c_str ()", path);
+  if (path.empty()) return false;
+  // Walks the components left to right, creating each missing one.
+  size_t end = 0;
+  while (end < path.size()) {
+    end = path.find('/', end + 1);
+    if (end == std::string::npos) end = path.size();
+    const std::string prefix = path.substr(0, end);
+    if (prefix.empty() || prefix.back() == '/') continue;  // repeated separators
+    if (mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+      // An existing parent may still refuse mkdir with another error (for
+      // example on a read-only mount); only a missing one is fatal.
+      if (!IsDirectory(prefix)) return false;
+    }
+  }
+  const bool ok = IsDirectory(path);
+  trace.SetResult(ok ? 1 : 0);
+  return ok;
+}
+
+// A `path` that is itself a symbolic link is removed as a link, as any link
+// inside the tree would be; its target is left alone. A plain file at `path`
+// is removed too. A missing `path` is a failure.
+bool DeleteDirectoryTree(const std::string& path) {
+  TraceFunction trace("DeleteDirectoryTree");
+  trace.Text("path.c_str ()", path);
+  if (path.empty()) return false;
+  struct stat info{};
+  if (lstat(path.c_str(), &info) != 0) return false;
+  bool ok = false;
+  if (!S_ISDIR(info.st_mode)) {
+    ok = unlink(path.c_str()) == 0;
+  } else {
+    UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    ok = dir.get() >= 0 && RemoveContents(dir.get(), 0) && rmdir(path.c_str()) == 0;
+  }
+  trace.SetResult(ok ? 1 : 0);
+  return ok;
+}
+
+}  // namespace vorneth

@@ -1,0 +1,202 @@
+#include "dispatch/command_cache.h"
+
+#include <gtest/gtest.h>
+#include <json/value.h>
+#include <time.h>
+
+#include <chrono>
+#include <future>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dispatch/dispatch_test_support.h"
+#include "support/trace_recorder.h"
+
+namespace vorneth::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct Entry {
+  std::string command;
+  Json::Value params;
+  std::string callbackId;
+};
+
+// Every test runs its producers and consumers on threads the fixture owns;
+// TearDown releases the cache, which makes every one of them return.
+class CommandCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ClearTraceRecords(); }
+  void TearDown() override {
+    cache_.ReleaseGet();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  std::future<void> AsyncPut(const std::string& command, const std::string& callbackId = "cb") {
+    auto done = std::make_shared<std::promise<void>>();
+    threads_.emplace_back([this, done, command, callbackId] {
+      cache_.Put(command, Json::Value(Json::arrayValue), callbackId);
+      done->set_value();
+    });
+    return done->get_future();
+  }
+
+  // The taken entry, or nullopt when Get returned false.
+  std::future<std::optional<Entry>> AsyncGet() {
+    auto done = std::make_shared<std::promise<std::optional<Entry>>>();
+    threads_.emplace_back([this, done] {
+      Entry entry;
+      const bool taken = cache_.Get(entry.command, entry.params, entry.callbackId);
+      done->set_value(taken ? std::optional<Entry>(entry) : std::nullopt);
+    });
+    return done->get_future();
+  }
+
+  static bool StoredCountIs(size_t n) { return TraceCountMessage("Command stored") == n; }
+
+  VornethCommandCache cache_;
+  std::vector<std::thread> threads_;
+};
+
+std::vector<std::string> NumbersNamed(const std::string& scope, const std::string& name) {
+  std::vector<std::string> values;
+  for (const TraceRecord& record : TraceRecords()) {
+    if (record.kind == "number" && record.scope == scope && record.name == name) values.push_back(record.value);
+  }
+  return values;
+}
+
+TEST_F(CommandCacheTest, PutReturnsOnlyOnceAConsumerHasTakenTheCommand) {
+  Json::Value params(Json::arrayValue);
+  params.append("https://example.test/a.zip");
+  params.append(7);
+  std::promise<bool> returned;
+  std::future<bool> put = returned.get_future();
+  threads_.emplace_back([&] {
+    cache_.Put("InstallAddOns", params, "cb-17");
+    returned.set_value(TraceHasMessage("Command withdrawed"));
+  });
+
+  ASSERT_TRUE(WaitUntil([] { return StoredCountIs(1); }));
+  EXPECT_FALSE(IsReady(put, milliseconds(50))) << "Put returned with no consumer";
+
+  Entry entry;
+  ASSERT_TRUE(cache_.Get(entry.command, entry.params, entry.callbackId));
+  ASSERT_TRUE(IsReady(put));
+  EXPECT_TRUE(put.get()) << "Put returned before the take was complete";
+  EXPECT_EQ(entry.command, "InstallAddOns");
+  EXPECT_EQ(entry.params, params);
+  EXPECT_EQ(entry.callbackId, "cb-17");
+}
+
+TEST_F(CommandCacheTest, SlotIndicesWrapAroundTheRing) {
+  for (int i = 0; i < 5; ++i) {
+    auto get = AsyncGet();
+    ASSERT_TRUE(PutWithin(cache_, "Cmd" + std::to_string(i), Json::Value(Json::arrayValue), ""));
+    ASSERT_TRUE(IsReady(get));
+    ASSERT_EQ(get.get()->command, "Cmd" + std::to_string(i));
+  }
+  const std::vector<std::string> expected = {"0", "1", "2", "3", "0"};
+  EXPECT_EQ(NumbersNamed("VornethCommandCache::Put()", "this->m_write"), expected);
+  EXPECT_EQ(NumbersNamed("VornethCommandCache::Get()", "this->m_read"), expected);
+}
+
+TEST_F(CommandCacheTest, HoldsThreeCommandsAndHandsThemOutFirstInFirstOut) {
+  std::vector<std::future<void>> puts;
+  for (size_t i = 0; i < 3; ++i) {
+    puts.push_back(AsyncPut("Cmd" + std::to_string(i)));
+    ASSERT_TRUE(WaitUntil([&] { return StoredCountIs(i + 1); }));
+  }
+  EXPECT_FALSE(TraceHasMessage("Full queue, waiting"));
+  puts.push_back(AsyncPut("Cmd3"));
+  ASSERT_TRUE(WaitUntil([] { return TraceHasMessage("Full queue, waiting", "VornethCommandCache::Put()"); }));
+  EXPECT_TRUE(StoredCountIs(3)) << "a fourth command went into a full ring";
+  for (auto& put : puts) EXPECT_FALSE(IsReady(put, milliseconds(0)));
+
+  for (int i = 0; i < 4; ++i) {
+    auto get = AsyncGet();
+    ASSERT_TRUE(IsReady(get));
+    std::optional<Entry> entry = get.get();
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_EQ(entry->command, "Cmd" + std::to_string(i));
+  }
+  for (auto& put : puts) EXPECT_TRUE(IsReady(put));
+}
+
+TEST_F(CommandCacheTest, ReleaseWakesAWaitingGetAndEveryLaterGetFails) {
+  auto waiting = AsyncGet();
+  EXPECT_FALSE(IsReady(waiting, milliseconds(20)));
+  cache_.ReleaseGet();
+  ASSERT_TRUE(IsReady(waiting));
+  EXPECT_FALSE(waiting.get().has_value());
+
+  cache_.ReleaseGet();  // a second release changes nothing
+  Entry entry{"untouched", Json::Value(1), "untouched"};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(cache_.Get(entry.command, entry.params, entry.callbackId));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(10)) << "a released Get must pause";
+  EXPECT_EQ(entry.command, "untouched");
+}
+
+TEST_F(CommandCacheTest, ReleaseFreesWaitingProducersAndDeliversNothing) {
+  std::vector<std::future<void>> puts;
+  for (size_t i = 0; i < 3; ++i) {
+    puts.push_back(AsyncPut("Held" + std::to_string(i)));
+    ASSERT_TRUE(WaitUntil([&] { return StoredCountIs(i + 1); }));
+  }
+  puts.push_back(AsyncPut("WaitingForRoom"));
+  ASSERT_TRUE(WaitUntil([] { return TraceHasMessage("Full queue, waiting"); }));
+
+  cache_.ReleaseGet();
+  for (auto& put : puts) EXPECT_TRUE(IsReady(put));
+  auto get = AsyncGet();
+  ASSERT_TRUE(IsReady(get));
+  EXPECT_FALSE(get.get().has_value()) << "a held command was delivered after the release";
+
+  const size_t stored = TraceCountMessage("Command stored");
+  auto late = AsyncPut("AfterRelease");
+  EXPECT_TRUE(IsReady(late));
+  EXPECT_EQ(TraceCountMessage("Command stored"), stored);
+  EXPECT_FALSE(TraceHasMessage("Command withdrawed"));
+}
+
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// A producer whose command nobody can take yet must sleep, not poll.
+TEST_F(CommandCacheTest, ProducerWaitingForBusyConsumersUsesNoProcessorTime) {
+  std::promise<void> finishWork;
+  std::shared_future<void> workFinished = finishWork.get_future().share();
+  std::promise<std::string> second;
+  std::future<std::string> secondTaken = second.get_future();
+  threads_.emplace_back([this, workFinished, &second] {
+    Entry entry;
+    if (!cache_.Get(entry.command, entry.params, entry.callbackId)) return second.set_value("");
+    workFinished.wait_for(kDeadline);  // busy with the first command
+    const bool taken = cache_.Get(entry.command, entry.params, entry.callbackId);
+    second.set_value(taken ? entry.command : "");
+  });
+  ASSERT_TRUE(PutWithin(cache_, "First", Json::Value(Json::arrayValue), ""));
+  auto put = AsyncPut("Second");
+  ASSERT_TRUE(WaitUntil([] { return StoredCountIs(2); }));
+
+  const double cpuBefore = ProcessCpuSeconds();
+  std::this_thread::sleep_for(milliseconds(200));
+  const double cpuUsed = ProcessCpuSeconds() - cpuBefore;
+  EXPECT_LT(cpuUsed, 0.05) << "the waiting producer burned " << cpuUsed << " s of processor time in 0.2 s";
+  EXPECT_FALSE(IsReady(put, milliseconds(0)));
+
+  finishWork.set_value();
+  ASSERT_TRUE(IsReady(secondTaken));
+  EXPECT_EQ(secondTaken.get(), "Second");
+  EXPECT_TRUE(IsReady(put));
+}
+
+}  // namespace
+}  // namespace vorneth::testing

@@ -1,0 +1,321 @@
+// The built host driven over real pipes, as the browser drives it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host_process.h"
+
+namespace vorneth::testing {
+namespace {
+
+using std::chrono::milliseconds;
+constexpr milliseconds kAnswer{10000};
+constexpr milliseconds kSilence{300};
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& content) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(host_.Start()) << host_.error(); }
+
+  // Sends `request` and returns the next frame's exact text.
+  std::string Ask(const std::string& request) {
+    EXPECT_TRUE(host_.Send(request));
+    auto frame = host_.ReadFrame(kAnswer);
+    EXPECT_TRUE(frame.has_value()) << "no answer to " << request;
+    return frame.value_or("");
+  }
+
+  void CreateSession(const std::string& url = "https://page.test/app") {
+    ASSERT_TRUE(host_.Send(Create(url, "1.0", "p")));
+  }
+
+  std::string Store() { return ReadWholeFile(host_.store_path()); }
+
+  HostProcess host_;
+};
+
+TEST_F(HostTest, AnswersCarryExactTextAndTheLatestPortId) {
+  CreateSession();
+  EXPECT_EQ(Ask(PageCommand("GetVersion", "[]", "7", "9")),
+            R"({"callbackId":"7","instanceId":0,"portId":"9","response":["0x020F0000", "1.0"],"rtype":"Vorneth"})");
+  EXPECT_EQ(Ask(HostCommand("GetHostVersion", "[]", "8", "10")),
+            R"({"callbackId":"8","instanceId":0,"portId":"10","response":"2.15.0.0","rtype":"Vorneth-I"})");
+  // A body of "{}" empties the port identifier; the next message carries "".
+  ASSERT_TRUE(host_.Send("{}"));
+  EXPECT_EQ(Ask(R"({"type":"Vorneth","command":"GetVersion","callbackId":"c"})"),
+            R"({"callbackId":"c","instanceId":0,"portId":"","response":["0x020F0000", "1.0"],"rtype":"Vorneth"})");
+  EXPECT_TRUE(host_.ExpectNoFrame(kSilence));
+}
+
+TEST_F(HostTest, PaddingDependsOnTheFinalLength) {
+  CreateSession();
+  const std::string base =
+      R"({"callbackId":"","instanceId":0,"portId":"p","response":["0x020F0000", "1.0"],"rtype":"Vorneth"})";
+  for (size_t length : {265u, 266u, 267u, 522u, 778u}) {
+    const std::string callbackId(length - base.size(), 'c');
+    const std::string answer = Ask(PageCommand("GetVersion", "[]", callbackId, "p"));
+    const std::string plain = R"({"callbackId":")" + callbackId +
+                              R"(","instanceId":0,"portId":"p","response":["0x020F0000", "1.0"],"rtype":"Vorneth"})";
+    ASSERT_EQ(plain.size(), length);
+    if (length % 256 == 10) {
+      EXPECT_EQ(answer, R"({"callbackId":")" + callbackId +
+                            R"(","instanceId":0,"padding":"x","portId":"p","response":["0x020F0000", "1.0"],)"
+                            R"("rtype":"Vorneth"})");
+      EXPECT_EQ(answer.size(), length + 14);
+    } else {
+      EXPECT_EQ(answer, plain);
+    }
+  }
+}
+
+TEST_F(HostTest, SilentRequests) {
+  // Commands before any session, unknown types, near-miss types, "Create".
+  ASSERT_TRUE(host_.Send(PageCommand("GetVersion", "[]", "1", "p")));
+  ASSERT_TRUE(host_.Send(HostCommand("GetHostVersion", "[]", "2", "p")));
+  CreateSession();
+  ASSERT_TRUE(host_.Send(R"({"type":"vorneth-i","command":"GetHostVersion","callbackId":"3"})"));
+  ASSERT_TRUE(host_.Send(R"({"type":"Vorneth-I ","command":"GetHostVersion","callbackId":"4"})"));
+  ASSERT_TRUE(host_.Send(R"({"type":"Other","command":"GetVersion","callbackId":"5"})"));
+  ASSERT_TRUE(host_.SendRaw(std::string("\0\0\0\0", 4)));
+  ASSERT_TRUE(host_.SendRaw(std::string("\0\0\0\x80", 4)));
+  ASSERT_TRUE(host_.Send("not json at all"));
+  EXPECT_TRUE(host_.ExpectNoFrame(kSilence));
+  // The host still serves the session afterwards.
+  EXPECT_NE(Ask(HostCommand("GetHostVersion", "[]", "6", "p")).find(R"("callbackId":"6")"), std::string::npos);
+}
+
+TEST_F(HostTest, RequestsOfTheWrongShapeAreIgnoredAndNothingEndsTheHost) {
+  CreateSession();
+  std::string deep(5000, '[');
+  deep += std::string(5000, ']');
+  const std::string ignored[] = {
+      deep,
+      R"([1,2,3])",
+      R"("text")",
+      R"({"type":5,"command":"GetVersion","callbackId":"x"})",
+      R"({"type":"Vorneth","command":["GetVersion"],"callbackId":"x"})",
+      R"({"type":"Vorneth","command":"GetVersion","callbackId":{"a":1}})",
+      R"({"type":"Vorneth","command":"GetVersion","callbackId":"x","portId":7})",
+      R"({"type":"Vorneth-I","command":"Create","url":1,"version":"2"})",
+      R"({"type":"Vorneth","command":"GetVersion","callbackId":"x","params":)" + deep + "}",
+  };
+  for (const std::string& request : ignored) ASSERT_TRUE(host_.Send(request));
+  EXPECT_TRUE(host_.ExpectNoFrame(kSilence));
+  // Parameters that cannot be converted are refused with an error answer.
+  EXPECT_EQ(Ask(PageCommand("CreateAddOnInstance", R"([5, "1.0"])", "a", "p")),
+            R"({"callbackId":"a","instanceId":0,"portId":"p","response":["Error"],"rtype":"Vorneth"})");
+  EXPECT_NE(Ask(PageCommand("DisposeAddOnInstance", R"(["zero", "u", "v"])", "b", "p")).find(R"(["Error"])"),
+            std::string::npos);
+  EXPECT_NE(Ask(PageCommand("InvokeAddOnInstance", R"([1e20, "c", "{}"])", "c", "p")).find(R"(["Error"])"),
+            std::string::npos);
+  EXPECT_NE(Ask(HostCommand("SetPermissionMode", R"([{"a":1}])", "d", "p")).find(R"("response":["Error"])"),
+            std::string::npos);
+  EXPECT_NE(Ask(HostCommand("UninstallAddOn", R"([[1], "1.0"])", "e", "p")).find(R"("response":["Error"])"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(host_.store_path())) << "a refused command must not touch the store";
+  // Booleans and null convert as text; a "params" that is not an array
+  // has no elements.
+  EXPECT_NE(Ask(PageCommand("RegisterEvent", R"(true)", "f", "p")).find(R"(["Error"])"), std::string::npos);
+  EXPECT_NE(Ask(HostCommand("SetPermissionMode", R"([true])", "g", "p")).find(R"("response":"true")"),
+            std::string::npos);
+}
+
+TEST_F(HostTest, PageCommandTable) {
+  CreateSession();
+  const auto response = [&](const std::string& command, const std::string& params) {
+    const std::string answer = Ask(PageCommand(command, params, "i", "p"));
+    const size_t begin = answer.find(R"("response":)");
+    const size_t end = answer.find(R"(,"rtype":"Vorneth"})");
+    EXPECT_TRUE(begin != std::string::npos && end != std::string::npos) << answer;
+    return begin == std::string::npos || end == std::string::npos ? answer : answer.substr(begin + 11, end - begin - 11);
+  };
+  EXPECT_EQ(response("RegisterEvent", R"(["AddOnInstallFinishEvent"])"), "[true]");
+  EXPECT_EQ(response("UnregisterEvent", R"(["AddOnInstallFinishEvent"])"), "[true]");
+  EXPECT_EQ(response("RegisterEvent", R"(["Other"])"), R"(["Error"])");
+  EXPECT_EQ(response("UnregisterEvent", "[]"), R"(["Error"])");
+  EXPECT_EQ(response("getversion", "[]"), R"(["Error", -2])");
+  EXPECT_EQ(response("InstallAddOns", R"(["https://files.test/", []])"), R"(["Error", -1])");
+  EXPECT_EQ(response("CreateAddOnInstance", R"(["{5f6e}", "1.0"])"), R"(["Error", -5])");
+  EXPECT_EQ(response("DisposeAddOnInstance", R"([0, "{5f6e}", "1.0"])"), R"(["Error"])");
+  EXPECT_EQ(response("InvokeAddOnInstance", R"([0, "run", "{}"])"), R"(["Error"])");
+  EXPECT_EQ(response("RegisterAddOnEvent", R"([0, "tick"])"), R"(["Error"])");
+  EXPECT_EQ(response("UnregisterAddOnEvent", R"([-1, "tick"])"), R"(["Error"])");
+}
+
+TEST_F(HostTest, BlockedOriginsGetOnlyTheirVersion) {
+  CreateSession("https://page.test/app");
+  EXPECT_NE(Ask(HostCommand("SetDomainDenied", "[]", "1", "p")).find(R"("response":"https://page.test")"),
+            std::string::npos);
+  EXPECT_EQ(Store(), R"({"blacklisted":["https://page.test"]})");
+  EXPECT_NE(Ask(PageCommand("GetVersion", "[]", "2", "p")).find(R"(["0x020F0000", "1.0"])"), std::string::npos);
+  EXPECT_NE(Ask(PageCommand("RegisterEvent", R"(["AddOnInstallFinishEvent"])", "3", "p")).find(R"(["Error", -3])"),
+            std::string::npos);
+  EXPECT_NE(Ask(PageCommand("NoSuchCommand", "[]", "4", "p")).find(R"(["Error", -3])"), std::string::npos);
+  EXPECT_NE(Ask(HostCommand("IsDomainBlocked", "[]", "5", "p")).find(R"("response":1,)"), std::string::npos);
+
+  // A new host process reads the same store: its session starts blocked.
+  host_.CloseInput();
+  ASSERT_EQ(host_.WaitExit(kAnswer), 0);
+  ASSERT_TRUE(host_.Start());
+  CreateSession("https://page.test/other");
+  EXPECT_NE(Ask(PageCommand("RegisterEvent", R"(["AddOnInstallFinishEvent"])", "6", "p")).find(R"(["Error", -3])"),
+            std::string::npos);
+  EXPECT_NE(Ask(HostCommand("SetDomainAllowed", "[]", "7", "p")).find(R"("response":"https://page.test")"),
+            std::string::npos);
+  EXPECT_EQ(Store(), R"({"blacklisted":[]})");
+  EXPECT_NE(Ask(PageCommand("RegisterEvent", R"(["AddOnInstallFinishEvent"])", "8", "p")).find("[true]"),
+            std::string::npos);
+}
+
+TEST_F(HostTest, UnusableUrlsBlockEveryPageCommandButGetVersion) {
+  for (const char* url : {"", "ftp://page.test/", "https://user@page.test/"}) {
+    CreateSession(url);
+    EXPECT_NE(Ask(PageCommand("GetVersion", "[]", "1", "p")).find("0x020F0000"), std::string::npos) << url;
+    EXPECT_NE(Ask(PageCommand("RegisterEvent", R"(["AddOnInstallFinishEvent"])", "2", "p")).find(R"(["Error", -3])"),
+              std::string::npos)
+        << url;
+    EXPECT_NE(Ask(HostCommand("GetDomain", "[]", "3", "p")).find(R"("response":"",)"), std::string::npos) << url;
+  }
+}
+
+TEST_F(HostTest, PermissionCommandsAgainstTheStoreFile) {
+  CreateSession("HTTP://Page.Test:8080/x");
+  const auto ask = [&](const std::string& command, const std::string& params) {
+    return Ask(HostCommand(command, params, "c", "p"));
+  };
+  EXPECT_NE(ask("GetDomain", "[]").find(R"("response":"http://Page.Test:8080")"), std::string::npos);
+  EXPECT_NE(ask("IsWhitelistMode", "[]").find(R"("response":0,)"), std::string::npos);
+  EXPECT_NE(ask("ReadVornethPermListDB", "[]").find(R"("response":null,)"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(host_.store_path())) << "reads never write";
+
+  EXPECT_NE(ask("SetPermissionMode", R"(["whitelist"])").find(R"("response":"whitelist")"), std::string::npos);
+  EXPECT_EQ(Store(), R"({"permission-mode":"whitelist"})");
+  EXPECT_NE(ask("IsDomainBlocked", "[]").find(R"("response":1,)"), std::string::npos);
+  EXPECT_NE(Ask(PageCommand("RegisterEvent", R"(["AddOnInstallFinishEvent"])", "g", "p")).find(R"(["Error", -3])"),
+            std::string::npos);
+  ask("SetDomainAllowed", "[]");
+  ask("SetDomainAllowed", "[]");
+  EXPECT_EQ(Store(),
+            R"({"permission-mode":"whitelist","whitelisted":["http://Page.Test:8080", "http://Page.Test:8080"]})");
+  EXPECT_NE(ask("ReadVornethPermListDB", "[]").find(R"("response":["http://Page.Test:8080", "http://Page.Test:8080"])"),
+            std::string::npos);
+  EXPECT_NE(ask("IsWhitelistMode", "[]").find(R"("response":1,)"), std::string::npos);
+
+  EXPECT_EQ(ask("RemoveFromPermList", R"(["http://Page.Test:8080", "blacklisted"])"),
+            R"({"callbackId":"c","instanceId":0,"portId":"p","response":["http://Page.Test:8080", "blacklisted"],)"
+            R"("rtype":"Vorneth-I"})");
+  EXPECT_EQ(Store(), R"({"blacklisted":null,"permission-mode":"whitelist","whitelisted":["http://Page.Test:8080", )"
+                     R"("http://Page.Test:8080"]})");
+  // A list name that is no list changes nothing at all.
+  ask("RemoveFromPermList", R"(["whitelist", "permission-mode"])");
+  ask("RemoveFromPermList", R"(["x", "installed"])");
+  EXPECT_EQ(Store(), R"({"blacklisted":null,"permission-mode":"whitelist","whitelisted":["http://Page.Test:8080", )"
+                     R"("http://Page.Test:8080"]})");
+
+  ask("SetDomainDenied", "[]");
+  EXPECT_EQ(Store(), R"({"blacklisted":null,"permission-mode":"whitelist","whitelisted":[]})");
+  EXPECT_NE(ask("SetPermissionMode", R"(["Blacklist"])").find(R"("response":"Blacklist")"), std::string::npos);
+  EXPECT_NE(ask("IsWhitelistMode", "[]").find(R"("response":1,)"), std::string::npos);
+  ask("SetPermissionMode", R"(["blacklist"])");
+  EXPECT_NE(ask("IsDomainBlocked", "[]").find(R"("response":0,)"), std::string::npos);
+  EXPECT_EQ(ask("NoSuchHostCommand", "[]"),
+            R"({"callbackId":"c","instanceId":0,"portId":"p","response":["Error", -2],"rtype":"Vorneth-I"})");
+}
+
+TEST_F(HostTest, AddOnHostCommands) {
+  const std::string record =
+      R"({"description":"d","icon":"","install":[{"https://page.test":1700000000}],"name":"Clock",)"
+      R"("origin":["https://files.test"],"uuid":"{5f6e}","version":["1.0"]})";
+  WriteWholeFile(host_.store_path(), R"({"installed":[)" + record + "]}");
+  const std::string addonFolder = host_.data_directory() + "/addons/{5f6e}/1.0";
+  WriteWholeFile(addonFolder + "/addon.so", "binary");
+  WriteWholeFile(host_.data_directory() + "/addons/{5f6e}/2.0/addon.so", "other version");
+  CreateSession();
+
+  EXPECT_EQ(Ask(HostCommand("ReadVornethAddOnListDB", "[]", "1", "p")),
+            R"({"callbackId":"1","instanceId":0,"portId":"p","response":[)" + record + R"(],"rtype":"Vorneth-I"})");
+  EXPECT_EQ(Ask(HostCommand("GetActiveAddOnList", "[]", "2", "p")),
+            R"({"callbackId":"2","instanceId":0,"portId":"p","rtype":"Vorneth-I"})");
+  // Installed, but its files cannot be verified: -4, not -5.
+  EXPECT_NE(Ask(PageCommand("CreateAddOnInstance", R"(["{5f6e}", "1.0"])", "3", "p")).find(R"(["Error", -4])"),
+            std::string::npos);
+
+  // An installed version is reported with the finish event before the answer.
+  ASSERT_TRUE(host_.Send(PageCommand(
+      "InstallAddOns", R"(["https://files.test/", [{"packageUUID":"{5f6e}","packageVersion":"1.0","extra":1}]])", "4",
+      "p")));
+  EXPECT_EQ(host_.ReadFrame(kAnswer).value_or(""),
+            R"({"event":"AddOnInstallFinishEvent","instanceId":0,"portId":"p","response":)"
+            R"("[0,{\"extra\":1,\"packageURL\":null,\"packageUUID\":\"{5f6e}\",\"packageVersion\":\"1.0\"}]",)"
+            R"("rtype":"Vorneth-E"})");
+  EXPECT_EQ(host_.ReadFrame(kAnswer).value_or(""),
+            R"({"callbackId":"4","instanceId":0,"portId":"p","response":[0],"rtype":"Vorneth"})");
+
+  EXPECT_NE(Ask(HostCommand("UninstallAddOn", R"(["{5f6e}", "3.0"])", "5", "p")).find(R"("response":0,)"),
+            std::string::npos);
+  EXPECT_NE(Ask(HostCommand("UninstallAddOn", R"(["{5f6e}", "1.0"])", "6", "p")).find(R"("response":200,)"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(addonFolder));
+  EXPECT_TRUE(std::filesystem::exists(host_.data_directory() + "/addons/{5f6e}/2.0/addon.so"));
+  EXPECT_EQ(Store(), R"({"installed":[]})");
+}
+
+TEST_F(HostTest, UninstallNeverDeletesOutsideTheAddOnFolder) {
+  WriteWholeFile(host_.store_path(),
+                 R"({"installed":[{"name":"x","uuid":"..","version":[".."],"origin":["o"],"install":[{}]}]})");
+  const std::string precious = host_.data_directory() + "/precious.txt";
+  WriteWholeFile(precious, "keep");
+  CreateSession();
+  EXPECT_NE(Ask(HostCommand("UninstallAddOn", R"(["..", ".."])", "1", "p")).find(R"("response":200,)"),
+            std::string::npos);
+  EXPECT_EQ(ReadWholeFile(precious), "keep");
+  EXPECT_EQ(Store(), R"({"installed":[]})");
+}
+
+TEST_F(HostTest, ASecondCreateReplacesTheSession) {
+  CreateSession("https://first.test/");
+  ASSERT_TRUE(host_.Send(Create("https://second.test/", "2.0", "q")));
+  EXPECT_EQ(Ask(PageCommand("GetVersion", "[]", "1", "q")),
+            R"({"callbackId":"1","instanceId":0,"portId":"q","response":["0x020F0000", "2.0"],"rtype":"Vorneth"})");
+  EXPECT_NE(Ask(HostCommand("GetDomain", "[]", "2", "q")).find(R"("response":"https://second.test")"),
+            std::string::npos);
+}
+
+TEST_F(HostTest, EndOfInputEndsTheHostWithStatusZero) {
+  CreateSession();
+  // Pipelined page commands are all answered before the host exits.
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(host_.Send(PageCommand("GetVersion", "[]", std::to_string(i), "p")));
+  host_.CloseInput();
+  EXPECT_EQ(host_.ReadFrames(20, kAnswer).size(), 20u);
+  EXPECT_EQ(host_.WaitExit(kAnswer), 0);
+}
+
+TEST_F(HostTest, EndOfInputInsideAFrameEndsTheHostWithStatusZero) {
+  CreateSession();
+  ASSERT_TRUE(host_.SendRaw(std::string("\x40\x00\x00\x00{\"type\":", 12)));
+  host_.CloseInput();
+  EXPECT_EQ(host_.WaitExit(kAnswer), 0);
+  EXPECT_TRUE(host_.ExpectNoFrame(kSilence));
+}
+
+TEST_F(HostTest, EndOfInputInsideTheLengthEndsTheHostWithStatusZero) {
+  ASSERT_TRUE(host_.SendRaw(std::string("\x05\x00", 2)));
+  host_.CloseInput();
+  EXPECT_EQ(host_.WaitExit(kAnswer), 0);
+}
+
+}  // namespace
+}  // namespace vorneth::testing

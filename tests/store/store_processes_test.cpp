@@ -1,0 +1,155 @@
+// Several processes sharing one store file, as the hosts of several browser
+// ports do: no change is lost, a lock held elsewhere is waited for, and a
+// writer killed at any moment leaves a complete document behind.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/file_lock.h"
+#include "platform/file_reader_writer.h"
+#include "store/vorneth_db.h"
+#include "store_test_support.h"
+
+namespace vorneth::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs `body` in a forked child, which ends with its result; the parent gets
+// the child's id (or -1). The test process is single-threaded here.
+pid_t Spawn(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  int code = 100;
+  try {
+    code = body();
+  } catch (...) {
+  }
+  _exit(code);
+}
+
+// The child's exit code; -1 when it did not exit normally within `timeout`
+// (it is then killed and reaped).
+int ExitCode(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Origin(int process, int change) {
+  return "https://p" + std::to_string(process) + "-" + std::to_string(change) + ".example";
+}
+
+using StoreProcessesTest = StoreTest;
+
+TEST_F(StoreProcessesTest, ConcurrentProcessesLoseNoChange) {
+  constexpr int kProcesses = 4;
+  constexpr int kChanges = 25;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = Spawn([p] {
+      for (int i = 0; i < kChanges; ++i) VornethDB::SetDomainDenied(Origin(p, i));
+      return 0;
+    });
+    ASSERT_GT(pid, 0);
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) EXPECT_EQ(ExitCode(pid, 30s), 0);
+
+  std::map<std::string, int> counts;
+  for (const Json::Value& entry : VornethDB::ReadPermList()) ++counts[entry.asString()];
+  EXPECT_EQ(counts.size(), static_cast<size_t>(kProcesses * kChanges));
+  for (int p = 0; p < kProcesses; ++p) {
+    for (int i = 0; i < kChanges; ++i) EXPECT_EQ(counts[Origin(p, i)], 1) << Origin(p, i);
+  }
+}
+
+TEST_F(StoreProcessesTest, AChangeWaitsForALockHeldByAnotherProcess) {
+  VornethDB::SetDomainDenied("https://first.example");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  // The child reads the store under the lock, lets the parent start its own
+  // change, and only then writes: without the lock the parent's change would
+  // land in between and be overwritten.
+  const pid_t pid = Spawn([&] {
+    close(ready[0]);
+    FileLock lock(LockPath());
+    if (!lock.locked()) return 2;
+    Json::Value document = Parse(FileReaderWriter::ReadFile(StorePath()));
+    if (write(ready[1], "x", 1) != 1) return 3;
+    std::this_thread::sleep_for(300ms);
+    document["blacklisted"].append("https://child.example");
+    return FileReaderWriter::ReplaceFile(StorePath(), Compact(document)) ? 0 : 4;
+  });
+  ASSERT_GT(pid, 0);
+  close(ready[1]);
+  pollfd waiting{ready[0], POLLIN, 0};
+  char byte = 0;
+  const bool childReady = poll(&waiting, 1, 10000) == 1 && read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  EXPECT_TRUE(childReady);
+  VornethDB::SetDomainDenied("https://parent.example");
+  EXPECT_EQ(ExitCode(pid, 10s), 0);
+  EXPECT_EQ(StoreBytes(), R"({"blacklisted":["https://first.example","https://child.example",)"
+                          R"("https://parent.example"]})");
+}
+
+TEST_F(StoreProcessesTest, AWriterKilledAtAnyMomentLeavesACompleteDocument) {
+  // A large document makes each write long enough for kills to land inside.
+  Json::Value document;
+  for (int i = 0; i < 2000; ++i) document["blacklisted"].append(Origin(9999, i));
+  VornethDB::WriteVornethDB(document);
+
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> delayMs(0, 20);
+  Json::ArrayIndex previous = 2000;
+  for (int round = 0; round < 20; ++round) {
+    const pid_t pid = Spawn([round] {
+      for (int i = 0; i < 100000; ++i) VornethDB::SetDomainDenied(Origin(round, i));
+      return 0;
+    });
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+    kill(pid, SIGKILL);
+    EXPECT_EQ(ExitCode(pid, 10s), -1);
+
+    const std::optional<std::string> bytes = StoreBytes();
+    ASSERT_TRUE(bytes.has_value());
+    Json::Value stored;
+    ASSERT_TRUE(ParseJson(*bytes, stored)) << "round " << round;
+    ASSERT_EQ(Compact(stored), *bytes) << "round " << round;
+    const Json::Value& list = stored["blacklisted"];
+    ASSERT_TRUE(list.isArray());
+    // A write is never undone: the list only grows.
+    EXPECT_GE(list.size(), previous) << "round " << round;
+    previous = list.size();
+    for (const Json::Value& entry : list) ASSERT_TRUE(entry.isString());
+  }
+  // A killed holder released its lock: the store is still usable.
+  VornethDB::SetDomainDenied("https://after.example");
+  EXPECT_TRUE(VornethDB::IsDomainBlocked("https://after.example"));
+}
+
+}  // namespace
+}  // namespace vorneth::testing
