@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "host/frame_codec.h"
 #include "host/json_conversions.h"
 #include "host/styled_writer.h"
 #include "platform/host_channel.h"
@@ -74,9 +75,9 @@ void Callback(std::string text, void* /*context*/, int32_t /*instanceId*/) {
   trace.Number("len", static_cast<int32_t>(length));
   trace.Message("new response length after appending the portId");
 
-  std::string frame;
-  frame.reserve(4 + text.size());
-  for (int i = 0; i < 4; ++i) frame += static_cast<char>((length >> (8 * i)) & 0xFF);
+  // Header and body leave in one write, so a frame is never split by
+  // another thread's output.
+  std::string frame = EncodeFrameLength(length);
   frame += text;
   {
     std::lock_guard<std::mutex> lock(g_outputLock);
