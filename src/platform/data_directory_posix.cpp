@@ -120,9 +120,11 @@ bool RemoveEntry(int dir_fd, const char* name, int depth) {
 }
 
 // Removes everything inside the open directory `dir_fd`; true when it is
-// empty afterwards. Whether a directory stream still reports entries removed
-// after it was opened is unspecified, so the stream is read again after each
-// pass until a pass finds the directory empty or removes nothing more.
+// empty afterwards. Whether a directory stream reports every entry while
+// entries are being removed is unspecified, so after a pass that removed all
+// it saw the stream is read again to confirm the folder is empty. A pass
+// with a failure ends the work: retrying would only walk the failed subtrees
+// again (and, level after level, multiply the work).
 bool RemoveContents(int dir_fd, int depth) {
   if (depth > kMaxDeleteDepth) return false;
   UniqueFd reader(dup(dir_fd));
@@ -135,15 +137,15 @@ bool RemoveContents(int dir_fd, int depth) {
   for (int pass = 0; pass < kMaxPasses; ++pass) {
     rewinddir(dir.get());
     bool seen_any = false;
-    bool removed_any = false;
+    bool failed = false;
     while (const dirent* entry = readdir(dir.get())) {
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
       seen_any = true;
-      if (RemoveEntry(dir_fd, name, depth)) removed_any = true;
+      if (!RemoveEntry(dir_fd, name, depth)) failed = true;
     }
     if (!seen_any) return true;
-    if (!removed_any) return false;
+    if (failed) return false;
   }
   return false;
 }

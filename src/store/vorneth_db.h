@@ -10,9 +10,15 @@
 // JSON text of the document.
 //
 // No operation reports a failure: an unreadable store reads as an empty
-// document, an unwritable one leaves the change unmade. Members of an
-// unexpected JSON type read as empty; a change replaces such a member with a
-// proper value and never touches other members.
+// document, an unwritable one leaves the change unmade. A store whose lock
+// file cannot be created or locked counts as unwritable (reads still go
+// ahead). Text that is not valid JSON reads as whatever the JSON reader built
+// before the damage, and the next change writes that back as a valid
+// document. Members of an unexpected JSON type read as empty; a change
+// replaces such a member with a proper value and never touches other
+// members. A document whose top level is neither an object nor null (a
+// foreign file) reads as empty and is left alone by every change. A change
+// that leaves the file's bytes as they were writes nothing.
 #ifndef VORNETH_STORE_VORNETH_DB_H_
 #define VORNETH_STORE_VORNETH_DB_H_
 
@@ -24,7 +30,10 @@ namespace vorneth {
 
 class VornethDB {
  public:
-  // Store primitives.
+  // Store primitives. ReadVornethDB returns the parsed document (null
+  // without a file). WriteVornethDB replaces the file with the compact text
+  // of `document`, whatever it holds; the other operations do not use it, so
+  // that each of their read-modify-writes happens under one lock.
   static Json::Value ReadVornethDB();
   static void WriteVornethDB(Json::Value document);
 

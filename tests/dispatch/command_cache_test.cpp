@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -73,11 +74,11 @@ TEST_F(CommandCacheTest, PutReturnsOnlyOnceAConsumerHasTakenTheCommand) {
   Json::Value params(Json::arrayValue);
   params.append("https://example.test/a.zip");
   params.append(7);
-  std::promise<bool> returned;
-  std::future<bool> put = returned.get_future();
-  threads_.emplace_back([&] {
+  auto returned = std::make_shared<std::promise<bool>>();
+  std::future<bool> put = returned->get_future();
+  threads_.emplace_back([this, params, returned] {
     cache_.Put("InstallAddOns", params, "cb-17");
-    returned.set_value(TraceHasMessage("Command withdrawed"));
+    returned->set_value(TraceHasMessage("Command withdrawed"));
   });
 
   ASSERT_TRUE(WaitUntil([] { return StoredCountIs(1); }));
@@ -173,14 +174,14 @@ double ProcessCpuSeconds() {
 TEST_F(CommandCacheTest, ProducerWaitingForBusyConsumersUsesNoProcessorTime) {
   std::promise<void> finishWork;
   std::shared_future<void> workFinished = finishWork.get_future().share();
-  std::promise<std::string> second;
-  std::future<std::string> secondTaken = second.get_future();
-  threads_.emplace_back([this, workFinished, &second] {
+  auto second = std::make_shared<std::promise<std::string>>();
+  std::future<std::string> secondTaken = second->get_future();
+  threads_.emplace_back([this, workFinished, second] {
     Entry entry;
-    if (!cache_.Get(entry.command, entry.params, entry.callbackId)) return second.set_value("");
+    if (!cache_.Get(entry.command, entry.params, entry.callbackId)) return second->set_value("");
     workFinished.wait_for(kDeadline);  // busy with the first command
     const bool taken = cache_.Get(entry.command, entry.params, entry.callbackId);
-    second.set_value(taken ? entry.command : "");
+    second->set_value(taken ? entry.command : "");
   });
   ASSERT_TRUE(PutWithin(cache_, "First", Json::Value(Json::arrayValue), ""));
   auto put = AsyncPut("Second");

@@ -62,7 +62,9 @@ class CliTest : public ::testing::Test {
       ADD_FAILURE() << cli.error();
       return result;
     }
-    if (!input.empty()) EXPECT_TRUE(cli.Write(input));
+    if (!input.empty()) {
+      EXPECT_TRUE(cli.Write(input));
+    }
     cli.CloseInput();
     const auto deadline = Clock::now() + kGenerous;
     while (Clock::now() < deadline) {

@@ -296,11 +296,13 @@ TEST_F(HostTest, ASecondCreateReplacesTheSession) {
 
 TEST_F(HostTest, EndOfInputEndsTheHostWithStatusZero) {
   CreateSession();
-  // Pipelined page commands are all answered before the host exits.
+  // Pipelined page commands are all answered; then the port closes.
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(host_.Send(PageCommand("GetVersion", "[]", std::to_string(i), "p")));
-  host_.CloseInput();
   EXPECT_EQ(host_.ReadFrames(20, kAnswer).size(), 20u);
+  host_.CloseInput();
   EXPECT_EQ(host_.WaitExit(kAnswer), 0);
+  EXPECT_TRUE(host_.ExpectNoFrame(kSilence));
+  EXPECT_TRUE(host_.output_ended());
 }
 
 TEST_F(HostTest, EndOfInputInsideAFrameEndsTheHostWithStatusZero) {

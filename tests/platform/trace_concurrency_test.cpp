@@ -4,8 +4,9 @@
 // are the first ones of their process.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
-#include <regex>
+#include <sstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,13 +35,17 @@ std::vector<ThreadResult> RunThreads(const fs::path& library_path, const fs::pat
   EXPECT_TRUE(result.started);
   EXPECT_EQ(result.exit_status, 0);
   std::vector<ThreadResult> threads(kThreads);
-  const std::regex line(R"(thread=(\d+) state=(\d+) handle=(-?\d+))");
   size_t lines = 0;
-  for (auto it = std::sregex_iterator(result.output.begin(), result.output.end(), line);
-       it != std::sregex_iterator(); ++it) {
-    const int index = std::stoi((*it)[1]);
-    if (index < 0 || index >= kThreads) continue;
-    threads[index] = {std::stoi((*it)[2]), std::stoll((*it)[3])};
+  std::istringstream output(result.output);
+  std::string line;
+  while (std::getline(output, line)) {
+    int index = -1;
+    ThreadResult thread;
+    if (std::sscanf(line.c_str(), "thread=%d state=%d handle=%lld", &index, &thread.state, &thread.handle) != 3 ||
+        index < 0 || index >= kThreads) {
+      continue;
+    }
+    threads[index] = thread;
     ++lines;
   }
   EXPECT_EQ(lines, static_cast<size_t>(kThreads)) << result.output;

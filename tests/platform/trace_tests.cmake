@@ -4,7 +4,7 @@
 
 add_executable(trace_test ${CMAKE_CURRENT_SOURCE_DIR}/trace_test.cpp)
 target_link_libraries(trace_test PRIVATE vorneth_platform quenlog_recorder GTest::gtest_main)
-gtest_discover_tests(trace_test PROPERTIES LABELS "unit")
+vorneth_discover_tests(trace_test unit)
 
 # The probe must not link the recorder: it has to find a library by itself.
 add_executable(trace_probe ${CMAKE_CURRENT_SOURCE_DIR}/trace_probe_main.cpp)
@@ -22,15 +22,7 @@ function(vorneth_add_trace_probe_test target)
 endfunction()
 
 vorneth_add_trace_probe_test(trace_process_test)
-gtest_discover_tests(trace_process_test PROPERTIES LABELS "unit")
+vorneth_discover_tests(trace_process_test unit)
 
 vorneth_add_trace_probe_test(trace_concurrency_test)
-# gtest_discover_tests (CMake 3.25) splits a list-valued property into
-# separate arguments, so a second label given through PROPERTIES is lost.
-# The labels are set after discovery instead, from the list of test names
-# the discovery leaves in trace_concurrency_test_TESTS.
-gtest_discover_tests(trace_concurrency_test)
-set(trace_concurrency_labels ${CMAKE_CURRENT_BINARY_DIR}/trace_concurrency_test_labels.cmake)
-file(WRITE ${trace_concurrency_labels}
-  "set_tests_properties(\${trace_concurrency_test_TESTS} PROPERTIES LABELS \"unit;concurrency\")\n")
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${trace_concurrency_labels})
+vorneth_discover_tests(trace_concurrency_test concurrency)

@@ -1,7 +1,6 @@
 # The end-to-end harness: runs vorneth-host as a child over real pipes.
 # The host of this build is compiled in as the default; the environment
 # variable VORNETH_HOST_UNDER_TEST overrides it at run time.
-include(${PROJECT_SOURCE_DIR}/src/host/frame_codec.cmake)
 add_library(vorneth_host_harness STATIC ${CMAKE_CURRENT_LIST_DIR}/host_process.cpp)
 target_include_directories(vorneth_host_harness PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(vorneth_host_harness PUBLIC vorneth_frame vorneth_platform vorneth_json)
