@@ -55,6 +55,10 @@ constexpr char kUsage[] =
     "                    included, printing what arrives meanwhile. The host drops\n"
     "                    page commands that it has not started when its input\n"
     "                    ends, so give their answers time to come\n"
+    "  --settle-ms N     after the last request, keep the host's input open until\n"
+    "                    it has written nothing for N milliseconds, so that\n"
+    "                    answers to page commands arrive (default: 300; 0 closes\n"
+    "                    the input at once)\n"
     "  --timeout-ms N    give up when the host, with its input closed, writes\n"
     "                    nothing for N milliseconds (default: 30000)\n"
     "  --help            show this text and exit\n"
@@ -75,6 +79,7 @@ struct Options {
   std::vector<std::string> launcher;
   std::string origin = "extension://vorneth-cli/";
   milliseconds wait{0};
+  milliseconds settle{300};
   milliseconds timeout{30000};
   std::vector<std::string> requests;
   bool from_stdin = true;
@@ -110,7 +115,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool& help) {
       return options;
     }
     const bool takes_value =
-        arg == "--host" || arg == "--launcher" || arg == "--origin" || arg == "--wait-ms" || arg == "--timeout-ms";
+        arg == "--host" || arg == "--launcher" || arg == "--origin" || arg == "--wait-ms" || arg == "--settle-ms" ||
+        arg == "--timeout-ms";
     if (!takes_value) {
       std::cerr << "vorneth-cli: unknown option " << arg << " (see --help)\n";
       return std::nullopt;
@@ -133,7 +139,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool& help) {
                   << (arg == "--timeout-ms" ? " above 0" : "") << ", not '" << value << "'\n";
         return std::nullopt;
       }
-      (arg == "--wait-ms" ? options.wait : options.timeout) = milliseconds(*count);
+      (arg == "--wait-ms" ? options.wait : arg == "--settle-ms" ? options.settle : options.timeout) =
+          milliseconds(*count);
     }
   }
   options.from_stdin = options.requests.empty();
@@ -298,6 +305,17 @@ int Run(const Options& options) {
   while (!output_ended && !send_failed && Clock::now() < next_send) {
     const auto left = std::chrono::duration_cast<milliseconds>(next_send - Clock::now()) + milliseconds(1);
     output_ended = printer.Pump(left) == ReadStatus::kEndOfStream;
+  }
+  // Let the answers to the last requests come: page commands that the host
+  // has taken but not started are dropped once its input ends.
+  const auto settle_deadline = Clock::now() + options.timeout;
+  auto last_data = Clock::now();
+  while (!output_ended && !send_failed && Clock::now() - last_data < options.settle &&
+         Clock::now() < settle_deadline) {
+    const auto left = std::chrono::duration_cast<milliseconds>(options.settle - (Clock::now() - last_data));
+    const ReadStatus status = printer.Pump(left + milliseconds(1));
+    if (status == ReadStatus::kData) last_data = Clock::now();
+    if (status == ReadStatus::kEndOfStream || status == ReadStatus::kError) output_ended = true;
   }
   if (output_ended && !source.Exhausted()) {
     std::cerr << "vorneth-cli: the host closed its output before all requests were sent\n";
