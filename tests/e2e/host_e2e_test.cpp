@@ -321,3 +321,42 @@ TEST_F(HostTest, EndOfInputInsideTheLengthEndsTheHostWithStatusZero) {
 
 }  // namespace
 }  // namespace vorneth::testing
+
+namespace vorneth::testing {
+namespace {
+
+// The host finds the recording trace library through the standard library
+// search and traces into it; the records land in a file.
+TEST(HostTraceTest, TheHostTracesThroughTheLoggingLibraryItFinds) {
+  char folder[] = "/tmp/vorneth-trace-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string records = std::string(folder) + "/records.txt";
+  HostProcessOptions options;
+  options.environment = {{"LD_LIBRARY_PATH", QUENLOG_RECORDER_DIR}, {"QUENLOG_RECORD_FILE", records}};
+  {
+    HostProcess host(options);
+    ASSERT_TRUE(host.Start()) << host.error();
+    ASSERT_TRUE(host.Send(PageCommand("GetVersion", "[]", "1", "p")));
+    ASSERT_TRUE(host.Send(Create("https://page.test/", "1.0", "p")));
+    ASSERT_TRUE(host.Send(PageCommand("GetVersion", "[]", "2", "p")));
+    ASSERT_TRUE(host.ReadFrame(kAnswer).has_value());
+    host.CloseInput();
+    ASSERT_EQ(host.WaitExit(kAnswer), 0);
+  }
+  const std::string trace = ReadWholeFile(records);
+  std::filesystem::remove_all(folder);
+  const auto has = [&](const std::string& line) { return trace.find(line + "\n") != std::string::npos; };
+  EXPECT_TRUE(has("message\tmain\t\tfirst check of crash protection against incorrect destruction of the object by "
+                  "the other thread"));
+  EXPECT_TRUE(has("message\tmain\t\tVorneth-I Create"));
+  EXPECT_TRUE(has("text\tVorneth::Vorneth\torigin.c_str ()\thttps://page.test/"));
+  EXPECT_TRUE(has("message\tVorneth::Vorneth\t\tInitFromUrl result is true"));
+  EXPECT_TRUE(has("message\tVorneth::DispatchWorkerFunc\t\tGetVersion: return version number of host and extension, "
+                  "first value is host version, second value is extension version"));
+  EXPECT_TRUE(has("message\tVornethCommandWorker::ThreadMainFunction\t\tthis->m_cache->Get() released, finishing "
+                  "worker"));
+  EXPECT_TRUE(has("message\tCallback\t\tresponse outputted from native"));
+}
+
+}  // namespace
+}  // namespace vorneth::testing
