@@ -353,9 +353,29 @@ TEST(HostTraceTest, TheHostTracesThroughTheLoggingLibraryItFinds) {
   EXPECT_TRUE(has("message\tVorneth::Vorneth\t\tInitFromUrl result is true"));
   EXPECT_TRUE(has("message\tVorneth::DispatchWorkerFunc\t\tGetVersion: return version number of host and extension, "
                   "first value is host version, second value is extension version"));
-  EXPECT_TRUE(has("message\tVornethCommandWorker::ThreadMainFunction\t\tthis->m_cache->Get() released, finishing "
-                  "worker"));
+  EXPECT_TRUE(has("message\tVornethCommandWorker::ThreadMainFunction\t\tThread's main loop ended"));
   EXPECT_TRUE(has("message\tCallback\t\tresponse outputted from native"));
+}
+
+// Code in the host's process that prints to standard output (here the
+// logging library) must not corrupt the frames.
+TEST(HostTraceTest, PrintingLibrariesCannotCorruptTheFrames) {
+  HostProcessOptions options;
+  options.environment = {{"LD_LIBRARY_PATH", QUENLOG_RECORDER_DIR}, {"QUENLOG_STDOUT_NOISE", "1"}};
+  options.stderr_path = "/dev/null";
+  HostProcess host(options);
+  ASSERT_TRUE(host.Start()) << host.error();
+  ASSERT_TRUE(host.Send(Create("https://page.test/", "1.0", "p")));
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(host.Send(PageCommand("GetVersion", "[]", std::to_string(i), "p")));
+    EXPECT_EQ(host.ReadFrame(kAnswer).value_or(""),
+              R"({"callbackId":")" + std::to_string(i) +
+                  R"(","instanceId":0,"portId":"p","response":["0x020F0000", "1.0"],"rtype":"Vorneth"})");
+  }
+  host.CloseInput();
+  EXPECT_EQ(host.WaitExit(kAnswer), 0);
+  EXPECT_TRUE(host.ExpectNoFrame(kSilence));
+  EXPECT_EQ(host.partial_bytes(), 0u);
 }
 
 }  // namespace

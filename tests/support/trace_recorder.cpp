@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -180,6 +182,13 @@ int32_t VORNETH_TRACE_CALL qnLogLeaveFunction_Execute(intptr_t handle, int32_t r
 
 void VORNETH_TRACE_CALL qnLogOutput_Execute(intptr_t handle, const char* message) {
   TheRecorder().Add(handle, "message", nullptr, message != nullptr ? message : "");
+  // Loaded code that prints to standard output, as libraries in the host's
+  // process may: with QUENLOG_STDOUT_NOISE set every message is also printed.
+  static const bool noisy = std::getenv("QUENLOG_STDOUT_NOISE") != nullptr;
+  if (noisy) {
+    std::fputs("trace noise\n", stdout);
+    std::fflush(stdout);
+  }
 }
 
 void VORNETH_TRACE_CALL qnLogBuffer(intptr_t handle, const char* name, uint32_t type, const void* data,

@@ -10,6 +10,8 @@
 // QUENLOG_RECORD_FILE names a file, each record is also appended to that file
 // as one line "<kind>\t<scope>\t<name>\t<value>\n" (tabs and line feeds in
 // texts written as \t and \n), so tests can read what another process traced.
+// When QUENLOG_STDOUT_NOISE is set, every trace message is also printed to
+// standard output, as a badly behaved library in the host's process would.
 #ifndef VORNETH_TESTS_SUPPORT_TRACE_RECORDER_H_
 #define VORNETH_TESTS_SUPPORT_TRACE_RECORDER_H_
 
