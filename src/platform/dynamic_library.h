@@ -32,6 +32,14 @@ void* LookupSymbol(void* library, const char* name);
 // cannot be determined.
 std::string ExecutableDirectory();
 
+// Makes `directory` the process-wide extra folder in which the dependencies
+// of libraries loaded afterwards are found (on Windows the DLL directory,
+// with the current folder taken out of the search). Where the loader
+// resolves dependencies through the library's own records instead, there is
+// nothing to set and the call returns true. Callers serialise it with their
+// own lock: the setting is process-wide.
+bool SetLibrarySearchDirectory(const std::string& directory);
+
 }  // namespace vorneth
 
 #endif  // VORNETH_PLATFORM_DYNAMIC_LIBRARY_H_

@@ -48,4 +48,11 @@ std::string ExecutableDirectory() {
   return {};
 }
 
+bool SetLibrarySearchDirectory(const std::string& /*directory*/) {
+  // The dynamic linker finds a library's dependencies through the library's
+  // own search path (its RUNPATH, e.g. $ORIGIN); there is no process-wide
+  // directory to set.
+  return true;
+}
+
 }  // namespace vorneth

@@ -81,6 +81,29 @@ TEST_F(HostTest, PaddingDependsOnTheFinalLength) {
   }
 }
 
+// Lengths whose upper bytes are 0x0A (a line feed) must cross the channel
+// unchanged in both directions: 2,560 to 2,815 bytes and 655,360 and up.
+TEST_F(HostTest, FramesWithLineFeedLengthBytesSurviveBothWays) {
+  CreateSession();
+  const std::string answerBase =
+      R"({"callbackId":"","instanceId":0,"portId":"p","response":["0x020F0000", "1.0"],"rtype":"Vorneth"})";
+  const std::string requestBase = R"({"callbackId":"","command":"GetVersion","filler":"","portId":"p","type":"Vorneth"})";
+  for (size_t length : {2570u, 2700u, 2815u, 655400u}) {
+    const std::string callbackId(length - answerBase.size(), 'c');
+    const std::string filler(length - requestBase.size() - callbackId.size(), 'f');
+    const std::string request = R"({"callbackId":")" + callbackId + R"(","command":"GetVersion","filler":")" + filler +
+                                R"(","portId":"p","type":"Vorneth"})";
+    ASSERT_EQ(request.size(), length);
+    std::string expected = R"({"callbackId":")" + callbackId + R"(","instanceId":0,)";
+    if (length % 256 == 10) expected += R"("padding":"x",)";
+    expected += R"("portId":"p","response":["0x020F0000", "1.0"],"rtype":"Vorneth"})";
+    const std::string answer = Ask(request);
+    EXPECT_EQ(answer.size(), expected.size()) << length;
+    EXPECT_TRUE(answer == expected) << "answer to a request of " << length << " bytes differs";
+  }
+  EXPECT_EQ(host_.partial_bytes(), 0u);
+}
+
 TEST_F(HostTest, SilentRequests) {
   // Commands before any session, unknown types, near-miss types, "Create".
   ASSERT_TRUE(host_.Send(PageCommand("GetVersion", "[]", "1", "p")));

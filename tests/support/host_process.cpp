@@ -51,6 +51,11 @@ std::string HostUnderTestPath() {
   return VORNETH_HOST_PATH;
 }
 
+std::string FixedDataDirectory() {
+  const char* directory = getenv("VORNETH_HOST_DATA_DIRECTORY");
+  return directory != nullptr ? directory : "";
+}
+
 std::vector<std::string> HostLauncher() {
   std::vector<std::string> words;
   const char* launcher = getenv("VORNETH_HOST_LAUNCHER");
@@ -72,6 +77,15 @@ HostProcess::~HostProcess() {
 }
 
 bool HostProcess::Start() {
+  const std::string fixed = FixedDataDirectory();
+  if (data_home_.empty() && !fixed.empty()) {
+    // The host keeps its data where it likes; start from an empty folder
+    // there and leave none behind.
+    std::error_code ignored;
+    std::filesystem::remove_all(fixed, ignored);
+    data_home_ = fixed;
+    owns_data_home_ = true;
+  }
   if (data_home_.empty()) {
     if (!options_.data_home.empty()) {
       data_home_ = options_.data_home;
@@ -108,7 +122,10 @@ bool HostProcess::Start() {
   return true;
 }
 
-std::string HostProcess::data_directory() const { return data_home_ + "/Vorneth"; }
+std::string HostProcess::data_directory() const {
+  const std::string fixed = FixedDataDirectory();
+  return fixed.empty() ? data_home_ + "/Vorneth" : fixed;
+}
 
 std::string HostProcess::store_path() const { return data_directory() + "/vorneth.db"; }
 

@@ -10,7 +10,11 @@
 // Each HostProcess has a data directory of its own: a fresh temporary folder
 // handed to the host as XDG_DATA_HOME, so the store file lands in
 // <folder>/Vorneth/vorneth.db. The folder is removed with the object unless
-// the caller supplied it.
+// the caller supplied it. A host that does not follow XDG_DATA_HOME (a
+// Windows build under wine keeps its data in the emulator's profile) has its
+// data directory named in VORNETH_HOST_DATA_DIRECTORY: it is emptied when a
+// HostProcess first starts and removed with it, so such tests run one at a
+// time.
 //
 // Every wait is bounded by the timeout given to it. Nothing throws; results
 // are return values. One object is used from one thread at a time.
@@ -33,6 +37,8 @@ namespace vorneth::testing {
 
 // The host executable under test (see above); empty when there is none.
 std::string HostUnderTestPath();
+// The data directory from VORNETH_HOST_DATA_DIRECTORY; empty when unset.
+std::string FixedDataDirectory();
 // The launcher words from VORNETH_HOST_LAUNCHER; empty when unset.
 std::vector<std::string> HostLauncher();
 

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the dependencies of the Windows host (JsonCpp) for i686 mingw-w64
+# from Debian's source packages and installs them into a prefix.
+#
+#   tools/windows-deps.sh PREFIX
+#
+# The result is cached by version: when PREFIX/.versions already names the
+# versions asked for, nothing is done.
+set -euo pipefail
+
+prefix=$(realpath -m "${1:?usage: windows-deps.sh PREFIX}")
+root=$(cd "$(dirname "$0")/.." && pwd)
+suite=bookworm
+packages=(libjsoncpp)
+
+# The deb-src twin of the machine's Debian sources, so apt-get source works.
+ensure_sources() {
+  local list=/etc/apt/sources.list.d/vorneth-deb-src.sources
+  [ -f "$list" ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | "${sudo[@]}" tee "$list" >/dev/null
+  else
+    grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' | "${sudo[@]}" tee "${list%.sources}.list" >/dev/null
+    "${sudo[@]}" touch "$list"
+  fi
+  "${sudo[@]}" apt-get update -qq
+}
+
+version_of() { apt-cache showsrc "$1/$suite" 2>/dev/null | awk '/^Version:/ {print $2; exit}'; }
+
+ensure_sources
+wanted=""
+for package in "${packages[@]}"; do wanted+="$package=$(version_of "$package") "; done
+if [ -f "$prefix/.versions" ] && [ "$(cat "$prefix/.versions")" = "$wanted" ]; then
+  echo "windows dependencies up to date in $prefix ($wanted)"
+  exit 0
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+apt-get source --download-only -qq "${packages[@]/%//$suite}" >/dev/null
+for dsc in *.dsc; do dpkg-source -x "$dsc" >/dev/null; done
+
+toolchain="$root/cmake/mingw-i686.cmake"
+cmake -S "$work"/libjsoncpp-*/ -B "$work/jsoncpp-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DVORNETH_WINDOWS_DEPS="$prefix" \
+  -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF \
+  -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_PKGCONFIG_SUPPORT=ON -DJSONCPP_WITH_CMAKE_PACKAGE=ON >/dev/null
+ninja -C "$work/jsoncpp-build" install >/dev/null
+
+echo "$wanted" >"$prefix/.versions"
+echo "windows dependencies built into $prefix ($wanted)"
