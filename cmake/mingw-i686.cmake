@@ -15,13 +15,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# pkg-config looks only at the dependencies' prefix.
-set(ENV{PKG_CONFIG_LIBDIR} "${VORNETH_WINDOWS_DEPS}/lib/pkgconfig")
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
-
 # A static runtime: the executable imports system libraries only.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests and tools run on the build machine and drive the .exe under wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -28,7 +28,7 @@ ensure_sources() {
   "${sudo[@]}" apt-get update -qq
 }
 
-version_of() { apt-cache showsrc "$1/$suite" 2>/dev/null | awk '/^Version:/ {print $2; exit}'; }
+version_of() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ {print $2; exit}'; }
 
 ensure_sources
 wanted=""
@@ -41,8 +41,8 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-apt-get source --download-only -qq "${packages[@]/%//$suite}" >/dev/null
-for dsc in *.dsc; do dpkg-source -x "$dsc" >/dev/null; done
+apt-get source --download-only -qq "${packages[@]/%//$suite}" >/dev/null 2>&1
+for dsc in *.dsc; do dpkg-source -x "$dsc" >/dev/null 2>&1; done
 
 toolchain="$root/cmake/mingw-i686.cmake"
 cmake -S "$work"/libjsoncpp-*/ -B "$work/jsoncpp-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \

@@ -1,6 +1,6 @@
 // Whole-file reading and writing through binary streams: no line-end
 // translation, so the bytes on disk are exactly the bytes of the string.
-// ReplaceFile needs the platform's durable-rename primitives and lives in
+// WriteFileAtomically needs the platform's durable-rename primitives and lives in
 // file_replace_<platform>.cpp.
 #include "platform/file_reader_writer.h"
 

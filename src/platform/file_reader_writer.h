@@ -21,7 +21,7 @@ class FileReaderWriter {
   // reader sees either the old or the new content, never a mix, even if the
   // process dies midway. Returns false (and leaves `path` untouched) on any
   // failure.
-  static bool ReplaceFile(const std::string& path, const std::string& content);
+  static bool WriteFileAtomically(const std::string& path, const std::string& content);
 };
 
 }  // namespace vorneth

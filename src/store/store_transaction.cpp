@@ -49,7 +49,7 @@ void SaveStore(const std::string& text) {
   if (!filePath) return;
   trace.Text("filePath.c_str()", *filePath);
   trace.Message("GetDataDirectory result");
-  FileReaderWriter::ReplaceFile(*filePath, text);
+  FileReaderWriter::WriteFileAtomically(*filePath, text);
 }
 
 Json::Value ReadStore() {

@@ -165,42 +165,42 @@ TEST(WriteFileTest, UnopenableFileIsLeftAloneSilently) {
   EXPECT_TRUE(ScopeEntered("FileReaderWriter::WriteFile"));
 }
 
-TEST(ReplaceFileTest, CreatesAndReplacesWithoutLeavingTemporaryFiles) {
+TEST(WriteFileAtomicallyTest, CreatesAndReplacesWithoutLeavingTemporaryFiles) {
   ScratchDir scratch;
   const std::string path = scratch / "vorneth.db";
   const std::string bytes = "\0binary\0"s + AllByteValues();
-  ASSERT_TRUE(FileReaderWriter::ReplaceFile(path, bytes));
+  ASSERT_TRUE(FileReaderWriter::WriteFileAtomically(path, bytes));
   EXPECT_EQ(ReadBytes(path), bytes);
-  ASSERT_TRUE(FileReaderWriter::ReplaceFile(path, "{}"));
+  ASSERT_TRUE(FileReaderWriter::WriteFileAtomically(path, "{}"));
   EXPECT_EQ(ReadBytes(path), "{}");
-  ASSERT_TRUE(FileReaderWriter::ReplaceFile(path, ""));
+  ASSERT_TRUE(FileReaderWriter::WriteFileAtomically(path, ""));
   EXPECT_EQ(fs::file_size(path), 0u);
   EXPECT_EQ(scratch.Names(), std::vector<std::string>{"vorneth.db"});
 }
 
-TEST(ReplaceFileTest, KeepsThePermissionsOfTheReplacedFile) {
+TEST(WriteFileAtomicallyTest, KeepsThePermissionsOfTheReplacedFile) {
   ScratchDir scratch;
   const std::string path = scratch / "store";
   WriteBytes(path, "old");
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-  ASSERT_TRUE(FileReaderWriter::ReplaceFile(path, "new"));
+  ASSERT_TRUE(FileReaderWriter::WriteFileAtomically(path, "new"));
   struct stat info{};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
-TEST(ReplaceFileTest, FailureLeavesTargetAndFolderAsTheyWere) {
+TEST(WriteFileAtomicallyTest, FailureLeavesTargetAndFolderAsTheyWere) {
   ScratchDir scratch;
   // A folder cannot be replaced by a file.
   const std::string folder = scratch / "occupied";
   fs::create_directory(folder);
   WriteBytes(folder + "/inside", "kept");
-  EXPECT_FALSE(FileReaderWriter::ReplaceFile(folder, "x"));
+  EXPECT_FALSE(FileReaderWriter::WriteFileAtomically(folder, "x"));
   EXPECT_EQ(ReadBytes(folder + "/inside"), "kept");
   EXPECT_EQ(scratch.Names(), std::vector<std::string>{"occupied"});
 
-  EXPECT_FALSE(FileReaderWriter::ReplaceFile(scratch / "missing/store", "x"));
-  EXPECT_FALSE(FileReaderWriter::ReplaceFile(scratch.path() + "/", "x"));
+  EXPECT_FALSE(FileReaderWriter::WriteFileAtomically(scratch / "missing/store", "x"));
+  EXPECT_FALSE(FileReaderWriter::WriteFileAtomically(scratch.path() + "/", "x"));
   EXPECT_EQ(scratch.Names(), std::vector<std::string>{"occupied"});
 }
 
@@ -211,7 +211,7 @@ TEST(FileConcurrencyTest, ReaderNeverSeesAPartlyReplacedFile) {
   const std::string path = scratch / "store";
   const std::string a(64 * 1024, 'a');
   const std::string b(40 * 1024, 'b');
-  ASSERT_TRUE(FileReaderWriter::ReplaceFile(path, a));
+  ASSERT_TRUE(FileReaderWriter::WriteFileAtomically(path, a));
 
   std::atomic<bool> done{false};
   std::atomic<int> bad_reads{0};
@@ -229,7 +229,7 @@ TEST(FileConcurrencyTest, ReaderNeverSeesAPartlyReplacedFile) {
   });
   int failed_replaces = 0;
   for (int i = 0; i < 100; ++i)
-    if (!FileReaderWriter::ReplaceFile(path, i % 2 == 0 ? b : a)) ++failed_replaces;
+    if (!FileReaderWriter::WriteFileAtomically(path, i % 2 == 0 ? b : a)) ++failed_replaces;
   done = true;
   reader.join();
 

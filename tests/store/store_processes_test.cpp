@@ -98,7 +98,7 @@ TEST_F(StoreProcessesTest, AChangeWaitsForALockHeldByAnotherProcess) {
     if (write(ready[1], "x", 1) != 1) return 3;
     std::this_thread::sleep_for(300ms);
     document["blacklisted"].append("https://child.example");
-    return FileReaderWriter::ReplaceFile(StorePath(), Compact(document)) ? 0 : 4;
+    return FileReaderWriter::WriteFileAtomically(StorePath(), Compact(document)) ? 0 : 4;
   });
   ASSERT_GT(pid, 0);
   close(ready[1]);

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -19,6 +18,10 @@
 
 #ifndef O_CLOEXEC
 #define O_CLOEXEC 0
+#endif
+// Windows opens files in text mode unless told otherwise.
+#ifndef O_BINARY
+#define O_BINARY 0
 #endif
 
 namespace vorneth::testing {
@@ -30,7 +33,7 @@ class RecordFile {
   RecordFile() {
     const char* path = std::getenv("QUENLOG_RECORD_FILE");
     if (path != nullptr && *path != '\0') {
-      fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+      fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_BINARY, 0644);
     }
   }
   ~RecordFile() {

@@ -1,4 +1,4 @@
-// FileReaderWriter::ReplaceFile on Windows: a temporary file in the target's
+// FileReaderWriter::WriteFileAtomically on Windows: a temporary file in the target's
 // folder, flushed to disk, then moved over the target with write-through, so
 // the replacement reaches the disk before the call returns.
 #include <windows.h>
@@ -63,8 +63,8 @@ std::atomic<unsigned> g_sequence{0};
 
 }  // namespace
 
-bool FileReaderWriter::ReplaceFile(const std::string& path, const std::string& content) {
-  TraceFunction trace("FileReaderWriter::ReplaceFile");
+bool FileReaderWriter::WriteFileAtomically(const std::string& path, const std::string& content) {
+  TraceFunction trace("FileReaderWriter::WriteFileAtomically");
   trace.Text("filePath.c_str ()", path);
   const std::wstring target = Wide(path);
   if (target.empty()) return false;

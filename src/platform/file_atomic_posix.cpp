@@ -1,4 +1,4 @@
-// FileReaderWriter::ReplaceFile on POSIX systems: a temporary file in the
+// FileReaderWriter::WriteFileAtomically on POSIX systems: a temporary file in the
 // target's folder, flushed to disk, then rename(2), which replaces the
 // directory entry in one step. The folder is flushed afterwards so that the
 // rename itself survives a crash.
@@ -70,8 +70,8 @@ bool SyncFd(int fd) {
 
 }  // namespace
 
-bool FileReaderWriter::ReplaceFile(const std::string& path, const std::string& content) {
-  TraceFunction trace("FileReaderWriter::ReplaceFile");
+bool FileReaderWriter::WriteFileAtomically(const std::string& path, const std::string& content) {
+  TraceFunction trace("FileReaderWriter::WriteFileAtomically");
   trace.Text("filePath.c_str ()", path);
 
   const size_t slash = path.rfind('/');
