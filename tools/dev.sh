@@ -5,8 +5,12 @@
 #   tools/dev.sh demo    build, then run a short scripted session through
 #                        vorneth-cli on a scratch data folder
 #   tools/dev.sh test    build, then run every test: the plain build, the
-#                        address+undefined sanitizer build, and the thread
-#                        sanitizer build for the concurrency tests
+#                        32-bit Windows build (cross-compiled, its end-to-end
+#                        tests under wine), the address+undefined sanitizer
+#                        build, and the thread sanitizer build for the
+#                        concurrency tests
+#   tools/dev.sh test --linux-only
+#                        the same without the Windows build
 #   tools/dev.sh bench   release build with the benchmarks, then run them
 set -euo pipefail
 
@@ -29,6 +33,17 @@ install_packages() {
 }
 
 build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libgtest-dev)
+windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev wine wine32:i386 wine64
+  libgnutls30:i386)
+
+# wine runs 32-bit Windows programs with the i386 libraries.
+enable_i386() {
+  dpkg --print-foreign-architectures | grep -qx i386 && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" dpkg --add-architecture i386
+  "${sudo[@]}" apt-get update -qq
+}
 
 # configure <build dir> <extra cmake arguments...>
 configure() {
@@ -62,7 +77,41 @@ run_demo() {
   echo
 }
 
+# The Windows host, cross-compiled, and the end-to-end tests of build/
+# run against it under wine in a 64-bit prefix (the 32-bit host runs there
+# as under WoW64 on real 64-bit Windows).
+run_windows_tests() {
+  enable_i386
+  install_packages "${windows_packages[@]}"
+  local started=$SECONDS
+  "$root/tools/windows-deps.sh" "$root/build-win/deps"
+  configure build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps"
+  ninja -C "$root/build-win" -j"$jobs"
+
+  export WINEPREFIX=$root/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot --init >/dev/null 2>&1
+    # A fresh prefix detects proxies automatically, which sends discovery
+    # traffic off the machine: use direct connections.
+    wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+      /v DefaultConnectionSettings /t REG_BINARY /d 460000000100000001000000000000000000000000000000 /f >/dev/null 2>&1
+  fi
+  local status=0
+  (cd "$root/build" &&
+    VORNETH_HOST_UNDER_TEST="$root/build-win/src/host/vorneth-host.exe" VORNETH_HOST_LAUNCHER=wine \
+    VORNETH_HOST_DATA_DIRECTORY="$WINEPREFIX/drive_c/users/$(id -un)/AppData/LocalLow/Vorneth" \
+    VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
+    ctest -R '^(HostTest|HostTraceTest|WindowsTraceTest)[.]' --output-on-failure --timeout 300) || status=$?
+  wineserver -k 2>/dev/null || true
+  log "windows build and tests took $((SECONDS - started)) s"
+  return $status
+}
+
 run_tests() {
+  local windows=1
+  [ "${1:-}" = "--linux-only" ] && windows=0
   install_packages "${build_packages[@]}" locales
   local started=$SECONDS
 
@@ -70,6 +119,13 @@ run_tests() {
   configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
   ninja -C "$root/build" -j"$jobs"
   (cd "$root/build" && ctest -j"$jobs" --output-on-failure --timeout 300)
+
+  if [ $windows -eq 1 ]; then
+    log "windows build: end-to-end tests under wine"
+    run_windows_tests
+  else
+    log "windows build: switched off (--linux-only)"
+  fi
 
   log "address+undefined sanitizer build: every test"
   configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNETH_SANITIZE=address
@@ -98,7 +154,7 @@ run_bench() {
 
 case "${1:-}" in
   demo) run_demo ;;
-  test) run_tests ;;
+  test) run_tests "${2:-}" ;;
   bench) run_bench ;;
   *)
     sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
