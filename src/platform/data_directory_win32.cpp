@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/data_directory.h"
-#include "platform/text_conversion.h"
+#include "platform/windows_text.h"
 #include "platform/trace.h"
 
 namespace vorneth {
@@ -21,17 +21,6 @@ namespace {
 constexpr GUID kLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 constexpr DWORD kCreateFolder = 0x8000;  // KF_FLAG_CREATE
 constexpr DWORD kShortPathCapacity = 260;
-
-bool ToWide(const std::string& utf8, std::wstring& wide) {
-  std::u16string converted;
-  if (!Utf8ToWide(utf8, converted) || converted.empty()) return false;
-  wide.assign(converted.begin(), converted.end());
-  return true;
-}
-
-bool ToUtf8(const wchar_t* wide, size_t length, std::string& utf8) {
-  return WideToUtf8(std::u16string(wide, wide + length), utf8);
-}
 
 // The known folder through the shell library the process has loaded, as the
 // system's own lookup; false when the shell or the folder is unavailable.
@@ -61,28 +50,28 @@ bool GetDataDirectory(std::string& path) {
   for (const char* c = kDataFolderName; *c != '\0'; ++c) folder += static_cast<wchar_t>(*c);
 
   std::string utf8;
-  if (!ToUtf8(folder.data(), folder.size(), utf8) || !CreateDirectoryTree(utf8)) return false;
+  if (!WindowsUtf8(folder.data(), folder.size(), utf8) || !CreateDirectoryTree(utf8)) return false;
 
   wchar_t shortPath[kShortPathCapacity];
   const DWORD length = GetShortPathNameW(folder.c_str(), shortPath, kShortPathCapacity);
   if (length == 0 || length > kShortPathCapacity) return false;
   std::string result;
-  if (!ToUtf8(shortPath, length, result)) return false;
+  if (!WindowsUtf8(shortPath, length, result)) return false;
   trace.Text("path.c_str ()", result);
   path = result;
   return true;
 }
 
 bool CreateDirectoryTree(const std::string& path) {
-  std::wstring wide;
-  if (!ToWide(path, wide)) return false;
+  const std::wstring wide = WindowsWide(path);
+  if (wide.empty()) return false;
   const int result = SHCreateDirectoryExW(nullptr, wide.c_str(), nullptr);
   return result == ERROR_SUCCESS || result == ERROR_FILE_EXISTS || result == ERROR_ALREADY_EXISTS;
 }
 
 bool DeleteDirectoryTree(const std::string& path) {
-  std::wstring wide;
-  if (!ToWide(path, wide)) return false;
+  std::wstring wide = WindowsWide(path);
+  if (wide.empty()) return false;
   // The shell takes a list of names ended by an empty name; a trailing
   // separator would make the name a different one.
   while (wide.size() > 3 && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();

@@ -2,30 +2,20 @@
 
 #include <windows.h>
 
-#include "platform/text_conversion.h"
+#include "platform/windows_text.h"
 
 namespace vorneth {
-namespace {
-
-// UTF-8 to the wide form the system's W functions take; empty on error.
-std::wstring Wide(const std::string& utf8) {
-  std::u16string wide;
-  if (!Utf8ToWide(utf8, wide)) return {};
-  return std::wstring(wide.begin(), wide.end());
-}
-
-}  // namespace
 
 void* LoadDynamicLibrary(const std::string& path) {
   // Paths are UTF-8; the wide call keeps names outside the ANSI code page
   // intact and behaves as LoadLibraryA for everything else.
-  const std::wstring widePath = Wide(path);
+  const std::wstring widePath = WindowsWide(path);
   if (widePath.empty()) return nullptr;
   return reinterpret_cast<void*>(LoadLibraryW(widePath.c_str()));
 }
 
 void* FindLoadedLibrary(const std::string& name) {
-  const std::wstring wideName = Wide(name);
+  const std::wstring wideName = WindowsWide(name);
   if (wideName.empty()) return nullptr;
   return reinterpret_cast<void*>(GetModuleHandleW(wideName.c_str()));
 }
@@ -39,13 +29,13 @@ std::string ExecutableDirectory() {
   wchar_t buffer[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return {};
-  std::u16string path(buffer, buffer + length);
-  const size_t separator = path.find_last_of(u"\\/");
-  if (separator == std::u16string::npos) return {};
+  std::wstring path(buffer, length);
+  const size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return {};
   // "C:\host.exe" keeps its root separator.
-  path.resize(separator == 2 && path[1] == u':' ? 3 : separator);
+  path.resize(separator == 2 && path[1] == L':' ? 3 : separator);
   std::string utf8;
-  if (!WideToUtf8(path, utf8)) return {};
+  if (!WindowsUtf8(path.data(), path.size(), utf8)) return {};
   return utf8;
 }
 

@@ -7,17 +7,11 @@
 #include <string>
 
 #include "platform/file_reader_writer.h"
-#include "platform/text_conversion.h"
 #include "platform/trace.h"
+#include "platform/windows_text.h"
 
 namespace vorneth {
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  std::u16string wide;
-  if (!Utf8ToWide(utf8, wide)) return {};
-  return std::wstring(wide.begin(), wide.end());
-}
 
 // Owns the temporary file's handle and, unless committed, the file itself.
 class TemporaryFile {
@@ -66,7 +60,7 @@ std::atomic<unsigned> g_sequence{0};
 bool FileReaderWriter::WriteFileAtomically(const std::string& path, const std::string& content) {
   TraceFunction trace("FileReaderWriter::WriteFileAtomically");
   trace.Text("filePath.c_str ()", path);
-  const std::wstring target = Wide(path);
+  const std::wstring target = WindowsWide(path);
   if (target.empty()) return false;
   // Unique within the folder: the process id and a per-process counter.
   const std::wstring temporary = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +

@@ -3,14 +3,13 @@
 #include <string>
 
 #include "platform/file_lock.h"
-#include "platform/text_conversion.h"
+#include "platform/windows_text.h"
 
 namespace vorneth {
 
 FileLock::FileLock(const std::string& path) {
-  std::u16string wide;
-  if (!Utf8ToWide(path, wide) || wide.empty()) return;
-  const std::wstring widePath(wide.begin(), wide.end());
+  const std::wstring widePath = WindowsWide(path);
+  if (widePath.empty()) return;
   HANDLE file = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/dynamic_library.h"
-#include "platform/text_conversion.h"
+#include "platform/windows_text.h"
 
 namespace vorneth {
 namespace {
@@ -37,10 +37,10 @@ std::string RegisteredDirectory() {
   const LONG result = RegQueryValueExW(key, kRegistryValue, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
   RegCloseKey(key);
   if (result != ERROR_SUCCESS) return {};
-  std::u16string directory(buffer, buffer + size / sizeof(wchar_t));
-  while (!directory.empty() && directory.back() == u'\0') directory.pop_back();
+  size_t length = size / sizeof(wchar_t);
+  while (length > 0 && buffer[length - 1] == L'\0') --length;
   std::string utf8;
-  if (directory.empty() || !WideToUtf8(directory, utf8)) return {};
+  if (length == 0 || !WindowsUtf8(buffer, length, utf8)) return {};
   return utf8;
 }
 

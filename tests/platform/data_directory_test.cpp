@@ -13,33 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 namespace vorneth {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the test temp folder, removed with everything in it
-// at the end (by the standard library, not by the code under test).
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = ::testing::TempDir() + "vorneth_dir_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
-  }
-  ~ScratchDir() {
-    std::error_code error;
-    if (!path_.empty()) fs::remove_all(path_, error);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using testing::ScratchDir;
 
 // Sets or unsets an environment variable for the life of the object.
 class EnvOverride {

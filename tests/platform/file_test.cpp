@@ -19,6 +19,7 @@
 
 #include "platform/file_lock.h"
 #include "platform/file_reader_writer.h"
+#include "support/scratch_dir.h"
 #include "support/trace_recorder.h"
 
 namespace vorneth {
@@ -34,33 +35,7 @@ using testing::TraceRecords;
 constexpr std::string_view kOpenError = "FileReaderWriter::ReadFile - ERROR - Vorneth ReadFile failed to open file";
 constexpr std::string_view kOpenedScope = "FileReaderWriter::WriteFile file is opened for writing";
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = ::testing::TempDir() + "vorneth_file_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
-  }
-  ~ScratchDir() {
-    std::error_code error;
-    if (!path_.empty()) fs::remove_all(path_, error);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::string path_;
-};
+using testing::ScratchDir;
 
 // Reference reading and writing with the standard library alone.
 void WriteBytes(const std::string& path, std::string_view bytes) {

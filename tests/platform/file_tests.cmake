@@ -6,6 +6,7 @@ vorneth_discover_tests(vorneth_text_conversion_test unit)
 
 add_executable(vorneth_data_directory_test ${CMAKE_CURRENT_SOURCE_DIR}/data_directory_test.cpp)
 target_link_libraries(vorneth_data_directory_test PRIVATE vorneth_platform GTest::gtest_main)
+target_include_directories(vorneth_data_directory_test PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 vorneth_discover_tests(vorneth_data_directory_test unit)
 
 # The recorder is linked so the tests can check what the file operations trace.
