@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fd_io_posix.h"
 #include "platform/file_reader_writer.h"
 #include "platform/trace.h"
 
@@ -46,19 +47,6 @@ class TemporaryFile {
   bool committed_ = false;
 };
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 bool SyncFd(int fd) {
   // Bounded: a signal storm must not keep the caller here for ever.
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -92,7 +80,7 @@ bool FileReaderWriter::WriteFileAtomically(const std::string& path, const std::s
   struct stat info{};
   if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) fchmod(temporary.fd(), info.st_mode & 07777);
 
-  if (!WriteAll(temporary.fd(), content.data(), content.size())) return false;
+  if (!WriteAllToFd(temporary.fd(), content.data(), content.size())) return false;
   if (!SyncFd(temporary.fd())) return false;
   if (!temporary.CloseFd()) return false;
   if (rename(temporary.path().c_str(), path.c_str()) != 0) return false;

@@ -1,5 +1,7 @@
 #include "platform/host_channel.h"
 
+#include "platform/fd_io_posix.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -32,17 +34,6 @@ size_t ReadHostInput(char* buffer, size_t size) {
   }
 }
 
-bool WriteHostOutput(const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t count = write(g_outputFd, data, size);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += count;
-    size -= static_cast<size_t>(count);
-  }
-  return true;
-}
+bool WriteHostOutput(const char* data, size_t size) { return WriteAllToFd(g_outputFd, data, size); }
 
 }  // namespace vorneth
