@@ -118,7 +118,7 @@ extern "C" const char* EventCallback(void* context, const char* name, const char
     event["event"] = eventName;
     event["instanceId"] = session->m_sessionId;
     session->VornethCallback(std::move(event));
-  } catch (const std::exception&) {
+  } catch (...) {
     // Add-on libraries call in from their own threads and from C; nothing may
     // unwind into them. Only allocation can fail here.
     trace.Message("EventCallback: failed");
