@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/json_conversions.h"
 #include "host_process.h"
 
 namespace vorneth::testing {
@@ -315,6 +316,34 @@ TEST_F(HostTest, ASecondCreateReplacesTheSession) {
             R"({"callbackId":"1","instanceId":0,"portId":"q","response":["0x020F0000", "2.0"],"rtype":"Vorneth"})");
   EXPECT_NE(Ask(HostCommand("GetDomain", "[]", "2", "q")).find(R"("response":"https://second.test")"),
             std::string::npos);
+}
+
+// The browser starts one host per port; they all share one store file.
+TEST_F(HostTest, HostsSharingTheStoreLoseNoChange) {
+  HostProcessOptions sharing;
+  sharing.data_home = host_.data_home();
+  HostProcess other(sharing);
+  ASSERT_TRUE(other.Start()) << other.error();
+  ASSERT_TRUE(host_.Send(Create("https://first.test/", "1.0", "p")));
+  ASSERT_TRUE(other.Send(Create("https://second.test/", "1.0", "p")));
+  constexpr int kChanges = 40;
+  // Both hosts get all their requests at once and work through them
+  // side by side.
+  for (int i = 0; i < kChanges; ++i) {
+    ASSERT_TRUE(host_.Send(HostCommand("SetDomainDenied", "[]", std::to_string(i), "p")));
+    ASSERT_TRUE(other.Send(HostCommand("SetDomainDenied", "[]", std::to_string(i), "p")));
+  }
+  EXPECT_EQ(host_.ReadFrames(kChanges, kAnswer).size(), static_cast<size_t>(kChanges));
+  EXPECT_EQ(other.ReadFrames(kChanges, kAnswer).size(), static_cast<size_t>(kChanges));
+  Json::Value store;
+  ASSERT_TRUE(ParseJson(Store(), store)) << Store();
+  int first = 0, second = 0;
+  for (const Json::Value& origin : store["blacklisted"]) {
+    first += origin == "https://first.test";
+    second += origin == "https://second.test";
+  }
+  EXPECT_EQ(first, kChanges);
+  EXPECT_EQ(second, kChanges);
 }
 
 TEST_F(HostTest, EndOfInputEndsTheHostWithStatusZero) {

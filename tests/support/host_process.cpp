@@ -78,7 +78,7 @@ HostProcess::~HostProcess() {
 
 bool HostProcess::Start() {
   const std::string fixed = FixedDataDirectory();
-  if (data_home_.empty() && !fixed.empty()) {
+  if (data_home_.empty() && !fixed.empty() && options_.data_home.empty()) {
     // The host keeps its data where it likes; start from an empty folder
     // there and leave none behind.
     std::error_code ignored;

@@ -13,8 +13,8 @@
 // the caller supplied it. A host that does not follow XDG_DATA_HOME (a
 // Windows build under wine keeps its data in the emulator's profile) has its
 // data directory named in VORNETH_HOST_DATA_DIRECTORY: it is emptied when a
-// HostProcess first starts and removed with it, so such tests run one at a
-// time.
+// HostProcess without a data_home option first starts and removed with it,
+// so such tests run one at a time.
 //
 // Every wait is bounded by the timeout given to it. Nothing throws; results
 // are return values. One object is used from one thread at a time.
