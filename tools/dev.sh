@@ -103,7 +103,8 @@ run_windows_tests() {
     VORNETH_HOST_UNDER_TEST="$root/build-win/src/host/vorneth-host.exe" VORNETH_HOST_LAUNCHER=wine \
     VORNETH_HOST_DATA_DIRECTORY="$WINEPREFIX/drive_c/users/$(id -un)/AppData/LocalLow/Vorneth" \
     VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
-    ctest -R '^(HostTest|HostTraceTest|WindowsTraceTest)[.]' --output-on-failure --timeout 300) || status=$?
+    VORNETH_WINDOWS_CLI="$root/build-win/src/host/vorneth-cli.exe" \
+    ctest -R '^(HostTest|HostTraceTest|WindowsTraceTest|WindowsCliTest)[.]' --output-on-failure --timeout 300) || status=$?
   wineserver -k 2>/dev/null || true
   log "windows build and tests took $((SECONDS - started)) s"
   return $status

@@ -4,13 +4,15 @@
 // It starts the host as a child with one argument of the browser's own (the
 // caller's origin; the host ignores it), sends each request as one frame,
 // one after the other, and prints every frame the host writes as one line on
-// standard output, as it arrives. After the last request it closes the
-// host's input, prints what is still coming until the host exits, and exits
-// with the host's exit status.
+// standard output, as it arrives (a text line of the platform: it ends in
+// CR LF on Windows). After the last request it closes the host's input,
+// prints what is still coming until the host exits, and exits with the
+// host's exit status.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -21,6 +23,12 @@
 #include "host/frame_codec.h"
 #include "platform/child_process.h"
 #include "platform/dynamic_library.h"
+#include "platform/path_utf8.h"
+#include "platform/program_arguments.h"
+
+#ifndef VORNETH_HOST_FILE_NAME
+#define VORNETH_HOST_FILE_NAME "vorneth-host"
+#endif
 
 namespace vorneth {
 namespace {
@@ -95,13 +103,23 @@ std::optional<long> ParseCount(const std::string& text) {
   return value;
 }
 
-// Parses the command line; on error prints why and returns nullopt. Sets
-// `help` when --help was given.
-std::optional<Options> ParseOptions(int argc, char** argv, bool& help) {
+// The host file beside this program; empty when that directory is unknown.
+std::string HostBesideThisProgram() {
+  std::filesystem::path path;
+  if (!Utf8ToPath(ExecutableDirectory(), path) || path.empty()) return {};
+  path /= VORNETH_HOST_FILE_NAME;
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// Parses the command line (`args` without the program's name); on error
+// prints why and returns nullopt. Sets `help` when --help was given.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, bool& help) {
   Options options;
   bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  const size_t argc = args.size();
+  for (size_t i = 0; i < argc; ++i) {
+    const std::string& arg = args[i];
     if (options_done || arg.rfind("--", 0) != 0) {
       options.requests.push_back(arg);
       continue;
@@ -125,7 +143,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool& help) {
       std::cerr << "vorneth-cli: " << arg << " needs a value\n";
       return std::nullopt;
     }
-    const std::string value = argv[++i];
+    const std::string& value = args[++i];
     if (arg == "--host") {
       options.host = value;
     } else if (arg == "--launcher") {
@@ -145,16 +163,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, bool& help) {
   }
   options.from_stdin = options.requests.empty();
   if (options.host.empty()) {
-    const std::string directory = ExecutableDirectory();
-    if (directory.empty()) {
+    options.host = HostBesideThisProgram();
+    if (options.host.empty()) {
       std::cerr << "vorneth-cli: cannot find the directory of this program; name the host with --host\n";
       return std::nullopt;
     }
-#ifdef _WIN32
-    options.host = directory + "\\vorneth-host.exe";
-#else
-    options.host = directory + (directory.back() == '/' ? "" : "/") + "vorneth-host";
-#endif
   }
   return options;
 }
@@ -363,8 +376,10 @@ int Run(const Options& options) {
 }  // namespace vorneth
 
 int main(int argc, char** argv) {
+  std::vector<std::string> arguments = vorneth::ProgramArguments(argc, argv);
+  if (!arguments.empty()) arguments.erase(arguments.begin());
   bool help = false;
-  const std::optional<vorneth::Options> options = vorneth::ParseOptions(argc, argv, help);
+  const std::optional<vorneth::Options> options = vorneth::ParseOptions(arguments, help);
   if (help) {
     std::fputs(vorneth::kUsage, stdout);
     return 0;

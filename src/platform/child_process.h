@@ -6,10 +6,14 @@
 // - `Start` launches options.command[0] with the remaining elements as its
 //   arguments. The program may be a launcher (for instance an emulator that
 //   runs the real executable named by a later argument). A name without a
-//   directory separator is looked up in the caller's PATH.
+//   directory separator is looked up in the caller's PATH (on Windows with
+//   ".exe" added when it has no extension). On Windows the arguments reach
+//   the child quoted so that the runtime's usual splitting of its command
+//   line gives them back unchanged.
 // - The child's environment is the caller's, changed by options.environment:
 //   a pair with a value sets (or overrides) the variable, a pair without a
-//   value removes it. Later pairs win over earlier ones.
+//   value removes it. Later pairs win over earlier ones. On Windows names
+//   match without regard to case, as the system treats them.
 // - The child's standard error is the caller's unless options.stderr_path
 //   names a file, which is then created or appended to.
 // - No file descriptor or handle of the caller other than the three standard
@@ -20,7 +24,9 @@
 // - Writing into a child that no longer reads reports failure; it never
 //   raises a signal that would end the caller.
 // - The destructor kills a child that is still running and reaps it, so no
-//   zombie and no orphan outlives the object.
+//   zombie and no orphan outlives the object. On Windows the child and any
+//   process it starts are in a job that ends with the object, or with the
+//   caller should it end without destroying the object.
 //
 // Thread safety: one object is used from one thread at a time.
 #ifndef VORNETH_PLATFORM_CHILD_PROCESS_H_
@@ -86,10 +92,14 @@ class ChildProcess {
   // (0 to 255), or 128 + the signal number when a signal ended it; nullopt
   // when it is still running after `timeout` or there is no child. Once the
   // child has ended every later call returns the same status at once.
+  // On Windows the status is the process's 32-bit exit code as it is (a
+  // crash gives its exception code, such as 0xC0000005, a negative int).
   std::optional<int> Wait(std::chrono::milliseconds timeout);
 
   // Ends the child at once, without giving it a chance to clean up, and
-  // reaps it. Nothing happens when there is no running child.
+  // reaps it; its status is then 137 (128 + SIGKILL) on every platform,
+  // unless it had ended by itself. Processes the child started end with it.
+  // Nothing happens when there is no running child.
   void Kill();
 
   // True from a successful Start until the child has been reaped.
