@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "host/message_output.h"
-#include "host/styled_writer.h"
+#include "json/styled_writer.h"
 
 namespace vorneth {
 namespace {

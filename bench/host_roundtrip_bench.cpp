@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/frame_codec.h"
+#include "frame/frame_codec.h"
 #include "platform/child_process.h"
 
 namespace vorneth {

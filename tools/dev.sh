@@ -62,7 +62,7 @@ run_demo() {
   log "a page session through vorneth-cli (data folder $data)"
   local r='{"type":"Vorneth-I","portId":"1","params":[],'
   local p='{"type":"Vorneth","portId":"1","params":[],'
-  XDG_DATA_HOME=$data "$root/build/src/host/vorneth-cli" \
+  XDG_DATA_HOME=$data "$root/build/bin/vorneth-cli" \
     "${r}\"command\":\"Create\",\"url\":\"https://shop.example/cart\",\"version\":\"1.4.2\"}" \
     "${r}\"command\":\"GetHostVersion\",\"callbackId\":\"1\"}" \
     "${p}\"command\":\"GetVersion\",\"callbackId\":\"2\"}" \
@@ -100,10 +100,10 @@ run_windows_tests() {
   fi
   local status=0
   (cd "$root/build" &&
-    VORNETH_HOST_UNDER_TEST="$root/build-win/src/host/vorneth-host.exe" VORNETH_HOST_LAUNCHER=wine \
+    VORNETH_HOST_UNDER_TEST="$root/build-win/bin/vorneth-host.exe" VORNETH_HOST_LAUNCHER=wine \
     VORNETH_HOST_DATA_DIRECTORY="$WINEPREFIX/drive_c/users/$(id -un)/AppData/LocalLow/Vorneth" \
     VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
-    VORNETH_WINDOWS_CLI="$root/build-win/src/host/vorneth-cli.exe" \
+    VORNETH_WINDOWS_CLI="$root/build-win/bin/vorneth-cli.exe" \
     ctest -R '^(HostTest|HostTraceTest|WindowsTraceTest|WindowsCliTest)[.]' --output-on-failure --timeout 300) || status=$?
   wineserver -k 2>/dev/null || true
   log "windows build and tests took $((SECONDS - started)) s"
@@ -147,7 +147,7 @@ run_bench() {
   install_packages "${build_packages[@]}" libbenchmark-dev
   configure build-bench -DCMAKE_BUILD_TYPE=Release -DVORNETH_TESTS=OFF -DVORNETH_BENCH=ON
   ninja -C "$root/build-bench" -j"$jobs"
-  for bench in "$root"/build-bench/bench/*_bench; do
+  for bench in "$root"/build-bench/bin/*_bench; do
     log "$(basename "$bench")"
     "$bench"
   done

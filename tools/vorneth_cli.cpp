@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/frame_codec.h"
+#include "frame/frame_codec.h"
 #include "platform/child_process.h"
 #include "platform/dynamic_library.h"
 #include "platform/path_utf8.h"

@@ -1,6 +1,6 @@
 // Installation and removal of add-on packages.
-#include "host/json_conversions.h"
-#include "host/styled_writer.h"
+#include "json/json_conversions.h"
+#include "json/styled_writer.h"
 #include "net/request_maker.h"
 #include "platform/data_directory.h"
 #include "platform/trace.h"

@@ -1,7 +1,7 @@
 // vorneth-host: the browser starts it and talks to it over standard input
 // and output. The host reads no option (browsers pass arguments of their
 // own) and ends with status 0 when its input ends.
-#include "host/frame_reader.h"
+#include "frame/frame_reader.h"
 #include "host/message_output.h"
 #include "host/request_router.h"
 #include "platform/host_channel.h"

@@ -2,9 +2,9 @@
 
 #include <mutex>
 
-#include "host/frame_codec.h"
-#include "host/json_conversions.h"
-#include "host/styled_writer.h"
+#include "frame/frame_codec.h"
+#include "json/json_conversions.h"
+#include "json/styled_writer.h"
 #include "platform/host_channel.h"
 #include "platform/trace.h"
 

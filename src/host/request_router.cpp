@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 #include "host/message_output.h"
 #include "platform/trace.h"
 

@@ -2,7 +2,7 @@
 // the main thread with their answer written before the next request is read.
 #include <set>
 
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 #include "platform/trace.h"
 #include "session/vorneth.h"
 #include "store/vorneth_db.h"

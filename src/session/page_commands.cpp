@@ -1,6 +1,6 @@
 // The page command set: what a dispatch worker does with each command a page
 // sends.
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 #include "platform/trace.h"
 #include "session/vorneth.h"
 

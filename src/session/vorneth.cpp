@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "host/json_conversions.h"
-#include "host/styled_writer.h"
+#include "json/json_conversions.h"
+#include "json/styled_writer.h"
 #include "platform/trace.h"
 #include "store/vorneth_db.h"
 

@@ -26,6 +26,7 @@
 #include "dispatch/command_cache.h"
 #include "dispatch/command_worker.h"
 #include "security/security_origin.h"
+#include "vorneth_version.h"
 
 namespace vorneth {
 
@@ -36,8 +37,6 @@ using HostCallback = void (*)(std::string text, void* context, int32_t instanceI
 // `context` is the session. Returns a text that stays the session's, or null.
 extern "C" const char* EventCallback(void* context, const char* name, const char* data);
 
-inline constexpr const char kHostVersionHex[] = "0x020F0000";
-inline constexpr const char kHostVersionDotted[] = "2.15.0.0";
 
 class Vorneth {
  public:

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 #include "platform/trace.h"
 #include "store/store_transaction.h"
 #include "store/store_values.h"

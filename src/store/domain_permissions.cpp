@@ -3,7 +3,7 @@
 // lists it; in whitelist mode it is blocked unless "whitelisted" lists it.
 // Entries are compared byte for byte with the origin text; the same text may
 // stand more than once.
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 #include "platform/trace.h"
 #include "store/store_transaction.h"
 #include "store/store_values.h"

@@ -2,8 +2,8 @@
 
 #include <json/value.h>
 
-#include "host/json_conversions.h"
-#include "host/styled_writer.h"
+#include "json/json_conversions.h"
+#include "json/styled_writer.h"
 #include "platform/data_directory.h"
 #include "platform/file_reader_writer.h"
 #include "platform/trace.h"

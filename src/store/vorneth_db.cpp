@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/styled_writer.h"
+#include "json/styled_writer.h"
 #include "store/store_transaction.h"
 
 namespace vorneth {

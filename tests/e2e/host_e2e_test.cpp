@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 #include "host_process.h"
 
 namespace vorneth::testing {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 #include "host_process.h"
 #include "platform/child_process.h"
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "host/frame_reader.h"
-#include "host/json_conversions.h"
+#include "frame/frame_reader.h"
+#include "json/json_conversions.h"
 
 namespace vorneth {
 namespace {

@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 
-#include "host/json_conversions.h"
-#include "host/styled_writer.h"
+#include "json/json_conversions.h"
+#include "json/styled_writer.h"
 
 namespace vorneth::testing {
 

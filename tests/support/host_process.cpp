@@ -6,8 +6,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "host/json_conversions.h"
-#include "host/styled_writer.h"
+#include "json/json_conversions.h"
+#include "json/styled_writer.h"
 
 #ifndef VORNETH_HOST_PATH
 #define VORNETH_HOST_PATH ""

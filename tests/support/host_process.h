@@ -30,7 +30,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/frame_codec.h"
+#include "frame/frame_codec.h"
 #include "platform/child_process.h"
 
 namespace vorneth::testing {

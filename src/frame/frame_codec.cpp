@@ -1,4 +1,4 @@
-#include "host/frame_codec.h"
+#include "frame/frame_codec.h"
 
 namespace vorneth {
 
@@ -6,6 +6,14 @@ std::string EncodeFrameLength(uint32_t length) {
   std::string header(kFrameHeaderSize, '\0');
   for (size_t i = 0; i < kFrameHeaderSize; ++i) header[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
   return header;
+}
+
+uint32_t DecodeFrameLength(const char* header) {
+  uint32_t length = 0;
+  for (size_t i = 0; i < kFrameHeaderSize; ++i) {
+    length |= static_cast<uint32_t>(static_cast<unsigned char>(header[i])) << (8 * i);
+  }
+  return length;
 }
 
 std::string EncodeFrame(std::string_view body) {
@@ -26,11 +34,7 @@ void FrameDecoder::Append(std::string_view bytes) {
 
 std::optional<uint32_t> FrameDecoder::pending_length() const {
   if (buffered() < kFrameHeaderSize) return std::nullopt;
-  uint32_t length = 0;
-  for (size_t i = 0; i < kFrameHeaderSize; ++i) {
-    length |= static_cast<uint32_t>(static_cast<unsigned char>(buffer_[offset_ + i])) << (8 * i);
-  }
-  return length;
+  return DecodeFrameLength(buffer_.data() + offset_);
 }
 
 std::optional<std::string> FrameDecoder::Next() {

@@ -1,6 +1,6 @@
 // The browser-side frame codec: encoding, and decoding a stream that arrives
 // in pieces of any size.
-#include "host/frame_codec.h"
+#include "frame/frame_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // the wrong type (an object to a text, a string to an integer...). Requests,
 // store files and manifests come from outside, so every read of such a value
 // goes through these functions, which never throw.
-#ifndef VORNETH_HOST_JSON_CONVERSIONS_H_
-#define VORNETH_HOST_JSON_CONVERSIONS_H_
+#ifndef VORNETH_JSON_JSON_CONVERSIONS_H_
+#define VORNETH_JSON_JSON_CONVERSIONS_H_
 
 #include <json/value.h>
 
@@ -40,4 +40,4 @@ const Json::Value& Member(const Json::Value& value, const char* name);
 
 }  // namespace vorneth
 
-#endif  // VORNETH_HOST_JSON_CONVERSIONS_H_
+#endif  // VORNETH_JSON_JSON_CONVERSIONS_H_

@@ -1,4 +1,4 @@
-#include "host/styled_writer.h"
+#include "json/styled_writer.h"
 
 #include <algorithm>
 #include <charconv>

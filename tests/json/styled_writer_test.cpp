@@ -1,4 +1,4 @@
-#include "host/styled_writer.h"
+#include "json/styled_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 
 namespace vorneth {
 namespace {

@@ -11,8 +11,8 @@
 //
 // The exact text matters: frame lengths, the padding rule, the store file
 // and signed checksum texts are all computed on it.
-#ifndef VORNETH_HOST_STYLED_WRITER_H_
-#define VORNETH_HOST_STYLED_WRITER_H_
+#ifndef VORNETH_JSON_STYLED_WRITER_H_
+#define VORNETH_JSON_STYLED_WRITER_H_
 
 #include <json/value.h>
 
@@ -29,4 +29,4 @@ class StyledWriter {
 
 }  // namespace vorneth
 
-#endif  // VORNETH_HOST_STYLED_WRITER_H_
+#endif  // VORNETH_JSON_STYLED_WRITER_H_

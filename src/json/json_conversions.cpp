@@ -1,4 +1,4 @@
-#include "host/json_conversions.h"
+#include "json/json_conversions.h"
 
 #include <json/reader.h>
 

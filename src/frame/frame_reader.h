@@ -5,8 +5,8 @@
 // nothing more. End of input anywhere inside a frame (in the length bytes or
 // in the body) ends the stream: ReadFrame returns false. Nothing is reserved
 // up front from an announced length; the body grows as bytes arrive.
-#ifndef VORNETH_HOST_FRAME_READER_H_
-#define VORNETH_HOST_FRAME_READER_H_
+#ifndef VORNETH_FRAME_FRAME_READER_H_
+#define VORNETH_FRAME_FRAME_READER_H_
 
 #include <cstddef>
 #include <functional>
@@ -37,4 +37,4 @@ class FrameReader {
 
 }  // namespace vorneth
 
-#endif  // VORNETH_HOST_FRAME_READER_H_
+#endif  // VORNETH_FRAME_FRAME_READER_H_

@@ -1,7 +1,9 @@
-#include "host/frame_reader.h"
+#include "frame/frame_reader.h"
 
 #include <algorithm>
 #include <cstdint>
+
+#include "frame/frame_codec.h"
 
 namespace vorneth {
 
@@ -15,11 +17,12 @@ bool FrameReader::Fill() {
 }
 
 bool FrameReader::ReadFrame(std::string& body) {
-  uint32_t length = 0;
-  for (int i = 0; i < 4; ++i) {
+  char header[kFrameHeaderSize];
+  for (char& byte : header) {
     if (!Fill()) return false;
-    length |= static_cast<uint32_t>(static_cast<unsigned char>(buffer_[begin_++])) << (8 * i);
+    byte = buffer_[begin_++];
   }
+  const uint32_t length = DecodeFrameLength(header);
   body.clear();
   // The top bit set means a negative length: no body follows.
   if (length == 0 || (length & 0x80000000u) != 0) return true;

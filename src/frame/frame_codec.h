@@ -13,8 +13,8 @@
 // wait for gigabytes that will never arrive.
 //
 // Thread safety: none; one decoder belongs to one reader.
-#ifndef VORNETH_HOST_FRAME_CODEC_H_
-#define VORNETH_HOST_FRAME_CODEC_H_
+#ifndef VORNETH_FRAME_FRAME_CODEC_H_
+#define VORNETH_FRAME_FRAME_CODEC_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +32,12 @@ std::string EncodeFrame(std::string_view body);
 
 // Just the 4 length bytes for a body of `length` bytes.
 std::string EncodeFrameLength(uint32_t length);
+
+// The length that the kFrameHeaderSize bytes at `header` announce, read as
+// an unsigned 32-bit number, least significant byte first. The one place
+// that decodes a length; readers that treat the top bit as a sign do so on
+// the result.
+uint32_t DecodeFrameLength(const char* header);
 
 class FrameDecoder {
  public:
@@ -67,4 +73,4 @@ class FrameDecoder {
 
 }  // namespace vorneth
 
-#endif  // VORNETH_HOST_FRAME_CODEC_H_
+#endif  // VORNETH_FRAME_FRAME_CODEC_H_

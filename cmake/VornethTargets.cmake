@@ -1,0 +1,53 @@
+# Helpers every folder uses to declare its targets.
+#
+# vorneth_library(<name>
+#   [SOURCES <file>...]   compiled on every platform
+#   [POSIX <file>...]     compiled on Linux (the *_posix.cpp of each pair)
+#   [WIN32 <file>...]     compiled for Windows (the *_win32.cpp of each pair)
+#   [LINK <target>...])   public link dependencies
+#
+# Each platform pair is named in full, one half under POSIX and the other
+# under WIN32, so a missing or extra file fails the configure step instead of
+# being picked up or dropped by a pattern.
+function(vorneth_library name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "SOURCES;POSIX;WIN32;LINK")
+  if(ARG_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "vorneth_library(${name}): unexpected arguments ${ARG_UNPARSED_ARGUMENTS}")
+  endif()
+  set(sources ${ARG_SOURCES})
+  if(WIN32)
+    list(APPEND sources ${ARG_WIN32})
+  else()
+    list(APPEND sources ${ARG_POSIX})
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_LINK})
+endfunction()
+
+# vorneth_test(<name> LABEL unit|concurrency|e2e SOURCES <file>... [LINK <target>...]
+#              [DISCOVERY <extra gtest_discover_tests arguments>...])
+#
+# One GoogleTest executable whose tests carry one label: "unit" for
+# in-process tests, "concurrency" for in-process tests of threads (the
+# thread-sanitizer build runs these), "e2e" for tests that drive the built
+# executables. One label each, because gtest_discover_tests cannot pass a
+# list-valued property through. Tests include their helpers from tests/.
+function(vorneth_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "LABEL" "SOURCES;LINK;DISCOVERY")
+  if(ARG_UNPARSED_ARGUMENTS OR NOT ARG_LABEL OR NOT ARG_SOURCES)
+    message(FATAL_ERROR "vorneth_test(${name}): needs LABEL and SOURCES")
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_LINK} GTest::gtest_main)
+  vorneth_discover_tests(${name} ${ARG_LABEL} ${ARG_DISCOVERY})
+endfunction()
+
+# Discovery with the label and the project's discovery time-out; the extra
+# arguments go to gtest_discover_tests (TEST_FILTER, PROPERTIES...).
+function(vorneth_discover_tests target label)
+  cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "PROPERTIES")
+  gtest_discover_tests(${target} ${ARG_UNPARSED_ARGUMENTS}
+    PROPERTIES LABELS ${label} ${ARG_PROPERTIES} DISCOVERY_TIMEOUT 60)
+endfunction()
