@@ -11,6 +11,10 @@
 #                        concurrency tests
 #   tools/dev.sh test --linux-only
 #                        the same without the Windows build
+#   tools/dev.sh check   the style checks alone: clang-format (a difference
+#                        fails), clang-tidy (its checks are errors) and the
+#                        Clang build with -Wthread-safety -Werror
+#   tools/dev.sh format  rewrite every source file in the checked format
 #   tools/dev.sh bench   release build with the benchmarks, then run them
 set -euo pipefail
 
@@ -33,6 +37,7 @@ install_packages() {
 }
 
 build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libgtest-dev)
+check_packages=(clang clang-format clang-tidy)
 windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev wine wine32:i386 wine64
   libgnutls30:i386)
 
@@ -50,6 +55,37 @@ configure() {
   local dir=$1
   shift
   cmake -S "$root" -B "$root/$dir" -G Ninja -DVORNETH_WERROR=ON "$@" >/dev/null
+}
+
+# Every C++ file under version control.
+source_files() {
+  git -C "$root" ls-files -- '*.cpp' '*.h' | sed "s|^|$root/|"
+}
+
+run_format() {
+  install_packages "${check_packages[@]}"
+  source_files | xargs clang-format -i
+}
+
+# The written style, checked: the format (any difference fails), clang-tidy
+# on every source file of src/ and tools/ with the checks .clang-tidy names
+# (all of them errors), and a Clang build in which the lock annotations are
+# checked (-Wthread-safety as an error).
+run_checks() {
+  install_packages "${build_packages[@]}" "${check_packages[@]}"
+  local started=$SECONDS
+  log "format check"
+  source_files | xargs clang-format --dry-run --Werror
+
+  log "clang build: thread-safety analysis"
+  configure build-clang -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_CXX_FLAGS=-Wthread-safety
+  ninja -C "$root/build-clang" -j"$jobs"
+
+  log "clang-tidy"
+  run-clang-tidy -p "$root/build-clang" -j"$jobs" -quiet "$root/(src|tools)/.*\.cpp\$" >"$root/build-clang/tidy.log" 2>&1 ||
+    { grep -E -A3 'warning:|error:' "$root/build-clang/tidy.log"; return 1; }
+  log "style checks took $((SECONDS - started)) s"
 }
 
 run_demo() {
@@ -116,6 +152,8 @@ run_tests() {
   install_packages "${build_packages[@]}" locales
   local started=$SECONDS
 
+  run_checks
+
   log "plain build: every test"
   configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
   ninja -C "$root/build" -j"$jobs"
@@ -156,9 +194,11 @@ run_bench() {
 case "${1:-}" in
   demo) run_demo ;;
   test) run_tests "${2:-}" ;;
+  check) run_checks ;;
+  format) run_format ;;
   bench) run_bench ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
