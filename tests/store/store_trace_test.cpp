@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "store/vorneth_db.h"
 #include "store_test_support.h"
 #include "support/trace_recorder.h"
 
@@ -23,9 +22,9 @@ bool HasRecord(const std::vector<TraceRecord>& records, const TraceRecord& wante
 using StoreTraceTest = StoreTest;
 
 TEST_F(StoreTraceTest, OperationsTraceTheirScopesArgumentsAndDecisions) {
-  VornethDB::SetPermissionMode("blacklist");
+  EXPECT_OK(store::SetPermissionMode(Folder(), "blacklist"));
   ClearTraceRecords();
-  EXPECT_FALSE(VornethDB::IsDomainBlocked("https://a.example"));
+  EXPECT_FALSE(store::IsDomainBlocked(Folder(), "https://a.example"));
   std::vector<TraceRecord> records = TraceRecords();
   EXPECT_TRUE(HasRecord(records, {"enter", "VornethDB::IsDomainBlocked", "", ""}));
   EXPECT_TRUE(HasRecord(records, {"text", "VornethDB::IsDomainBlocked", "url.c_str()", "https://a.example"}));
@@ -36,25 +35,27 @@ TEST_F(StoreTraceTest, OperationsTraceTheirScopesArgumentsAndDecisions) {
   EXPECT_TRUE(HasRecord(records, {"text", "VornethDB::ReadVornethDB", "filePath.c_str()", StorePath()}));
   EXPECT_TRUE(TraceHasMessage("GetDataDirectory result", "VornethDB::ReadVornethDB"));
 
-  VornethDB::SetPermissionMode("Blacklist");
+  EXPECT_OK(store::SetPermissionMode(Folder(), "Blacklist"));
   ClearTraceRecords();
-  EXPECT_TRUE(VornethDB::IsDomainBlocked("https://a.example"));
+  EXPECT_TRUE(store::IsDomainBlocked(Folder(), "https://a.example"));
   EXPECT_TRUE(TraceHasMessage("IsBlacklistMode result is false", "VornethDB::IsBlacklistMode"));
   EXPECT_TRUE(TraceHasMessage("blacklist mode is false", "VornethDB::IsDomainBlocked"));
 
   ClearTraceRecords();
-  VornethDB::SetDomainAllowed("https://b.example");
-  VornethDB::RemoveFromPermList("https://b.example", "blacklisted");
-  VornethDB::SetInstalled("U", "1.0", "https://pkg.example", "https://page.example", "Name", "D", "I");
+  EXPECT_OK(store::SetDomainAllowed(Folder(), "https://b.example"));
+  EXPECT_OK(store::RemoveFromPermList(Folder(), "https://b.example", "blacklisted"));
+  EXPECT_OK(store::SetInstalled(Folder(), "U", "1.0", "https://pkg.example", "https://page.example", "Name", "D", "I"));
   records = TraceRecords();
   EXPECT_TRUE(HasRecord(records, {"text", "VornethDB::WriteVornethDB", "filePath.c_str()", StorePath()}));
   EXPECT_TRUE(HasRecord(records, {"data", "VornethDB::SetPermissionList", "list.c_str()", "whitelisted"}));
   EXPECT_TRUE(HasRecord(records, {"text", "VornethDB::SetPermissionList", "url.c_str()", "https://b.example"}));
   EXPECT_TRUE(HasRecord(records, {"data", "VornethDB::RemoveFromPermList", "list.c_str()", "blacklisted"}));
   EXPECT_TRUE(HasRecord(records, {"data", "VornethDB::UnsetPermissionList", "list.c_str()", "blacklisted"}));
-  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-           {"uuid.c_str()", "U"}, {"version.c_str()", "1.0"}, {"owner.c_str()", "https://page.example"},
-           {"name.c_str()", "Name"}}) {
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, std::string>>{{"uuid.c_str()", "U"},
+                                                        {"version.c_str()", "1.0"},
+                                                        {"owner.c_str()", "https://page.example"},
+                                                        {"name.c_str()", "Name"}}) {
     EXPECT_TRUE(HasRecord(records, {"text", "VornethDB::SetInstalled", name, value})) << name;
   }
   // Every scope that was entered was left again.
