@@ -62,7 +62,7 @@ bool SyncFd(int fd) {
 
 }  // namespace
 
-Status ReplaceFile(const std::string& path, const std::string& folder, const std::string& content) {
+Status ReplaceWhole(const std::string& path, const std::string& folder, const std::string& content) {
   // "<path>.XXXXXX.tmp": mkostemps fills in the X's and creates the file
   // exclusively with mode 0600.
   const std::string pattern = path + ".XXXXXX.tmp";

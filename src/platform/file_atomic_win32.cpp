@@ -63,7 +63,7 @@ std::atomic<unsigned> g_sequence{0};
 
 }  // namespace
 
-Status ReplaceFile(const std::string& path, const std::string& /*folder*/, const std::string& content) {
+Status ReplaceWhole(const std::string& path, const std::string& /*folder*/, const std::string& content) {
   const std::wstring target = WindowsWide(path);
   if (target.empty()) return Status::Failed("the path is not valid UTF-8");
   // Unique within the folder: the process id and a per-process counter.

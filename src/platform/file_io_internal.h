@@ -21,7 +21,7 @@ FileRead ReadRegularFile(const std::string& path, std::string& content, std::str
 // file_atomic_<platform>.cpp. `path` is valid UTF-8 and ends in a file name;
 // `folder` is the part before that name, with its trailing separator (empty
 // for the current folder).
-Status ReplaceFile(const std::string& path, const std::string& folder, const std::string& content);
+Status ReplaceWhole(const std::string& path, const std::string& folder, const std::string& content);
 
 }  // namespace vorneth::file_io
 

@@ -100,7 +100,7 @@ Status FileReaderWriter::WriteFileAtomically(const std::string& path, const std:
   fs::path checked;
   if (!Utf8ToPath(path, checked)) return TracedFailure(trace, Status::Failed("the path is not valid UTF-8"));
   if (name.empty()) return TracedFailure(trace, Status::Failed("the path names no file: " + path));
-  Status status = file_io::ReplaceFile(path, folder, content);
+  Status status = file_io::ReplaceWhole(path, folder, content);
   if (!status.ok()) return TracedFailure(trace, std::move(status));
   trace.SetResult(kTraceWritten);
   return status;
