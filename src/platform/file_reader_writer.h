@@ -4,10 +4,12 @@
 // result says whether and why it failed, so a caller can pass the failure on.
 // Paths are UTF-8 strings; a path that is not valid UTF-8 is refused.
 //
-// Files are opened without following a symbolic link in the last path
-// component and without waiting on them (a FIFO or a device cannot hold the
-// caller), and only regular files are read: anything else counts as a file
-// that is there but cannot be read. Stateless: every function may be called
+// ReadFile opens without following a symbolic link in the last path
+// component and without waiting (a FIFO or a device cannot hold the caller),
+// and reads only regular files: anything else counts as a file that is there
+// but cannot be read. WriteFileAtomically creates its temporary file
+// exclusively and renames it over the path, which replaces a link there
+// instead of writing through it. WriteFile is a plain open and write. Stateless: every function may be called
 // from any thread; two writers of one file are kept apart by the caller.
 #ifndef VORNETH_PLATFORM_FILE_READER_WRITER_H_
 #define VORNETH_PLATFORM_FILE_READER_WRITER_H_

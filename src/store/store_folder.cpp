@@ -16,7 +16,7 @@
 namespace vorneth::store {
 namespace {
 
-constexpr char kStoreError[] = "VornethDB - ERROR - the store is left as it is";
+constexpr char kStoreError[] = "VornethDB - ERROR - store operation failed";
 constexpr char kDamagedMessage[] = "VornethDB - the store is damaged; what was read before the damage is kept";
 
 // Serialises the threads of this process across every folder; the file lock

@@ -278,7 +278,9 @@ TEST(WriteFileAtomicallyTest, FailureLeavesTargetAndFolderAsTheyWere) {
   const std::string folder = scratch / "occupied";
   fs::create_directory(folder);
   WriteBytes(folder + "/inside", "kept");
+  ClearTraceRecords();
   EXPECT_FAILED(FileReaderWriter::WriteFileAtomically(folder, "x"));
+  EXPECT_TRUE(ScopeHasName("FileReaderWriter::WriteFileAtomically", "why"));
   EXPECT_EQ(ReadBytes(folder + "/inside"), "kept");
   EXPECT_EQ(scratch.Names(), std::vector<std::string>{"occupied"});
 
