@@ -29,8 +29,9 @@ class VornethDB {
  public:
   // Store primitives. ReadVornethDB returns the parsed document (null
   // without a file). WriteVornethDB replaces the file with the compact text
-  // of `document`, whatever it holds; the other operations do not use it, so
-  // that each of their read-modify-writes happens under one lock.
+  // of `document`, whatever the file held, except a store that cannot be
+  // read (StoreFolder::Write); the other operations do not use it, so that
+  // each of their read-modify-writes happens under one lock.
   static Json::Value ReadVornethDB();
   static void WriteVornethDB(Json::Value document);
 
