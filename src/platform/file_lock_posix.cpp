@@ -1,35 +1,56 @@
 // FileLock on POSIX systems: flock(2) on a descriptor of the lock file. The
 // lock belongs to the open file description, so it is released when the
-// descriptor is closed, also when the process dies.
+// descriptor is closed, also when the process dies. O_NOFOLLOW refuses a
+// link (nothing is created at its target) and O_NONBLOCK keeps the open of a
+// FIFO or device from waiting; fstat then refuses anything but a regular
+// file.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 #include "platform/file_lock.h"
 
 namespace vorneth {
+namespace {
 
-FileLock::FileLock(const std::string& path) {
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) return;
-  int result;
-  do {
-    result = flock(fd_, LOCK_EX);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    close(fd_);
-    fd_ = -1;
-    return;
-  }
-  locked_ = true;
+Status SystemFailure(const char* what, int error) {
+  return Status::Failed(std::string(what) + ": " + std::system_category().message(error));
 }
 
-FileLock::~FileLock() {
-  if (fd_ < 0) return;
-  flock(fd_, LOCK_UN);
-  close(fd_);
+}  // namespace
+
+Status FileLock::Lock(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) return SystemFailure("cannot open the lock file", errno);
+  struct stat info {};
+  Status status = Status::Ok();
+  if (fstat(fd, &info) != 0) {
+    status = SystemFailure("cannot examine the lock file", errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    status = Status::Failed("the lock file is not a regular file");
+  } else {
+    int result;
+    do {
+      result = flock(fd, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) status = SystemFailure("cannot lock", errno);
+  }
+  if (!status.ok()) {
+    close(fd);
+    return status;
+  }
+  m_fd = fd;
+  return status;
+}
+
+void FileLock::Unlock() {
+  flock(m_fd, LOCK_UN);
+  close(m_fd);
+  m_fd = -1;
 }
 
 }  // namespace vorneth

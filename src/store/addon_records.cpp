@@ -1,16 +1,15 @@
 // Add-on records: the "installed" array of the store, one record per add-on
 // uuid, with the parallel arrays "version", "origin" and "install" holding
 // one element per installation.
+#include "store/addon_records.h"
+
 #include <chrono>
 #include <cstdint>
 
 #include "json/json_conversions.h"
 #include "platform/trace.h"
-#include "store/store_transaction.h"
-#include "store/store_values.h"
-#include "store/vorneth_db.h"
 
-namespace vorneth {
+namespace vorneth::store {
 namespace {
 
 constexpr char kInstalled[] = "installed";
@@ -20,7 +19,7 @@ constexpr char kOrigin[] = "origin";
 constexpr char kInstall[] = "install";
 
 bool IsRecordOf(const Json::Value& record, const std::string& uuid) {
-  return store::IsText(Member(record, kUuid), uuid);
+  return IsString(Member(record, kUuid), uuid);
 }
 
 // The installation time as stored: seconds since 1970-01-01 00:00 UTC, as an
@@ -33,24 +32,24 @@ Json::Value InstallationTime() {
 
 }  // namespace
 
-bool VornethDB::IsInstalled(const std::string& uuid, const std::string& version) {
+bool IsInstalled(const StoreFolder& folder, const std::string& uuid, const std::string& version) {
   TraceFunction trace("VornethDB::IsInstalled");
   trace.Text("uuid.c_str()", uuid);
   trace.Text("version.c_str()", version);
-  const Json::Value document = store::ReadStore();
+  const Json::Value document = folder.Read();
   // Every record with this uuid is searched, not only the first.
-  for (const Json::Value& record : store::ListMember(document, kInstalled)) {
+  for (const Json::Value& record : ArrayMember(document, kInstalled)) {
     if (!IsRecordOf(record, uuid)) continue;
-    for (const Json::Value& listed : store::ListMember(record, kVersion)) {
-      if (store::IsText(listed, version)) return true;
+    for (const Json::Value& listed : ArrayMember(record, kVersion)) {
+      if (IsString(listed, version)) return true;
     }
   }
   return false;
 }
 
-void VornethDB::SetInstalled(const std::string& uuid, const std::string& version, const std::string& origin,
-                             const std::string& owner, const std::string& name, const std::string& description,
-                             const std::string& icon) {
+Status SetInstalled(const StoreFolder& folder, const std::string& uuid, const std::string& version,
+                    const std::string& origin, const std::string& owner, const std::string& name,
+                    const std::string& description, const std::string& icon) {
   TraceFunction trace("VornethDB::SetInstalled");
   trace.Text("uuid.c_str()", uuid);
   trace.Text("version.c_str()", version);
@@ -60,16 +59,16 @@ void VornethDB::SetInstalled(const std::string& uuid, const std::string& version
   Json::Value installation(Json::objectValue);
   installation[owner] = InstallationTime();
 
-  store::ChangeStore([&](Json::Value& document) {
-    Json::Value& records = store::ListForChange(document, kInstalled);
+  return folder.Change([&](Json::Value& document) {
+    Json::Value& records = ListForChange(document, kInstalled);
     for (Json::Value& record : records) {
       if (!IsRecordOf(record, uuid)) continue;
       // The first record of this uuid gains one installation; its name,
       // description and icon stay those of the first installation. No check
       // for a version already listed: the installer asks IsInstalled first.
-      store::ListForChange(record, kVersion).append(Json::Value(version));
-      store::ListForChange(record, kOrigin).append(Json::Value(origin));
-      store::ListForChange(record, kInstall).append(installation);
+      ListForChange(record, kVersion).append(Json::Value(version));
+      ListForChange(record, kOrigin).append(Json::Value(origin));
+      ListForChange(record, kInstall).append(installation);
       return true;
     }
     Json::Value record(Json::objectValue);
@@ -85,13 +84,13 @@ void VornethDB::SetInstalled(const std::string& uuid, const std::string& version
   });
 }
 
-void VornethDB::UnsetInstalled(const std::string& uuid, const std::string& version) {
+Status UnsetInstalled(const StoreFolder& folder, const std::string& uuid, const std::string& version) {
   TraceFunction trace("VornethDB::UnsetInstalled");
   trace.Text("uuid.c_str()", uuid);
   trace.Text("version.c_str()", version);
 
-  store::ChangeStore([&](Json::Value& document) {
-    Json::Value& records = store::ListForChange(document, kInstalled);
+  return folder.Change([&](Json::Value& document) {
+    Json::Value& records = ListForChange(document, kInstalled);
     // No list: written back as "installed": null, as every change that
     // looks a list up does.
     if (!records.isArray()) return true;
@@ -102,7 +101,7 @@ void VornethDB::UnsetInstalled(const std::string& uuid, const std::string& versi
         records.append(record);
         continue;
       }
-      const Json::Value& versions = store::ListMember(record, kVersion);
+      const Json::Value& versions = ArrayMember(record, kVersion);
       const Json::Value& origins = Member(record, kOrigin);
       const Json::Value& installs = Member(record, kInstall);
       // Each starts out null, so a list from which nothing is kept is null.
@@ -110,7 +109,7 @@ void VornethDB::UnsetInstalled(const std::string& uuid, const std::string& versi
       Json::Value keptOrigins;
       Json::Value keptInstalls;
       for (Json::ArrayIndex i = 0; i < versions.size(); ++i) {
-        if (store::IsText(versions[i], version)) continue;
+        if (IsString(versions[i], version)) continue;
         keptVersions.append(versions[i]);
         keptOrigins.append(Element(origins, i));
         keptInstalls.append(Element(installs, i));
@@ -129,20 +128,23 @@ void VornethDB::UnsetInstalled(const std::string& uuid, const std::string& versi
   });
 }
 
-std::string VornethDB::GetAddOnName(const std::string& uuid) {
+std::string GetAddOnName(const StoreFolder& folder, const std::string& uuid) {
   TraceFunction trace("VornethDB::GetAddOnName");
   trace.Text("uuid.c_str()", uuid);
-  const Json::Value document = store::ReadStore();
-  for (const Json::Value& record : store::ListMember(document, kInstalled)) {
-    if (IsRecordOf(record, uuid)) return store::TextOf(Member(record, "name"));
+  const Json::Value document = folder.Read();
+  for (const Json::Value& record : ArrayMember(document, kInstalled)) {
+    if (!IsRecordOf(record, uuid)) continue;
+    std::string name;
+    ReadText(Member(record, "name"), name);  // a name that is no text reads as none
+    return name;
   }
   return std::string();
 }
 
-Json::Value VornethDB::ReadAddOnList() {
+Json::Value ReadAddOnList(const StoreFolder& folder) {
   TraceFunction trace("VornethDB::ReadAddOnList");
-  const Json::Value document = store::ReadStore();
-  return store::ListMember(document, kInstalled);
+  const Json::Value document = folder.Read();
+  return ArrayMember(document, kInstalled);
 }
 
-}  // namespace vorneth
+}  // namespace vorneth::store

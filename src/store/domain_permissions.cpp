@@ -1,24 +1,19 @@
-// Domain permissions: the permission mode and the two origin lists of the
-// store. In blacklist mode an origin is blocked only when "blacklisted"
-// lists it; in whitelist mode it is blocked unless "whitelisted" lists it.
-// Entries are compared byte for byte with the origin text; the same text may
-// stand more than once.
+#include "store/domain_permissions.h"
+
 #include "json/json_conversions.h"
 #include "platform/trace.h"
-#include "store/store_transaction.h"
-#include "store/store_values.h"
-#include "store/vorneth_db.h"
 
-namespace vorneth {
+namespace vorneth::store {
 namespace {
 
 constexpr char kBlacklisted[] = "blacklisted";
 constexpr char kWhitelisted[] = "whitelisted";
 constexpr char kPermissionMode[] = "permission-mode";
+constexpr char kBlacklistMode[] = "blacklist";
 
 bool ListContains(const Json::Value& document, const std::string& list, const std::string& url) {
-  for (const Json::Value& entry : store::ListMember(document, list)) {
-    if (store::IsText(entry, url)) return true;
+  for (const Json::Value& entry : ArrayMember(document, list.c_str())) {
+    if (IsString(entry, url)) return true;
   }
   return false;
 }
@@ -29,7 +24,7 @@ void SetPermissionList(Json::Value& document, const std::string& list, const std
   TraceFunction trace("VornethDB::SetPermissionList");
   trace.DataText("list.c_str()", list);
   trace.Text("url.c_str()", url);
-  store::ListForChange(document, list).append(Json::Value(url));
+  ListForChange(document, list.c_str()).append(Json::Value(url));
 }
 
 // Removes every entry equal to `url` from the list named `list` of
@@ -39,48 +34,50 @@ void UnsetPermissionList(Json::Value& document, const std::string& list, const s
   TraceFunction trace("VornethDB::UnsetPermissionList");
   trace.DataText("list.c_str()", list);
   trace.Text("url.c_str()", url);
-  Json::Value& member = store::ListForChange(document, list);
+  Json::Value& member = ListForChange(document, list.c_str());
   if (!member.isArray()) return;
   const Json::Value entries = member;
   member = Json::Value(Json::arrayValue);
   for (const Json::Value& entry : entries) {
-    if (!store::IsText(entry, url)) member.append(entry);
+    if (!IsString(entry, url)) member.append(entry);
   }
 }
 
 }  // namespace
 
-bool VornethDB::IsBlacklistMode(const Json::Value& document) {
+bool IsBlacklistMode(const Json::Value& document) {
   TraceFunction trace("VornethDB::IsBlacklistMode");
   const Json::Value& mode = Member(document, kPermissionMode);
-  // Absent, null, or not a text at all: the default mode.
-  if (!mode.isString()) return true;
-  const std::string permMode = store::TextOf(mode);
+  if (mode.isNull()) return true;
+  // A boolean is traced as its text; a number, an array or an object has
+  // none here, and whitelist mode is what a damaged mode must mean.
+  std::string permMode;
+  ReadText(mode, permMode);
   trace.DataText("permMode.c_str()", permMode);
   trace.Message("permission object");
-  const bool blacklist = permMode == "blacklist";
+  const bool blacklist = IsString(mode, kBlacklistMode);
   trace.Message(blacklist ? "IsBlacklistMode result is true" : "IsBlacklistMode result is false");
   return blacklist;
 }
 
-bool VornethDB::IsWhitelistMode() {
+bool IsWhitelistMode(const StoreFolder& folder) {
   TraceFunction trace("VornethDB::IsWhitelistMode");
-  return !IsBlacklistMode(store::ReadStore());
+  return !IsBlacklistMode(folder.Read());
 }
 
-void VornethDB::SetPermissionMode(const std::string& mode) {
+Status SetPermissionMode(const StoreFolder& folder, const std::string& mode) {
   TraceFunction trace("VornethDB::SetPermissionMode");
   trace.Text("mode.c_str()", mode);
-  store::ChangeStore([&](Json::Value& document) {
+  return folder.Change([&](Json::Value& document) {
     document[kPermissionMode] = mode;
     return true;
   });
 }
 
-bool VornethDB::IsDomainBlocked(const std::string& url) {
+bool IsDomainBlocked(const StoreFolder& folder, const std::string& url) {
   TraceFunction trace("VornethDB::IsDomainBlocked");
   trace.Text("url.c_str()", url);
-  const Json::Value document = store::ReadStore();
+  const Json::Value document = folder.Read();
   if (IsBlacklistMode(document)) {
     trace.Message("blacklist mode is true");
     return ListContains(document, kBlacklisted, url);
@@ -90,10 +87,10 @@ bool VornethDB::IsDomainBlocked(const std::string& url) {
   return !ListContains(document, kWhitelisted, url);
 }
 
-void VornethDB::SetDomainDenied(const std::string& url) {
+Status SetDomainDenied(const StoreFolder& folder, const std::string& url) {
   TraceFunction trace("VornethDB::SetDomainDenied");
   trace.Text("url.c_str()", url);
-  store::ChangeStore([&](Json::Value& document) {
+  return folder.Change([&](Json::Value& document) {
     if (IsBlacklistMode(document)) {
       SetPermissionList(document, kBlacklisted, url);
     } else {
@@ -103,10 +100,10 @@ void VornethDB::SetDomainDenied(const std::string& url) {
   });
 }
 
-void VornethDB::SetDomainAllowed(const std::string& url) {
+Status SetDomainAllowed(const StoreFolder& folder, const std::string& url) {
   TraceFunction trace("VornethDB::SetDomainAllowed");
   trace.Text("url.c_str()", url);
-  store::ChangeStore([&](Json::Value& document) {
+  return folder.Change([&](Json::Value& document) {
     if (IsBlacklistMode(document)) {
       UnsetPermissionList(document, kBlacklisted, url);
     } else {
@@ -116,23 +113,23 @@ void VornethDB::SetDomainAllowed(const std::string& url) {
   });
 }
 
-void VornethDB::RemoveFromPermList(const std::string& url, const std::string& list) {
+Status RemoveFromPermList(const StoreFolder& folder, const std::string& url, const std::string& list) {
   TraceFunction trace("VornethDB::RemoveFromPermList");
   trace.Text("url.c_str()", url);
   trace.DataText("list.c_str()", list);
   // The list name comes from the page: any other name would let it reach
   // "installed" or "permission-mode", so it changes nothing.
-  if (list != kBlacklisted && list != kWhitelisted) return;
-  store::ChangeStore([&](Json::Value& document) {
+  if (list != kBlacklisted && list != kWhitelisted) return Status::Ok();
+  return folder.Change([&](Json::Value& document) {
     UnsetPermissionList(document, list, url);
     return true;
   });
 }
 
-Json::Value VornethDB::ReadPermList() {
+Json::Value ReadPermList(const StoreFolder& folder) {
   TraceFunction trace("VornethDB::ReadPermList");
-  const Json::Value document = store::ReadStore();
-  return store::ListMember(document, IsBlacklistMode(document) ? kBlacklisted : kWhitelisted);
+  const Json::Value document = folder.Read();
+  return ArrayMember(document, IsBlacklistMode(document) ? kBlacklisted : kWhitelisted);
 }
 
-}  // namespace vorneth
+}  // namespace vorneth::store

@@ -1,21 +1,76 @@
-// The two store primitives. Every other operation goes through the
-// transaction in store_transaction.h instead, so that its read and its write
-// happen under one lock; these are for callers that want the document whole.
+// VornethDB's operations: each finds the store folder through the data
+// directory once and hands it on. The Part's operations report nothing, so
+// the Status of a change stops here; it was traced where it failed.
 #include "store/vorneth_db.h"
 
-#include <string>
-
-#include "json/styled_writer.h"
-#include "store/store_transaction.h"
+#include "store/addon_records.h"
+#include "store/domain_permissions.h"
+#include "store/store_folder.h"
 
 namespace vorneth {
 
-Json::Value VornethDB::ReadVornethDB() { return store::ReadStore(); }
+using store::StoreFolder;
+
+Json::Value VornethDB::ReadVornethDB() {
+  return StoreFolder::InDataDirectory().Read();
+}
 
 void VornethDB::WriteVornethDB(Json::Value document) {
-  const std::string text = StyledWriter().write(document);
-  store::StoreLock lock;
-  if (lock.exclusive()) store::SaveStore(text);
+  (void)StoreFolder::InDataDirectory().Write(document);
+}
+
+bool VornethDB::IsInstalled(const std::string& uuid, const std::string& version) {
+  return store::IsInstalled(StoreFolder::InDataDirectory(), uuid, version);
+}
+
+void VornethDB::SetInstalled(const std::string& uuid, const std::string& version, const std::string& origin,
+                             const std::string& owner, const std::string& name, const std::string& description,
+                             const std::string& icon) {
+  (void)store::SetInstalled(StoreFolder::InDataDirectory(), uuid, version, origin, owner, name, description, icon);
+}
+
+void VornethDB::UnsetInstalled(const std::string& uuid, const std::string& version) {
+  (void)store::UnsetInstalled(StoreFolder::InDataDirectory(), uuid, version);
+}
+
+std::string VornethDB::GetAddOnName(const std::string& uuid) {
+  return store::GetAddOnName(StoreFolder::InDataDirectory(), uuid);
+}
+
+Json::Value VornethDB::ReadAddOnList() {
+  return store::ReadAddOnList(StoreFolder::InDataDirectory());
+}
+
+bool VornethDB::IsBlacklistMode(const Json::Value& document) {
+  return store::IsBlacklistMode(document);
+}
+
+bool VornethDB::IsWhitelistMode() {
+  return store::IsWhitelistMode(StoreFolder::InDataDirectory());
+}
+
+void VornethDB::SetPermissionMode(const std::string& mode) {
+  (void)store::SetPermissionMode(StoreFolder::InDataDirectory(), mode);
+}
+
+bool VornethDB::IsDomainBlocked(const std::string& url) {
+  return store::IsDomainBlocked(StoreFolder::InDataDirectory(), url);
+}
+
+void VornethDB::SetDomainDenied(const std::string& url) {
+  (void)store::SetDomainDenied(StoreFolder::InDataDirectory(), url);
+}
+
+void VornethDB::SetDomainAllowed(const std::string& url) {
+  (void)store::SetDomainAllowed(StoreFolder::InDataDirectory(), url);
+}
+
+void VornethDB::RemoveFromPermList(const std::string& url, const std::string& list) {
+  (void)store::RemoveFromPermList(StoreFolder::InDataDirectory(), url, list);
+}
+
+Json::Value VornethDB::ReadPermList() {
+  return store::ReadPermList(StoreFolder::InDataDirectory());
 }
 
 }  // namespace vorneth

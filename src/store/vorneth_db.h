@@ -1,24 +1,21 @@
 // The store file "vorneth.db" in the data directory: installed add-on
 // records and the domain permission list.
 //
-// VornethDB keeps no state and no cache: each operation reads the whole file
-// and, when it changes something, writes the whole document back.
-// Every read-modify-write and every read holds one process-wide mutex and an
-// advisory lock on "vorneth.db.lock" beside the store, and writes replace the
-// file in one step, so no update is lost and no partial file is read, across
-// threads and across host processes. The bytes of the file are the compact
-// JSON text of the document.
+// VornethDB keeps no state and no cache: each operation looks the data
+// directory up once (GetDataDirectory) and hands that folder to the store
+// operation of the same name (store_folder.h, addon_records.h,
+// domain_permissions.h), which reads the whole file and, when it changes
+// something, writes the whole document back, under the store's locks, so no
+// update is lost and no partial file is read, across threads and across host
+// processes. Any thread may call any operation.
 //
-// No operation reports a failure: an unreadable store reads as an empty
-// document, an unwritable one leaves the change unmade. A store whose lock
-// file cannot be created or locked counts as unwritable (reads still go
-// ahead). Text that is not valid JSON reads as whatever the JSON reader built
-// before the damage, and the next change writes that back as a valid
-// document. Members of an unexpected JSON type read as empty; a change
-// replaces such a member with a proper value and never touches other
-// members. A document whose top level is neither an object nor null (a
-// foreign file) reads as empty and is left alone by every change. A change
-// that leaves the file's bytes as they were writes nothing.
+// No operation reports a failure to its caller: without a data directory,
+// or with a store that cannot be read, reads see an empty document and
+// changes are not made; each failure is traced where it happens. What a
+// damaged, foreign or odd store file reads as and what a change does with it
+// is stated in store_folder.h: nothing a user had is overwritten without a
+// copy. Members of an unexpected JSON type read as empty; a change replaces
+// such a member with a proper value and never touches other members.
 #ifndef VORNETH_STORE_VORNETH_DB_H_
 #define VORNETH_STORE_VORNETH_DB_H_
 
@@ -32,8 +29,9 @@ class VornethDB {
  public:
   // Store primitives. ReadVornethDB returns the parsed document (null
   // without a file). WriteVornethDB replaces the file with the compact text
-  // of `document`, whatever it holds; the other operations do not use it, so
-  // that each of their read-modify-writes happens under one lock.
+  // of `document`, whatever the file held, except a store that cannot be
+  // read (StoreFolder::Write); the other operations do not use it, so that
+  // each of their read-modify-writes happens under one lock.
   static Json::Value ReadVornethDB();
   static void WriteVornethDB(Json::Value document);
 

@@ -18,7 +18,6 @@
 
 #include "platform/file_lock.h"
 #include "platform/file_reader_writer.h"
-#include "store/vorneth_db.h"
 #include "store_test_support.h"
 
 namespace vorneth::testing {
@@ -26,34 +25,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs `body` in a forked child, which ends with its result; the parent gets
-// the child's id (or -1). The test process is single-threaded here.
-pid_t Spawn(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  int code = 100;
-  try {
-    code = body();
-  } catch (...) {
-  }
-  _exit(code);
-}
-
-// The child's exit code; -1 when it did not exit normally within `timeout`
-// (it is then killed and reaped).
-int ExitCode(pid_t pid, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(2ms);
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// Exit codes of the children.
+constexpr int kChildDone = 0;
+constexpr int kChildChangeFailed = 1;
+constexpr int kChildNoLock = 2;
+constexpr int kChildCannotSignal = 3;
+constexpr int kChildCannotWrite = 4;
+constexpr int kChildCannotRead = 5;
 
 std::string Origin(int process, int change) {
   return "https://p" + std::to_string(process) + "-" + std::to_string(change) + ".example";
@@ -66,17 +44,19 @@ TEST_F(StoreProcessesTest, ConcurrentProcessesLoseNoChange) {
   constexpr int kChanges = 25;
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
-    const pid_t pid = Spawn([p] {
-      for (int i = 0; i < kChanges; ++i) VornethDB::SetDomainDenied(Origin(p, i));
-      return 0;
+    const pid_t pid = Spawn([this, p] {
+      for (int i = 0; i < kChanges; ++i) {
+        if (!store::SetDomainDenied(Folder(), Origin(p, i)).ok()) return kChildChangeFailed;
+      }
+      return kChildDone;
     });
     ASSERT_GT(pid, 0);
     children.push_back(pid);
   }
-  for (pid_t pid : children) EXPECT_EQ(ExitCode(pid, 30s), 0);
+  for (pid_t pid : children) EXPECT_EQ(ExitCode(pid, 30s), kChildDone);
 
   std::map<std::string, int> counts;
-  for (const Json::Value& entry : VornethDB::ReadPermList()) ++counts[entry.asString()];
+  for (const Json::Value& entry : store::ReadPermList(Folder())) ++counts[entry.asString()];
   EXPECT_EQ(counts.size(), static_cast<size_t>(kProcesses * kChanges));
   for (int p = 0; p < kProcesses; ++p) {
     for (int i = 0; i < kChanges; ++i) EXPECT_EQ(counts[Origin(p, i)], 1) << Origin(p, i);
@@ -84,7 +64,7 @@ TEST_F(StoreProcessesTest, ConcurrentProcessesLoseNoChange) {
 }
 
 TEST_F(StoreProcessesTest, AChangeWaitsForALockHeldByAnotherProcess) {
-  VornethDB::SetDomainDenied("https://first.example");
+  EXPECT_OK(store::SetDomainDenied(Folder(), "https://first.example"));
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   // The child reads the store under the lock, lets the parent start its own
@@ -93,12 +73,14 @@ TEST_F(StoreProcessesTest, AChangeWaitsForALockHeldByAnotherProcess) {
   const pid_t pid = Spawn([&] {
     close(ready[0]);
     FileLock lock(LockPath());
-    if (!lock.locked()) return 2;
-    Json::Value document = Parse(FileReaderWriter::ReadFile(StorePath()));
-    if (write(ready[1], "x", 1) != 1) return 3;
+    if (!lock.locked()) return kChildNoLock;
+    std::string text;
+    if (FileReaderWriter::ReadFile(StorePath(), text) != FileRead::kRead) return kChildCannotRead;
+    Json::Value document = Parse(text);
+    if (write(ready[1], "x", 1) != 1) return kChildCannotSignal;
     std::this_thread::sleep_for(300ms);
     document["blacklisted"].append("https://child.example");
-    return FileReaderWriter::WriteFileAtomically(StorePath(), Compact(document)) ? 0 : 4;
+    return FileReaderWriter::WriteFileAtomically(StorePath(), Compact(document)).ok() ? kChildDone : kChildCannotWrite;
   });
   ASSERT_GT(pid, 0);
   close(ready[1]);
@@ -107,8 +89,8 @@ TEST_F(StoreProcessesTest, AChangeWaitsForALockHeldByAnotherProcess) {
   const bool childReady = poll(&waiting, 1, 10000) == 1 && read(ready[0], &byte, 1) == 1;
   close(ready[0]);
   EXPECT_TRUE(childReady);
-  VornethDB::SetDomainDenied("https://parent.example");
-  EXPECT_EQ(ExitCode(pid, 10s), 0);
+  EXPECT_OK(store::SetDomainDenied(Folder(), "https://parent.example"));
+  EXPECT_EQ(ExitCode(pid, 10s), kChildDone);
   EXPECT_EQ(StoreBytes(), R"({"blacklisted":["https://first.example","https://child.example",)"
                           R"("https://parent.example"]})");
 }
@@ -117,7 +99,7 @@ TEST_F(StoreProcessesTest, AWriterKilledAtAnyMomentLeavesACompleteDocument) {
   // A large document makes each write long enough for kills to land inside.
   Json::Value document;
   for (int i = 0; i < 2000; ++i) document["blacklisted"].append(Origin(9999, i));
-  VornethDB::WriteVornethDB(document);
+  EXPECT_OK(Folder().Write(document));
 
   const unsigned seed = std::random_device()();
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -125,9 +107,9 @@ TEST_F(StoreProcessesTest, AWriterKilledAtAnyMomentLeavesACompleteDocument) {
   std::uniform_int_distribution<int> delayMs(0, 20);
   Json::ArrayIndex previous = 2000;
   for (int round = 0; round < 20; ++round) {
-    const pid_t pid = Spawn([round] {
-      for (int i = 0; i < 100000; ++i) VornethDB::SetDomainDenied(Origin(round, i));
-      return 0;
+    const pid_t pid = Spawn([this, round] {
+      for (int i = 0; i < 100000; ++i) (void)store::SetDomainDenied(Folder(), Origin(round, i));
+      return kChildDone;
     });
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
@@ -146,9 +128,11 @@ TEST_F(StoreProcessesTest, AWriterKilledAtAnyMomentLeavesACompleteDocument) {
     previous = list.size();
     for (const Json::Value& entry : list) ASSERT_TRUE(entry.isString());
   }
-  // A killed holder released its lock: the store is still usable.
-  VornethDB::SetDomainDenied("https://after.example");
-  EXPECT_TRUE(VornethDB::IsDomainBlocked("https://after.example"));
+  // A killed holder released its lock: the store is still usable, and the
+  // next write removed the temporary files that killed writers left.
+  EXPECT_OK(store::SetDomainDenied(Folder(), "https://after.example"));
+  EXPECT_TRUE(store::IsDomainBlocked(Folder(), "https://after.example"));
+  EXPECT_EQ(Scratch().Names(), (std::vector<std::string>{"vorneth.db", "vorneth.db.lock"}));
 }
 
 }  // namespace

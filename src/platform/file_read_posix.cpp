@@ -1,0 +1,70 @@
+// Reading a whole regular file on POSIX systems. O_NOFOLLOW refuses a
+// symbolic link in the last component (ELOOP) and O_NONBLOCK keeps the open
+// of a FIFO or a device from waiting for a peer; fstat then refuses anything
+// but a regular file before a single byte is read.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+#include "platform/file_io_internal.h"
+
+namespace vorneth::file_io {
+namespace {
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : m_fd(fd) {}
+  ~Descriptor() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+constexpr size_t kChunk = 64 * 1024;
+
+}  // namespace
+
+FileRead ReadRegularFile(const std::string& path, std::string& content, std::string& why) {
+  content.clear();
+  const Descriptor file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno == ENOENT) return FileRead::kAbsent;
+    why = std::string("cannot open: ") + std::system_category().message(errno);
+    return FileRead::kFailed;
+  }
+  struct stat info {};
+  if (fstat(file.get(), &info) != 0) {
+    why = std::string("cannot examine: ") + std::system_category().message(errno);
+    return FileRead::kFailed;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    why = "not a regular file";
+    return FileRead::kFailed;
+  }
+  // The size is only a hint: a file that grows or shrinks while being read
+  // yields what was there.
+  if (info.st_size > 0) content.reserve(static_cast<size_t>(info.st_size));
+  char buffer[kChunk];
+  for (;;) {
+    const ssize_t got = read(file.get(), buffer, sizeof buffer);
+    if (got == 0) return FileRead::kRead;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      why = std::string("cannot read: ") + std::system_category().message(errno);
+      content.clear();
+      return FileRead::kFailed;
+    }
+    content.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+}  // namespace vorneth::file_io
