@@ -31,7 +31,7 @@ void VornethCommandCache::Put(std::string command, Json::Value params, std::stri
       break;
     }
     trace.Message("Full queue, waiting");
-    m_notFull.Wait();
+    m_notFull.Wait(&m_mutex);
   }
 
   Slot& slot = m_slots[m_write];
@@ -54,14 +54,14 @@ void VornethCommandCache::Put(std::string command, Json::Value params, std::stri
   // already waiting and gets woken. Every take notifies m_notFull, which is
   // where this producer sleeps until the ring has been drained.
   m_notEmpty.Signal();
-  while (!m_released && !IsEmpty()) m_notFull.Wait();
+  while (!m_released && !IsEmpty()) m_notFull.Wait(&m_mutex);
 }
 
 bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::string& callbackId) {
   TraceFunction trace("VornethCommandCache::Get()");
   {
     MutexLock lock(&m_mutex);
-    while (!m_released && IsEmpty()) m_notEmpty.Wait();
+    while (!m_released && IsEmpty()) m_notEmpty.Wait(&m_mutex);
     if (!m_released) {
       const Slot& slot = m_slots[m_read];
       command = slot.m_command;

@@ -26,7 +26,7 @@ class BinarySemaphore {
 
   void Acquire() EXCLUDES(m_mutex) {
     MutexLock lock(&m_mutex);
-    while (!m_available) m_released.Wait();
+    while (!m_available) m_released.Wait(&m_mutex);
     m_available = false;
   }
   // False, without waiting, when the permit is taken.
