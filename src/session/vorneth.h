@@ -19,8 +19,8 @@
 // add-on table's lock (addons/addon_table.h), then m_callbackLock, which is
 // always innermost: nothing is locked from inside the host callback. The
 // library-directory lock m_dllDirectory is a semaphore taken and given back
-// by add-ons (possibly on different threads) and is never held while another
-// of these locks is taken.
+// by add-ons (possibly on different threads); the session waits for it only
+// while it holds none of the locks above.
 #ifndef VORNETH_SESSION_VORNETH_H_
 #define VORNETH_SESSION_VORNETH_H_
 
