@@ -1,10 +1,11 @@
-// Installation and removal of add-on packages.
+#include "addons/addon_installer.h"
+
+#include "addons/addon_results.h"
 #include "json/json_conversions.h"
 #include "json/styled_writer.h"
 #include "net/request_maker.h"
 #include "platform/data_directory.h"
 #include "platform/trace.h"
-#include "session/vorneth.h"
 #include "store/vorneth_db.h"
 
 namespace vorneth {
@@ -38,11 +39,15 @@ Json::Value EventDescriptor(const Json::Value& descriptor) {
 
 }  // namespace
 
-int32_t Vorneth::InstallAddOns(const std::string& basePath, const Json::Value& packages) {
+int32_t AddOnInstaller::InstallAddOns(const std::string& basePath, const Json::Value& packages) {
   TraceFunction trace("Vorneth::InstallAddOns");
   trace.Text("basePath.c_str ()", basePath);
-  int32_t result = -1;
-  if (!packages.isArray()) return result;
+  int32_t result = kResultInstallFailed;
+  if (!packages.isArray()) {
+    trace.Message("package list is not a list");
+    trace.SetResult(result);
+    return result;
+  }
   for (Json::ArrayIndex index = 0; index < packages.size(); ++index) {
     const Json::Value& descriptor = packages[index];
     std::string uuid, version;
@@ -54,46 +59,49 @@ int32_t Vorneth::InstallAddOns(const std::string& basePath, const Json::Value& p
     trace.Text("basePath.c_str ()", basePath);
     trace.Number("result", result);
     trace.Message("Vorneth::InstallAddOn completed");
-    if (result != 200 && result != 0) break;
+    if (!InstallSucceeded(result)) break;
     Json::Value event(Json::arrayValue);
     event.append(result);
     event.append(EventDescriptor(descriptor));
-    EventCallback(this, "AddOnInstallFinishEvent", StyledWriter().write(event).c_str());
+    m_events.RaiseAddOnEvent(kInstallFinishEvent, StyledWriter().write(event).c_str());
   }
   trace.SetResult(result);
   return result;
 }
 
-int32_t Vorneth::InstallAddOn(int32_t index, const std::string& uuid, const std::string& version,
-                              const std::string& url) {
+int32_t AddOnInstaller::InstallAddOn(int32_t index, const std::string& uuid, const std::string& version,
+                                     const std::string& url) {
   TraceFunction trace("Vorneth::InstallAddOn");
   trace.Number("index", index);
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
   trace.Text("url.c_str ()", url);
-  if (VornethDB::IsInstalled(uuid, version)) return 0;
+  if (VornethDB::IsInstalled(uuid, version)) return kResultNothingMore;
   // Packages cannot be retrieved by this build: the download produced no
   // status.
-  trace.SetResult(-1);
-  return -1;
+  trace.Message("package not retrieved");
+  trace.SetResult(kResultInstallFailed);
+  return kResultInstallFailed;
 }
 
-int32_t Vorneth::UninstallAddOn(const std::string& uuid, const std::string& version) {
+int32_t AddOnInstaller::UninstallAddOn(const std::string& uuid, const std::string& version) {
   TraceFunction trace("Vorneth::UninstallAddOn");
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
-  if (!VornethDB::IsInstalled(uuid, version)) return 0;
+  if (!VornethDB::IsInstalled(uuid, version)) return kResultNothingMore;
   // A uuid or version that is not a plain folder name would address a folder
   // outside the add-on's own, and without a data directory the path would
   // start at the root; the files are then left alone and only the record goes.
   std::string dataDirectory;
-  if (GetDataDirectory(dataDirectory) && RequestMaker::IsSafePathComponent(uuid) &&
-      RequestMaker::IsSafePathComponent(version)) {
-    DeleteDirectoryTree(RequestMaker::GetAddonPath(uuid, version));
+  if (!GetDataDirectory(dataDirectory) || !RequestMaker::IsSafePathComponent(uuid) ||
+      !RequestMaker::IsSafePathComponent(version)) {
+    trace.Message("add-on files left in place");
+  } else if (!DeleteDirectoryTree(RequestMaker::GetAddonPath(uuid, version))) {
+    trace.Message("add-on files not deleted");
   }
   VornethDB::UnsetInstalled(uuid, version);
-  trace.SetResult(200);
-  return 200;
+  trace.SetResult(kResultCompleted);
+  return kResultCompleted;
 }
 
 }  // namespace vorneth

@@ -1,25 +1,14 @@
-// The session's add-on instance table: creation checks, id bookkeeping and
-// the operations that address a live instance.
+#include "addons/addon_instances.h"
+
+#include "addons/addon_results.h"
 #include "net/request_maker.h"
 #include "platform/trace.h"
-#include "session/vorneth.h"
 #include "store/vorneth_db.h"
 
 namespace vorneth {
-bool Vorneth::IsLiveAddOn(int32_t addonId) const {
-  return addonId >= 0 && static_cast<size_t>(addonId) < m_addonInstances.size() && m_addonInstances[addonId] != -1;
-}
 
-// Instances are started only by the add-on runtime, which this build does
-// not run: no id is ever live, and the operations that address a live
-// instance refuse every id.
-bool Vorneth::IsLiveAddOnLocked(int32_t addonId) {
-  std::lock_guard<std::mutex> lock(m_addonLock);
-  return IsLiveAddOn(addonId);
-}
-
-int32_t Vorneth::CreateAddOnInstance(const std::string& uuid, const std::string& version,
-                                     const std::string& /*callbackId*/) {
+int32_t AddOnInstances::CreateAddOnInstance(const std::string& uuid, const std::string& version,
+                                            const std::string& /*callbackId*/) {
   TraceFunction trace("Vorneth::CreateAddOnInstance");
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
@@ -27,8 +16,8 @@ int32_t Vorneth::CreateAddOnInstance(const std::string& uuid, const std::string&
     trace.Text("uuid.c_str ()", uuid);
     trace.Text("version.c_str ()", version);
     trace.Message("Vorneth::IsInstalled not installed.");
-    trace.SetResult(-5);
-    return -5;
+    trace.SetResult(kResultNotInstalled);
+    return kResultNotInstalled;
   }
   trace.Message("Vorneth::IsInstalled true.");
   const std::string addonPath = RequestMaker::GetAddonPath(uuid, version);
@@ -36,41 +25,46 @@ int32_t Vorneth::CreateAddOnInstance(const std::string& uuid, const std::string&
   // build, so no installed add-on is trusted to start.
   trace.Text("addonPath.c_str ()", addonPath);
   trace.Message("Vorneth::CheckAddOnSignature failed.");
-  trace.SetResult(-4);
-  return -4;
+  trace.SetResult(kResultSignatureFailed);
+  return kResultSignatureFailed;
 }
 
-bool Vorneth::DisposeAddOnInstance(int32_t addonId, const std::string& uuid, const std::string& version,
-                                   const std::string& /*callbackId*/) {
+bool AddOnInstances::DisposeAddOnInstance(int32_t addonId, const std::string& uuid, const std::string& version,
+                                          const std::string& /*callbackId*/) {
   TraceFunction trace("Vorneth::DisposeAddOnInstance");
   trace.Number("addonId", addonId);
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
-  return IsLiveAddOnLocked(addonId);
+  return m_table.IsLive(addonId);
 }
 
-bool Vorneth::InvokeAddOnInstance(int32_t addonId, const std::string& command, const std::string& params,
-                                  const std::string& /*callbackId*/) {
+bool AddOnInstances::InvokeAddOnInstance(int32_t addonId, const std::string& command, const std::string& params,
+                                         const std::string& /*callbackId*/) {
   TraceFunction trace("Vorneth::InvokeAddOnInstance");
   trace.Number("addonId", addonId);
   trace.Text("command.c_str ()", command);
   trace.DataText("params.c_str ()", params);
-  return IsLiveAddOnLocked(addonId);
+  return m_table.IsLive(addonId);
 }
 
-bool Vorneth::RegisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& /*callbackId*/) {
+bool AddOnInstances::RegisterAddOnEvent(int32_t addonId, const std::string& eventName,
+                                        const std::string& /*callbackId*/) {
   TraceFunction trace("Vorneth::RegisterAddOnEvent");
   trace.Number("addonId", addonId);
   trace.Text("eventName.c_str ()", eventName);
-  return IsLiveAddOnLocked(addonId);
+  return m_table.IsLive(addonId);
 }
 
-bool Vorneth::UnregisterAddOnEvent(int32_t addonId, const std::string& eventName,
-                                   const std::string& /*callbackId*/) {
+bool AddOnInstances::UnregisterAddOnEvent(int32_t addonId, const std::string& eventName,
+                                          const std::string& /*callbackId*/) {
   TraceFunction trace("Vorneth::UnregisterAddOnEvent");
   trace.Number("addonId", addonId);
   trace.Text("eventName.c_str ()", eventName);
-  return IsLiveAddOnLocked(addonId);
+  return m_table.IsLive(addonId);
+}
+
+void AddOnInstances::DisposeAll() {
+  for (const int32_t addonId : m_table.LiveIds()) DisposeAddOnInstance(addonId, "", "", "");
 }
 
 }  // namespace vorneth

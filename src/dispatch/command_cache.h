@@ -26,10 +26,10 @@
 #include <json/value.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
+
+#include "platform/mutex.h"
 
 namespace vorneth {
 
@@ -48,41 +48,40 @@ class VornethCommandCache {
   // ring is full, then waits until the ring is empty. Returns at once, storing
   // nothing, on a released cache. A Put that was waiting for room when the
   // cache was released still fills the free slot, but nothing is delivered.
-  void Put(std::string command, Json::Value params, std::string callbackId);
+  void Put(std::string command, Json::Value params, std::string callbackId) EXCLUDES(m_mutex);
 
   // Waits for a command and copies the oldest one into the out-parameters:
   // true. On a released cache (even one still holding commands) it sleeps
   // 10 ms and returns false, leaving the out-parameters untouched.
-  bool Get(std::string& command, Json::Value& params, std::string& callbackId);
+  bool Get(std::string& command, Json::Value& params, std::string& callbackId) EXCLUDES(m_mutex);
 
   // Releases the cache and wakes every waiting Put and Get. Idempotent.
-  void ReleaseGet();
+  void ReleaseGet() EXCLUDES(m_mutex);
 
  private:
   struct Slot {
-    std::string command;
-    Json::Value params;
-    std::string callbackId;
+    std::string m_command;
+    Json::Value m_params;
+    std::string m_callbackId;
   };
 
   static int32_t Next(int32_t index) { return (index + 1) % VORNETH_COMMAND_CACHE_SIZE; }
-  // Both require m_mutex to be held.
-  bool IsEmpty() const { return m_read == m_write; }
-  bool IsFull() const { return Next(m_write) == m_read; }
+  bool IsEmpty() const REQUIRES(m_mutex) { return m_read == m_write; }
+  bool IsFull() const REQUIRES(m_mutex) { return Next(m_write) == m_read; }
 
+  // Guards m_slots, m_read and m_write; the condition variables wait on it.
+  Mutex m_mutex;
   // Taken slots are not cleared; a slot keeps its command until overwritten.
-  Slot m_slots[VORNETH_COMMAND_CACHE_SIZE];
-  int32_t m_write = 0;  // slot the next Put fills
-  int32_t m_read = 0;   // slot the next Get takes
+  Slot m_slots[VORNETH_COMMAND_CACHE_SIZE] GUARDED_BY(m_mutex);
+  int32_t m_write GUARDED_BY(m_mutex) = 0;  // slot the next Put fills
+  int32_t m_read GUARDED_BY(m_mutex) = 0;   // slot the next Get takes
   // Written without m_mutex; read both with and without it.
   std::atomic<bool> m_released{false};
   // Consumers wait here while the ring is empty.
-  std::condition_variable m_notEmpty;
+  CondVar m_notEmpty{&m_mutex};
   // Producers wait here while the ring is full, and after storing until the
   // ring is empty. Get notifies it after every take.
-  std::condition_variable m_notFull;
-  // Guards m_slots, m_read and m_write.
-  std::mutex m_mutex;
+  CondVar m_notFull{&m_mutex};
 };
 
 }  // namespace vorneth

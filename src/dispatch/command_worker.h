@@ -45,13 +45,16 @@ class VornethCommandWorker {
  public:
   using WorkFunction = void (*)(void* arg, std::string command, Json::Value params, std::string callbackId);
 
-  // Starts the thread. If it cannot be started the worker has no loop and
-  // nothing is reported (Join then traces "Not joinable").
+  // Starts the thread. If the system refuses it, the refusal is traced, the
+  // worker has no loop and Started() is false (Join then traces "Not
+  // joinable"); an owner that needs the loop checks Started().
   VornethCommandWorker(int32_t id, VornethCommandCache* cache, WorkFunction work, void* arg);
   virtual ~VornethCommandWorker();
   VornethCommandWorker(const VornethCommandWorker&) = delete;
   VornethCommandWorker& operator=(const VornethCommandWorker&) = delete;
 
+  // Whether the worker's thread was started; fixed at construction.
+  bool Started() const { return m_thread->Started(); }
   void PrepareStop();
   void Stop();
   void Join();

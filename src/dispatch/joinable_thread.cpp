@@ -1,18 +1,20 @@
 #include "dispatch/joinable_thread.h"
 
-#include <system_error>
+#include "platform/trace.h"
 
 namespace vorneth {
 
 JoinableThread::JoinableThread(Function function, void* arg) {
   // Held across the start so that a thread that ends at once cannot clear
   // the flag before it has been set.
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_joinable = true;
-  try {
-    m_thread = std::thread(&JoinableThread::Run, this, function, arg);
-  } catch (const std::system_error&) {
-    m_joinable = false;
+  MutexLock lock(&m_mutex);
+  const Status started = StartThread(m_thread, [this, function, arg] { Run(this, function, arg); });
+  m_started = started.ok();
+  m_joinable = m_started;
+  if (!m_started) {
+    TraceFunction trace("JoinableThread::JoinableThread");
+    trace.Text("why", started.why());
+    trace.Message("thread not started");
   }
 }
 
@@ -23,7 +25,7 @@ JoinableThread::~JoinableThread() {
 }
 
 bool JoinableThread::IsJoinable() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(&m_mutex);
   return m_joinable;
 }
 
@@ -39,7 +41,7 @@ void JoinableThread::Run(JoinableThread* self, Function function, void* arg) {
   } catch (...) {
     // Nothing may leave a thread; the owner sees the thread as ended.
   }
-  std::lock_guard<std::mutex> lock(self->m_mutex);
+  MutexLock lock(&self->m_mutex);
   self->m_joinable = false;
 }
 

@@ -1,24 +1,35 @@
 // A thread that runs one function once and can be asked whether it is still
 // running.
 //
-// The object starts the thread on construction. It is "joinable" from then
-// until the function has returned; the thread itself clears the flag as its
-// last step, under a mutex of the object's own. If the thread cannot be
-// created, the object is never joinable and nothing is reported.
+// The object starts the thread on construction. Started() says, for the
+// object's whole life, whether the system gave it a thread; a thread it
+// refused is traced ("thread not started" with the system's reason) and the
+// object is then never joinable. A started object is "joinable" until the
+// function has returned; the thread itself clears the flag as its last step,
+// under the object's own mutex.
 //
 // The function must not let an exception escape; one that does is swallowed
 // here so that it cannot end the process.
 //
-// Thread safety: IsJoinable may be called from any thread. Join and the
-// destructor are called by one owning thread. Called on the thread itself,
-// Join returns at once; the object must not be destroyed on its own thread.
+// Thread safety: Started and IsJoinable may be called from any thread. Join
+// and the destructor are called by one owning thread. Called on the thread
+// itself, Join returns at once; the object must not be destroyed on its own
+// thread.
 #ifndef VORNETH_DISPATCH_JOINABLE_THREAD_H_
 #define VORNETH_DISPATCH_JOINABLE_THREAD_H_
 
-#include <mutex>
+#include <functional>
 #include <thread>
 
+#include "platform/mutex.h"
+#include "platform/status.h"
+
 namespace vorneth {
+
+// Starts `body` on a new thread held in `thread`; a failure says why the
+// system refused the thread. Defined alone in joinable_thread_start.cpp, so
+// that a test can link its own definition and make thread creation fail.
+Status StartThread(std::thread& thread, std::function<void()> body);
 
 class JoinableThread {
  public:
@@ -31,17 +42,21 @@ class JoinableThread {
   JoinableThread(const JoinableThread&) = delete;
   JoinableThread& operator=(const JoinableThread&) = delete;
 
+  // False when the system refused the thread; the function then never runs.
+  bool Started() const { return m_started; }
   // False once the function has returned, or when the thread never started.
-  bool IsJoinable() const;
+  bool IsJoinable() const EXCLUDES(m_mutex);
   // Waits without time limit for the thread to end and releases it. Returns
   // at once when there is nothing to wait for.
   void Join();
 
  private:
-  static void Run(JoinableThread* self, Function function, void* arg);
+  static void Run(JoinableThread* self, Function function, void* arg) EXCLUDES(self->m_mutex);
 
-  mutable std::mutex m_mutex;  // guards m_joinable
-  bool m_joinable = false;
+  mutable Mutex m_mutex;
+  bool m_joinable GUARDED_BY(m_mutex) = false;
+  // Written by the constructor only.
+  bool m_started = false;
   std::thread m_thread;
 };
 

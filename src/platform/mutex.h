@@ -60,6 +60,14 @@ class CondVar {
     m_cv.wait(lock);
     lock.release();
   }
+  // The same, for callers whose analysis knows the mutex by its own name
+  // (a member `m_lock` of the caller, not this object's pointer to it).
+  // `mutex` must be the one the condition variable was bound to.
+  void Wait(Mutex* mutex) REQUIRES(mutex) {
+    m_mutex->AssertHeld();
+    (void)mutex;
+    Wait();
+  }
   // False when `timeout` passed without a wake-up.
   bool WaitFor(std::chrono::milliseconds timeout) REQUIRES(m_mutex) {
     std::unique_lock<std::mutex> lock(m_mutex->m_mutex, std::adopt_lock);

@@ -35,7 +35,7 @@ const char* Vorneth::SetSecureData(const char* data) {
   trace.DataText("data", data);
   const char* handleText;
   {
-    std::lock_guard<std::mutex> lock(m_secureDataLock);
+    MutexLock lock(&m_secureDataLock);
     const size_t handle = m_secureData.size();
     m_secureData.push_back(CopyText(data));
     // Ten bytes hold every handle a 32-bit count can reach.
@@ -50,7 +50,7 @@ const char* Vorneth::SetSecureData(const char* data) {
 }
 
 const char* Vorneth::GetSecureData(const char* handle) {
-  std::lock_guard<std::mutex> lock(m_secureDataLock);
+  MutexLock lock(&m_secureDataLock);
   TraceFunction trace("Vorneth::GetSecureData");
   trace.DataText("handleId", handle);
   const long index = HandleIndex(handle, m_secureData.size());
@@ -61,7 +61,7 @@ const char* Vorneth::GetSecureData(const char* handle) {
 }
 
 void Vorneth::AckSetSecureData(const char* handle) {
-  std::lock_guard<std::mutex> lock(m_secureDataLock);
+  MutexLock lock(&m_secureDataLock);
   TraceFunction trace("Vorneth::AckSetSecureData");
   trace.DataText("handleId", handle);
   const long index = HandleIndex(handle, m_secureHandles.size());
@@ -69,7 +69,7 @@ void Vorneth::AckSetSecureData(const char* handle) {
 }
 
 void Vorneth::AckGetSecureData(const char* handle) {
-  std::lock_guard<std::mutex> lock(m_secureDataLock);
+  MutexLock lock(&m_secureDataLock);
   TraceFunction trace("Vorneth::AckGetSecureData");
   trace.DataText("handleId", handle);
   const long index = HandleIndex(handle, m_secureData.size());
@@ -103,12 +103,12 @@ extern "C" const char* EventCallback(void* context, const char* name, const char
     if (request == "GetDomain") return session->m_domain.c_str();
     if (request == "LockDllDirectory") {
       TraceFunction lockTrace("Vorneth::LockDllDirectory");
-      session->m_dllDirectoryLock.lock();
+      session->m_dllDirectory.Acquire();
       return nullptr;
     }
     if (request == "UnlockDllDirectory") {
       TraceFunction unlockTrace("Vorneth::UnlockDllDirectory");
-      session->m_dllDirectoryLock.unlock();
+      session->m_dllDirectory.Release();
       return nullptr;
     }
     trace.Message("EventCallback: Vorneth-E...");

@@ -1,45 +1,139 @@
 // The host command set: queries and changes of the host's own state, run on
 // the main thread with their answer written before the next request is read.
-#include <set>
+// One table row per command name; handlers that take parameters read them
+// first and answer ["Error"] when one has a type that cannot be read as text.
+#include <string_view>
 
 #include "json/json_conversions.h"
 #include "platform/trace.h"
+#include "session/command_results.h"
 #include "session/vorneth.h"
 #include "store/vorneth_db.h"
 
 namespace vorneth {
+
+// The handlers, friends of the session: several refresh its blocked flag.
+// Each sets the answer's "response" (or leaves it out).
+struct HostCommands {
+  static void GetHostVersion(Vorneth&, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    answer["response"] = kHostVersionDotted;
+  }
+  static void ReadAddOnList(Vorneth&, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    answer["response"] = VornethDB::ReadAddOnList();
+  }
+  static void ReadPermList(Vorneth&, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    answer["response"] = VornethDB::ReadPermList();
+  }
+  static void UninstallAddOn(Vorneth& session, const Json::Value& params, const TraceFunction& trace,
+                             Json::Value& answer) {
+    std::string uuid, version;
+    if (!TextParams(params, trace, answer, uuid, version)) return;
+    trace.Text("param1.c_str ()", uuid);
+    trace.Text("param2.c_str ()", version);
+    trace.Message("UninstallAddOn param1: uuid; params2: version");
+    const int32_t result = session.UninstallAddOn(uuid, version);
+    trace.Number("result", result);
+    trace.Message("UninstallAddOn result");
+    answer["response"] = result;
+  }
+  static void GetActiveAddOnList(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    Json::Value list = session.m_addons.table().ActiveAddOnList();
+    if (!list.isNull()) answer["response"] = std::move(list);
+  }
+  static void GetDomain(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    answer["response"] = session.m_domain;
+  }
+  static void IsDomainBlocked(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    session.RefreshBlacklisted();
+    answer["response"] = session.m_blacklisted ? 1 : 0;
+  }
+  static void SetDomainDenied(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    VornethDB::SetDomainDenied(session.m_domain);
+    session.m_blacklisted = true;
+    answer["response"] = session.m_domain;
+  }
+  static void SetDomainAllowed(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    VornethDB::SetDomainAllowed(session.m_domain);
+    session.m_blacklisted = false;
+    answer["response"] = session.m_domain;
+  }
+  static void RemoveFromPermList(Vorneth& session, const Json::Value& params, const TraceFunction& trace,
+                                 Json::Value& answer) {
+    std::string url, list;
+    if (!TextParams(params, trace, answer, url, list)) return;
+    VornethDB::RemoveFromPermList(url, list);
+    session.RefreshBlacklisted();
+    Json::Value echo(Json::arrayValue);
+    echo.append(url);
+    echo.append(list);
+    answer["response"] = std::move(echo);
+  }
+  static void IsWhitelistMode(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    const bool whitelist = VornethDB::IsWhitelistMode();
+    session.RefreshBlacklisted();
+    answer["response"] = whitelist ? 1 : 0;
+  }
+  static void SetPermissionMode(Vorneth& session, const Json::Value& params, const TraceFunction& trace,
+                                Json::Value& answer) {
+    std::string mode;
+    if (!ReadText(Element(params, 0), mode)) return BadParams(trace, answer);
+    VornethDB::SetPermissionMode(mode);
+    session.RefreshBlacklisted();
+    answer["response"] = mode;
+  }
+
+ private:
+  static void BadParams(const TraceFunction& trace, Json::Value& answer) {
+    trace.Message("bad parameter types");
+    Json::Value error(Json::arrayValue);
+    error.append(kErrorText);
+    answer["response"] = std::move(error);
+  }
+  // param1 and param2 as texts; false (answered) when one cannot be read.
+  static bool TextParams(const Json::Value& params, const TraceFunction& trace, Json::Value& answer,
+                         std::string& param1, std::string& param2) {
+    if (ReadText(Element(params, 0), param1) && ReadText(Element(params, 1), param2)) return true;
+    BadParams(trace, answer);
+    return false;
+  }
+};
+
 namespace {
 
-// Reads params[index] as text; false when its type cannot be read as text.
-bool TextParam(const Json::Value& params, Json::ArrayIndex index, std::string& out) {
-  return ReadText(Element(params, index), out);
-}
+using HostHandler = void (*)(Vorneth& session, const Json::Value& params, const TraceFunction& trace,
+                             Json::Value& answer);
 
-Json::Value ErrorAnswer() {
-  Json::Value error(Json::arrayValue);
-  error.append("Error");
-  return error;
-}
+struct HostCommand {
+  const char* m_name;
+  HostHandler m_handler;
+};
 
-Json::Value ErrorAnswer(int32_t code) {
-  Json::Value error = ErrorAnswer();
-  error.append(code);
-  return error;
+constexpr HostCommand kHostCommands[] = {
+    {"GetHostVersion", &HostCommands::GetHostVersion},
+    {"ReadVornethAddOnListDB", &HostCommands::ReadAddOnList},
+    {"ReadVornethPermListDB", &HostCommands::ReadPermList},
+    {"UninstallAddOn", &HostCommands::UninstallAddOn},
+    {"GetActiveAddOnList", &HostCommands::GetActiveAddOnList},
+    {"GetDomain", &HostCommands::GetDomain},
+    {"IsDomainBlocked", &HostCommands::IsDomainBlocked},
+    {"SetDomainDenied", &HostCommands::SetDomainDenied},
+    {"SetDomainAllowed", &HostCommands::SetDomainAllowed},
+    {"RemoveFromPermList", &HostCommands::RemoveFromPermList},
+    {"IsWhitelistMode", &HostCommands::IsWhitelistMode},
+    {"SetPermissionMode", &HostCommands::SetPermissionMode},
+};
+
+const HostCommand* FindHostCommand(std::string_view name) {
+  for (const HostCommand& row : kHostCommands) {
+    if (name == row.m_name) return &row;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
-Json::Value Vorneth::ActiveAddOnList() {
-  Json::Value list;
-  std::set<std::string> seen;
-  std::lock_guard<std::mutex> lock(m_addonLock);
-  for (const Json::Value& info : m_addonInfos) {
-    if (info.isNull()) continue;
-    std::string uuid;
-    ReadText(Member(info, "uuid"), uuid);
-    if (seen.insert(uuid).second) list.append(info);
-  }
-  return list;
+void Vorneth::RefreshBlacklisted() {
+  m_blacklisted = VornethDB::IsDomainBlocked(m_domain);
 }
 
 void Vorneth::VornethDispatchInternal(std::string command, Json::Value params, std::string callbackId) {
@@ -47,76 +141,19 @@ void Vorneth::VornethDispatchInternal(std::string command, Json::Value params, s
   trace.Text("command.c_str ()", command);
   trace.Text("callbackId.c_str ()", callbackId);
   if (m_unregistered) return;
-  std::lock_guard<std::mutex> lock(m_internalDispatchLock);
+  MutexLock lock(&m_internalDispatchLock);
   if (m_unregistered) return;
 
   Json::Value answer(Json::objectValue);
-  // A parameter that cannot be read as text answers ["Error"] instead of
-  // running the command on a value the page did not send.
-  std::string param1, param2;
-  const bool paramsReadable = TextParam(params, 0, param1) && TextParam(params, 1, param2);
-
-  if (command == "GetHostVersion") {
-    answer["response"] = kHostVersionDotted;
-  } else if (command == "ReadVornethAddOnListDB") {
-    answer["response"] = VornethDB::ReadAddOnList();
-  } else if (command == "ReadVornethPermListDB") {
-    answer["response"] = VornethDB::ReadPermList();
-  } else if (command == "UninstallAddOn") {
-    if (!paramsReadable) {
-      answer["response"] = ErrorAnswer();
-    } else {
-      trace.Text("param1.c_str ()", param1);
-      trace.Text("param2.c_str ()", param2);
-      trace.Message("UninstallAddOn param1: uuid; params2: version");
-      const int32_t result = UninstallAddOn(param1, param2);
-      trace.Number("result", result);
-      trace.Message("UninstallAddOn result");
-      answer["response"] = result;
-    }
-  } else if (command == "GetActiveAddOnList") {
-    Json::Value list = ActiveAddOnList();
-    if (!list.isNull()) answer["response"] = std::move(list);
-  } else if (command == "GetDomain") {
-    answer["response"] = m_domain;
-  } else if (command == "IsDomainBlocked") {
-    m_blacklisted = VornethDB::IsDomainBlocked(m_domain);
-    answer["response"] = m_blacklisted ? 1 : 0;
-  } else if (command == "SetDomainDenied") {
-    VornethDB::SetDomainDenied(m_domain);
-    m_blacklisted = true;
-    answer["response"] = m_domain;
-  } else if (command == "SetDomainAllowed") {
-    VornethDB::SetDomainAllowed(m_domain);
-    m_blacklisted = false;
-    answer["response"] = m_domain;
-  } else if (command == "RemoveFromPermList") {
-    if (!paramsReadable) {
-      answer["response"] = ErrorAnswer();
-    } else {
-      VornethDB::RemoveFromPermList(param1, param2);
-      m_blacklisted = VornethDB::IsDomainBlocked(m_domain);
-      Json::Value echo(Json::arrayValue);
-      echo.append(param1);
-      echo.append(param2);
-      answer["response"] = std::move(echo);
-    }
-  } else if (command == "IsWhitelistMode") {
-    const bool whitelist = VornethDB::IsWhitelistMode();
-    m_blacklisted = VornethDB::IsDomainBlocked(m_domain);
-    answer["response"] = whitelist ? 1 : 0;
-  } else if (command == "SetPermissionMode") {
-    if (!TextParam(params, 0, param1)) {
-      answer["response"] = ErrorAnswer();
-    } else {
-      VornethDB::SetPermissionMode(param1);
-      m_blacklisted = VornethDB::IsDomainBlocked(m_domain);
-      answer["response"] = param1;
-    }
+  if (const HostCommand* row = FindHostCommand(command)) {
+    row->m_handler(*this, params, trace, answer);
   } else {
     trace.Text("command.c_str ()", command);
     trace.Message("Invalid command");
-    answer["response"] = ErrorAnswer(-2);
+    Json::Value error(Json::arrayValue);
+    error.append(kErrorText);
+    error.append(kResultUnknownCommand);
+    answer["response"] = std::move(error);
   }
 
   answer["rtype"] = "Vorneth-I";

@@ -1,27 +1,218 @@
 // The page command set: what a dispatch worker does with each command a page
-// sends.
+// sends. One table row per command name; each handler reads its parameters
+// first and answers ["Error"] when one of them has a type that cannot be
+// read, before it calls anything.
+#include <iterator>
+#include <string_view>
+
+#include "addons/addon_installer.h"
+#include "addons/addon_results.h"
 #include "json/json_conversions.h"
 #include "platform/trace.h"
+#include "session/command_results.h"
 #include "session/vorneth.h"
 
 namespace vorneth {
 namespace {
 
-constexpr const char kInstallFinishEvent[] = "AddOnInstallFinishEvent";
-
 // The positional parameters of a page command. A missing element reads as
 // the empty text or 0; an element of a type that cannot be converted makes
-// the read fail, and the command is answered ["Error"].
+// the read fail.
 class PageParams {
  public:
-  explicit PageParams(const Json::Value& params) : params_(params) {}
-  bool Text(Json::ArrayIndex index, std::string& out) const { return ReadText(Element(params_, index), out); }
-  bool Int(Json::ArrayIndex index, int32_t& out) const { return ReadInt(Element(params_, index), out); }
-  const Json::Value& Raw(Json::ArrayIndex index) const { return Element(params_, index); }
+  explicit PageParams(const Json::Value& params) : m_params(params) {}
+  bool Text(Json::ArrayIndex index, std::string& out) const { return ReadText(Element(m_params, index), out); }
+  bool Int(Json::ArrayIndex index, int32_t& out) const { return ReadInt(Element(m_params, index), out); }
+  const Json::Value& Raw(Json::ArrayIndex index) const { return Element(m_params, index); }
 
  private:
-  const Json::Value& params_;
+  const Json::Value& m_params;
 };
+
+// One running page command: what its handler reads and the answer it fills.
+struct PageCall {
+  Vorneth& m_session;
+  const PageParams m_in;
+  const std::string& m_callbackId;
+  const TraceFunction& m_trace;
+  Json::Value& m_response;  // the answer's "response" array
+
+  void Error() { m_response.append(kErrorText); }
+  void Error(int32_t code) {
+    m_response.append(kErrorText);
+    m_response.append(code);
+  }
+  // The answer to parameters of the wrong type.
+  bool BadParams() {
+    m_trace.Message("bad parameter types");
+    Error();
+    return true;
+  }
+};
+
+// A handler fills the response and returns whether the answer is sent here;
+// false when an add-on worker has taken the command and answers later.
+using PageHandler = bool (*)(PageCall& call);
+
+struct PageCommand {
+  const char* m_name;
+  PageHandler m_handler;
+};
+
+bool GetVersion(PageCall& call) {
+  call.m_trace.Text("VORNETH_VERSION", kHostVersionHex);
+  call.m_trace.Text("_this->m_extVersion.c_str ()", call.m_session.extVersion());
+  call.m_trace.Message(
+      "GetVersion: return version number of host and extension, first value is host version, second value is "
+      "extension version");
+  call.m_response.append(kHostVersionHex);
+  call.m_response.append(call.m_session.extVersion());
+  return true;
+}
+
+bool InstallAddOns(PageCall& call) {
+  std::string basePath;
+  if (!call.m_in.Text(0, basePath)) return call.BadParams();
+  call.m_trace.Text("param1.c_str ()", basePath);
+  call.m_trace.Message("addon base path to be installed");
+  const int32_t result = call.m_session.InstallAddOns(basePath, call.m_in.Raw(1));
+  call.m_trace.Number("result", result);
+  call.m_trace.Message("InstallAddOns result");
+  if (!InstallSucceeded(result)) call.Error();
+  call.m_response.append(result);
+  return true;
+}
+
+bool CreateAddOnInstance(PageCall& call) {
+  std::string uuid, version;
+  if (!call.m_in.Text(0, uuid) || !call.m_in.Text(1, version)) return call.BadParams();
+  call.m_trace.Text("param1.c_str ()", uuid);
+  call.m_trace.Text("param2.c_str ()", version);
+  call.m_trace.Message("CreateAddOnInstance: param1: uuid; params2: version");
+  const int32_t result = call.m_session.CreateAddOnInstance(uuid, version, call.m_callbackId);
+  call.m_trace.Number("result", result);
+  call.m_trace.Message("CreateAddOnInstance result");
+  if (result != kResultNothingMore) {
+    call.Error(result);
+    return true;
+  }
+  call.m_trace.Message("Successfully asked addon worker to create instance and send result back. Leaving");
+  return false;
+}
+
+bool DisposeAddOnInstance(PageCall& call) {
+  int32_t addonId = 0;
+  std::string uuid, version;
+  if (!call.m_in.Int(0, addonId) || !call.m_in.Text(1, uuid) || !call.m_in.Text(2, version)) {
+    return call.BadParams();
+  }
+  call.m_trace.Number("param1", addonId);
+  call.m_trace.Text("param2.c_str ()", uuid);
+  call.m_trace.Text("param3.c_str ()", version);
+  call.m_trace.Message("DisposeAddOnInstance: param1: addonId; param2: uuid; params3: version");
+  const bool result = call.m_session.DisposeAddOnInstance(addonId, uuid, version, call.m_callbackId);
+  call.m_trace.Number("result", result);
+  call.m_trace.Message("DisposeAddOnInstance result");
+  if (!result) {
+    call.Error();
+    return true;
+  }
+  call.m_trace.Message("Successfully asked addon worker to dispose instance and send result back. Leaving");
+  return false;
+}
+
+bool InvokeAddOnInstance(PageCall& call) {
+  int32_t addonId = 0;
+  std::string command, params;
+  if (!call.m_in.Int(0, addonId) || !call.m_in.Text(1, command) || !call.m_in.Text(2, params)) {
+    return call.BadParams();
+  }
+  call.m_trace.Number("param1", addonId);
+  call.m_trace.Text("param2.c_str ()", command);
+  call.m_trace.DataText("param3.c_str ()", params);
+  call.m_trace.Message("InvokeAddOnInstance: param1: addonId; params2: command; param3: params");
+  if (!call.m_session.InvokeAddOnInstance(addonId, command, params, call.m_callbackId)) {
+    call.m_trace.Message("InvokeAddOnInstance error - failed!");
+    call.Error();
+    return true;
+  }
+  call.m_trace.Message("Successfully asked addon worker to invoke instance and send result back. Leaving");
+  return false;
+}
+
+// RegisterEvent and UnregisterEvent: the host keeps no registration, it only
+// says whether it knows the event.
+bool RegisterEvent(PageCall& call) {
+  std::string eventName;
+  if (!call.m_in.Text(0, eventName)) return call.BadParams();
+  call.m_trace.Text("param1.c_str ()", eventName);
+  call.m_trace.Message("RegisterEvent or UnregisterEvent: param1: eventName");
+  const bool known = eventName == kInstallFinishEvent;
+  call.m_trace.Number("result", known ? 1 : 0);
+  call.m_trace.Message("RegisterEvent or UnregisterEvent result");
+  if (known) {
+    call.m_response.append(true);
+  } else {
+    call.Error();
+  }
+  return true;
+}
+
+bool RegisterAddOnEvent(PageCall& call) {
+  int32_t addonId = 0;
+  std::string eventName;
+  if (!call.m_in.Int(0, addonId) || !call.m_in.Text(1, eventName)) return call.BadParams();
+  call.m_trace.Number("param1", addonId);
+  call.m_trace.Text("param2.c_str ()", eventName);
+  call.m_trace.Message("RegisterAddOnEvent: param1: addonId; params2: eventName");
+  if (!call.m_session.RegisterAddOnEvent(addonId, eventName, call.m_callbackId)) {
+    call.m_trace.Message("RegisterAddOnEvent error - failed");
+    call.Error();
+    return true;
+  }
+  call.m_trace.Message("Successfully asked addon worker to register instance event and send result back. Leaving");
+  return false;
+}
+
+bool UnregisterAddOnEvent(PageCall& call) {
+  int32_t addonId = 0;
+  std::string eventName;
+  if (!call.m_in.Int(0, addonId) || !call.m_in.Text(1, eventName)) return call.BadParams();
+  call.m_trace.Number("param1", addonId);
+  call.m_trace.Text("param2.c_str ()", eventName);
+  call.m_trace.Message("UnregisterAddOnEvent: param1: addonId; params2: eventName");
+  const bool result = call.m_session.UnregisterAddOnEvent(addonId, eventName, call.m_callbackId);
+  call.m_trace.Number("result", result);
+  if (!result) {
+    call.m_trace.Message("UnregisterAddOnEvent error - failed");
+    call.Error();
+    return true;
+  }
+  call.m_trace.Message("Successfully asked addon worker to unregister instance event and send result back. Leaving");
+  return false;
+}
+
+constexpr const char kGetVersion[] = "GetVersion";
+
+// Every command but "GetVersion" passes the permission gate first.
+constexpr PageCommand kPageCommands[] = {
+    {kGetVersion, &GetVersion},
+    {"InstallAddOns", &InstallAddOns},
+    {"CreateAddOnInstance", &CreateAddOnInstance},
+    {"DisposeAddOnInstance", &DisposeAddOnInstance},
+    {"InvokeAddOnInstance", &InvokeAddOnInstance},
+    {"RegisterEvent", &RegisterEvent},
+    {"UnregisterEvent", &RegisterEvent},
+    {"RegisterAddOnEvent", &RegisterAddOnEvent},
+    {"UnregisterAddOnEvent", &UnregisterAddOnEvent},
+};
+
+const PageCommand* FindPageCommand(std::string_view name) {
+  for (const PageCommand& row : kPageCommands) {
+    if (name == row.m_name) return &row;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -35,135 +226,19 @@ void Vorneth::DispatchWorkerFunc(void* arg, std::string command, Json::Value par
   Json::Value answer(Json::objectValue);
   Json::Value& response = answer["response"];
   response = Json::Value(Json::arrayValue);
-  const PageParams in(params);
+  PageCall call{*self, PageParams(params), callbackId, trace, response};
+  const PageCommand* row = FindPageCommand(command);
   bool send = true;
-
-  if (command == "GetVersion") {
-    trace.Text("VORNETH_VERSION", kHostVersionHex);
-    trace.Text("_this->m_extVersion.c_str ()", self->m_extVersion);
-    trace.Message(
-        "GetVersion: return version number of host and extension, first value is host version, second value is "
-        "extension version");
-    response.append(kHostVersionHex);
-    response.append(self->m_extVersion);
-  } else if (self->m_blacklisted) {
+  if (self->m_blacklisted && (row == nullptr || row->m_name != kGetVersion)) {
     trace.Text("command.c_str ()", command);
     trace.Message("m_blacklisted is true");
-    response.append("Error");
-    response.append(-3);
-  } else if (command == "InstallAddOns") {
-    std::string basePath;
-    if (!in.Text(0, basePath)) {
-      response.append("Error");
-    } else {
-      trace.Text("param1.c_str ()", basePath);
-      trace.Message("addon base path to be installed");
-      const int32_t result = self->InstallAddOns(basePath, in.Raw(1));
-      trace.Number("result", result);
-      trace.Message("InstallAddOns result");
-      if (result != 200 && result != 0) response.append("Error");
-      response.append(result);
-    }
-  } else if (command == "CreateAddOnInstance") {
-    std::string uuid, version;
-    if (!in.Text(0, uuid) || !in.Text(1, version)) {
-      response.append("Error");
-    } else {
-      trace.Text("param1.c_str ()", uuid);
-      trace.Text("param2.c_str ()", version);
-      trace.Message("CreateAddOnInstance: param1: uuid; params2: version");
-      const int32_t result = self->CreateAddOnInstance(uuid, version, callbackId);
-      trace.Number("result", result);
-      trace.Message("CreateAddOnInstance result");
-      if (result == 0) {
-        trace.Message("Successfully asked addon worker to create instance and send result back. Leaving");
-        send = false;
-      } else {
-        response.append("Error");
-        response.append(result);
-      }
-    }
-  } else if (command == "DisposeAddOnInstance") {
-    int32_t addonId = 0;
-    std::string uuid, version;
-    if (!in.Int(0, addonId) || !in.Text(1, uuid) || !in.Text(2, version)) {
-      response.append("Error");
-    } else {
-      trace.Number("param1", addonId);
-      trace.Text("param2.c_str ()", uuid);
-      trace.Text("param3.c_str ()", version);
-      trace.Message("DisposeAddOnInstance: param1: addonId; param2: uuid; params3: version");
-      const bool result = self->DisposeAddOnInstance(addonId, uuid, version, callbackId);
-      trace.Number("result", result);
-      trace.Message("DisposeAddOnInstance result");
-      if (result) {
-        trace.Message("Successfully asked addon worker to dispose instance and send result back. Leaving");
-        send = false;
-      } else {
-        response.append("Error");
-      }
-    }
-  } else if (command == "InvokeAddOnInstance") {
-    int32_t addonId = 0;
-    std::string addonCommand, addonParams;
-    if (!in.Int(0, addonId) || !in.Text(1, addonCommand) || !in.Text(2, addonParams)) {
-      response.append("Error");
-    } else {
-      trace.Number("param1", addonId);
-      trace.Text("param2.c_str ()", addonCommand);
-      trace.DataText("param3.c_str ()", addonParams);
-      trace.Message("InvokeAddOnInstance: param1: addonId; params2: command; param3: params");
-      if (self->InvokeAddOnInstance(addonId, addonCommand, addonParams, callbackId)) {
-        trace.Message("Successfully asked addon worker to invoke instance and send result back. Leaving");
-        send = false;
-      } else {
-        trace.Message("InvokeAddOnInstance error - failed!");
-        response.append("Error");
-      }
-    }
-  } else if (command == "RegisterEvent" || command == "UnregisterEvent") {
-    std::string eventName;
-    const bool readable = in.Text(0, eventName);
-    trace.Text("param1.c_str ()", eventName);
-    trace.Message("RegisterEvent or UnregisterEvent: param1: eventName");
-    const bool known = readable && eventName == kInstallFinishEvent;
-    trace.Number("result", known ? 1 : 0);
-    trace.Message("RegisterEvent or UnregisterEvent result");
-    if (known) {
-      response.append(true);
-    } else {
-      response.append("Error");
-    }
-  } else if (command == "RegisterAddOnEvent" || command == "UnregisterAddOnEvent") {
-    const bool registering = command == "RegisterAddOnEvent";
-    int32_t addonId = 0;
-    std::string eventName;
-    if (!in.Int(0, addonId) || !in.Text(1, eventName)) {
-      response.append("Error");
-    } else {
-      trace.Number("param1", addonId);
-      trace.Text("param2.c_str ()", eventName);
-      trace.Message(registering ? "RegisterAddOnEvent: param1: addonId; params2: eventName"
-                                : "UnregisterAddOnEvent: param1: addonId; params2: eventName");
-      const bool result = registering ? self->RegisterAddOnEvent(addonId, eventName, callbackId)
-                                      : self->UnregisterAddOnEvent(addonId, eventName, callbackId);
-      if (!registering) trace.Number("result", result);
-      if (result) {
-        trace.Message(registering
-                          ? "Successfully asked addon worker to register instance event and send result back. Leaving"
-                          : "Successfully asked addon worker to unregister instance event and send result back. "
-                            "Leaving");
-        send = false;
-      } else {
-        trace.Message(registering ? "RegisterAddOnEvent error - failed" : "UnregisterAddOnEvent error - failed");
-        response.append("Error");
-      }
-    }
-  } else {
+    call.Error(kResultOriginBlocked);
+  } else if (row == nullptr) {
     trace.Text("command.c_str ()", command);
     trace.Message("Invalid command");
-    response.append("Error");
-    response.append(-2);
+    call.Error(kResultUnknownCommand);
+  } else {
+    send = row->m_handler(call);
   }
 
   if (!send) return;

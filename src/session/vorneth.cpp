@@ -1,11 +1,9 @@
 #include "session/vorneth.h"
 
-#include <chrono>
-#include <thread>
-
 #include "json/json_conversions.h"
 #include "json/styled_writer.h"
 #include "platform/trace.h"
+#include "session/command_results.h"
 #include "store/vorneth_db.h"
 
 namespace vorneth {
@@ -13,19 +11,11 @@ namespace {
 
 constexpr int32_t kDispatchWorkerCount = 3;
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// Takes `mutex` by polling, so that a lock held by a running command never
-// deadlocks the destructor against that command's own progress.
-void LockByPolling(std::mutex& mutex) {
-  while (!mutex.try_lock()) SleepMs(10);
-}
-
 }  // namespace
 
 Vorneth::Vorneth(const std::string& origin, int32_t id, HostCallback callback, void* context,
                  const std::string& extVersion)
-    : m_extVersion(extVersion), m_callback(callback), m_callbackContext(context), m_sessionId(id) {
+    : m_extVersion(extVersion), m_sessionId(id), m_callback(callback), m_callbackContext(context) {
   TraceFunction trace("Vorneth::Vorneth");
   trace.Text("origin.c_str ()", origin);
   trace.Number("id", id);
@@ -40,65 +30,82 @@ Vorneth::Vorneth(const std::string& origin, int32_t id, HostCallback callback, v
     trace.Message("InitFromUrl result is false");
   }
   m_unregistered = false;
-  StartDispatchWorkers();
+  MutexLock lock(&m_dispatchLock);
+  m_workersRunning = StartDispatchWorkers();
 }
 
 Vorneth::~Vorneth() {
   TraceFunction trace("Vorneth::~Vorneth");
   m_unregistered = true;
-  LockByPolling(m_dispatchLock);
-  LockByPolling(m_internalDispatchLock);
-  std::lock_guard<std::mutex> dispatchGuard(m_dispatchLock, std::adopt_lock);
-  std::lock_guard<std::mutex> internalGuard(m_internalDispatchLock, std::adopt_lock);
+  // No running command takes either lock (only the dispatching thread does),
+  // so holding them cannot hold up a command's progress.
+  MutexLock dispatchLock(&m_dispatchLock);
+  MutexLock internalLock(&m_internalDispatchLock);
 
   StopDispatchWorkers();
   {
-    std::lock_guard<std::mutex> lock(m_callbackLock);
+    MutexLock lock(&m_callbackLock);
     m_callback = nullptr;
   }
   m_securityOrigin.reset();
+  m_addons.DisposeAll();
 
-  size_t count;
-  {
-    std::lock_guard<std::mutex> lock(m_addonLock);
-    count = m_addonInstances.size();
-  }
-  for (size_t id = 0; id < count; ++id) {
-    bool live;
-    {
-      std::lock_guard<std::mutex> lock(m_addonLock);
-      live = IsLiveAddOn(static_cast<int32_t>(id));
-    }
-    if (live) DisposeAddOnInstance(static_cast<int32_t>(id), "", "", "");
-  }
-
-  std::lock_guard<std::mutex> lock(m_secureDataLock);
+  MutexLock lock(&m_secureDataLock);
   m_secureData.clear();
   m_secureHandles.clear();
 }
 
-void Vorneth::StartDispatchWorkers() {
+bool Vorneth::StartDispatchWorkers() {
   TraceFunction trace("Vorneth::StartDispatchWorkers");
-  for (int32_t i = 0; i < kDispatchWorkerCount; ++i) {
+  bool allStarted = true;
+  for (int32_t i = 0; i < kDispatchWorkerCount && allStarted; ++i) {
     m_workers.push_back(std::make_unique<VornethCommandWorker>(i, &m_commandCache, &DispatchWorkerFunc, this));
+    allStarted = m_workers.back()->Started();
   }
+  if (!allStarted) {
+    // Fewer workers than the page may keep busy would let a page command
+    // wait in the cache for good; the session runs none instead.
+    trace.Message("dispatch workers not started: page commands are refused");
+    RequestWorkersStop();
+  }
+  return allStarted;
+}
+
+void Vorneth::RequestWorkersStop() {
+  for (auto& worker : m_workers) worker->PrepareStop();
+  m_commandCache.ReleaseGet();
 }
 
 void Vorneth::StopDispatchWorkers() {
   TraceFunction trace("Vorneth::StopDispatchWorkers");
-  for (auto& worker : m_workers) worker->PrepareStop();
-  SleepMs(10);
-  m_commandCache.ReleaseGet();
-  SleepMs(10);
+  // Each worker ends after the command it is running, or at once when idle:
+  // the release wakes every Get.
+  RequestWorkersStop();
   while (!m_workers.empty()) {
     m_workers.back()->Join();
     m_workers.pop_back();
   }
+  m_workersRunning = false;
+}
+
+void Vorneth::Retire() {
+  TraceFunction trace("Vorneth::Retire");
+  MutexLock lock(&m_dispatchLock);
+  if (m_retired) return;
+  m_retired = true;
+  // Nothing of the session is queued (a Put returns only once a worker has
+  // taken its command), so the workers end once they are idle.
+  RequestWorkersStop();
+}
+
+bool Vorneth::WorkersRunning() const {
+  MutexLock lock(&m_dispatchLock);
+  return m_workersRunning && !m_retired;
 }
 
 void Vorneth::VornethCallback(Json::Value response) {
   TraceFunction trace("Vorneth::VornethCallback");
-  std::lock_guard<std::mutex> lock(m_callbackLock);
+  MutexLock lock(&m_callbackLock);
   if (m_callback == nullptr) {
     trace.Message("m_callback is NULL.");
     return;
@@ -124,15 +131,31 @@ void Vorneth::VornethDispatch(std::string command, Json::Value params, std::stri
     trace.Message("first check of crash protection against incorrect destruction of the object by the other thread");
     return;
   }
-  std::lock_guard<std::mutex> lock(m_dispatchLock);
+  MutexLock lock(&m_dispatchLock);
   if (m_unregistered) {
     trace.Message("second check of crash protection against incorrect destruction of the object by the other thread");
+    return;
+  }
+  if (!m_workersRunning) {
+    // Queued, the command would wait for a worker that never comes, and Put
+    // would hold the caller with it.
+    trace.Message("no dispatch worker running: command refused");
+    Json::Value answer(Json::objectValue);
+    answer["response"].append(kErrorText);
+    answer["rtype"] = "Vorneth";
+    answer["callbackId"] = callbackId;
+    answer["instanceId"] = m_sessionId;
+    VornethCallback(std::move(answer));
     return;
   }
   m_commandCache.Put(command, std::move(params), callbackId);
   trace.Text("command.c_str ()", command);
   trace.Text("callbackId.c_str ()", callbackId);
   trace.Message("Command stored to cache");
+}
+
+void Vorneth::RaiseAddOnEvent(const char* name, const char* data) {
+  EventCallback(this, name, data);
 }
 
 }  // namespace vorneth

@@ -4,13 +4,23 @@
 // The main loop creates a session on "Create" and destroys it at the end of
 // input. The session knows the page's origin and whether it is blocked,
 // queues page commands for its three dispatch workers, runs host commands on
-// the caller's thread, owns the page's add-on instances and the secure data
-// that add-ons hand over, and is the single way out towards the page: every
-// message passes through VornethCallback.
+// the caller's thread, owns the page's add-on instances (addons/) and the
+// secure data that add-ons hand over, and is the single way out towards the
+// page: every message passes through VornethCallback.
 //
-// Locks, all plain non-recursive mutexes. Order (outer to inner):
-// m_dispatchLock, m_internalDispatchLock, m_addonLock / m_secureDataLock /
-// m_dllDirectoryLock, m_callbackLock. m_callbackLock is always innermost.
+// Dispatch workers: a session whose three workers could not all be started
+// (the system refused a thread) answers every page command ["Error"] at once
+// instead of queueing it; host commands run as usual. A session replaced by
+// a later "Create" is retired (Retire): its workers end once the commands
+// they are running have finished, and its destruction later only joins them.
+//
+// Locks, all plain non-recursive mutexes, in this order (outer to inner):
+// m_dispatchLock, m_internalDispatchLock, then m_secureDataLock or the
+// add-on table's lock (addons/addon_table.h), then m_callbackLock, which is
+// always innermost: nothing is locked from inside the host callback. The
+// library-directory lock m_dllDirectory is a semaphore taken and given back
+// by add-ons (possibly on different threads); the session waits for it only
+// while it holds none of the locks above.
 #ifndef VORNETH_SESSION_VORNETH_H_
 #define VORNETH_SESSION_VORNETH_H_
 
@@ -19,12 +29,16 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "addons/addon_event_sink.h"
+#include "addons/addon_installer.h"
+#include "addons/addon_instances.h"
 #include "dispatch/command_cache.h"
 #include "dispatch/command_worker.h"
+#include "platform/binary_semaphore.h"
+#include "platform/mutex.h"
 #include "security/security_origin.h"
 #include "vorneth_version.h"
 
@@ -37,90 +51,127 @@ using HostCallback = void (*)(std::string text, void* context, int32_t instanceI
 // `context` is the session. Returns a text that stays the session's, or null.
 extern "C" const char* EventCallback(void* context, const char* name, const char* data);
 
-
-class Vorneth {
+class Vorneth : private AddOnEventSink {
  public:
   // `origin` is the page URL; `id` the session id sent as "instanceId".
   Vorneth(const std::string& origin, int32_t id, HostCallback callback, void* context, const std::string& extVersion);
-  // Stops the dispatch workers (running commands finish, queued ones are
-  // dropped), then disposes every live add-on instance and frees the secure
-  // data. Messages sent after the workers stopped are dropped.
+  // Stops the dispatch workers (running commands finish and their answers
+  // are written, queued ones are dropped), then disposes every live add-on
+  // instance and frees the secure data. Messages sent after the workers
+  // stopped are dropped. Waits only for commands still running.
   virtual ~Vorneth();
   Vorneth(const Vorneth&) = delete;
   Vorneth& operator=(const Vorneth&) = delete;
 
   // Serialises `response` and hands it to the host callback under the
   // callback lock.
-  void VornethCallback(Json::Value response);
-  // Queues a page command; returns once a dispatch worker has taken it.
-  void VornethDispatch(std::string command, Json::Value params, std::string callbackId);
+  void VornethCallback(Json::Value response) EXCLUDES(m_callbackLock);
+  // Queues a page command; returns once a dispatch worker has taken it. On a
+  // session without running workers, answers ["Error"] instead.
+  void VornethDispatch(std::string command, Json::Value params, std::string callbackId) EXCLUDES(m_dispatchLock);
   // Runs a host command to completion, answer included.
-  void VornethDispatchInternal(std::string command, Json::Value params, std::string callbackId);
+  void VornethDispatchInternal(std::string command, Json::Value params, std::string callbackId)
+      EXCLUDES(m_internalDispatchLock);
+  // For a session that receives no more requests: its dispatch workers end
+  // as soon as they are idle (a running command finishes and is answered),
+  // without waiting here. Add-on instances keep running until destruction.
+  // Called by the thread that dispatches to the session.
+  void Retire() EXCLUDES(m_dispatchLock);
+  // False when the dispatch workers could not all be started.
+  bool WorkersRunning() const EXCLUDES(m_dispatchLock);
 
   // The work function of the dispatch workers; `arg` is the session.
   static void DispatchWorkerFunc(void* arg, std::string command, Json::Value params, std::string callbackId);
 
-  // Add-on operations (the instance table).
-  int32_t CreateAddOnInstance(const std::string& uuid, const std::string& version, const std::string& callbackId);
+  // Add-on operations (addons/addon_instances.h).
+  int32_t CreateAddOnInstance(const std::string& uuid, const std::string& version, const std::string& callbackId) {
+    return m_addons.CreateAddOnInstance(uuid, version, callbackId);
+  }
   bool DisposeAddOnInstance(int32_t addonId, const std::string& uuid, const std::string& version,
-                            const std::string& callbackId);
+                            const std::string& callbackId) {
+    return m_addons.DisposeAddOnInstance(addonId, uuid, version, callbackId);
+  }
   bool InvokeAddOnInstance(int32_t addonId, const std::string& command, const std::string& params,
-                           const std::string& callbackId);
-  bool RegisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId);
-  bool UnregisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId);
+                           const std::string& callbackId) {
+    return m_addons.InvokeAddOnInstance(addonId, command, params, callbackId);
+  }
+  bool RegisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId) {
+    return m_addons.RegisterAddOnEvent(addonId, eventName, callbackId);
+  }
+  bool UnregisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId) {
+    return m_addons.UnregisterAddOnEvent(addonId, eventName, callbackId);
+  }
 
-  // Installation.
-  int32_t InstallAddOns(const std::string& basePath, const Json::Value& packages);
-  int32_t InstallAddOn(int32_t index, const std::string& uuid, const std::string& version, const std::string& url);
-  int32_t UninstallAddOn(const std::string& uuid, const std::string& version);
+  // Installation (addons/addon_installer.h).
+  int32_t InstallAddOns(const std::string& basePath, const Json::Value& packages) {
+    return m_installer.InstallAddOns(basePath, packages);
+  }
+  int32_t InstallAddOn(int32_t index, const std::string& uuid, const std::string& version, const std::string& url) {
+    return m_installer.InstallAddOn(index, uuid, version, url);
+  }
+  int32_t UninstallAddOn(const std::string& uuid, const std::string& version) {
+    return m_installer.UninstallAddOn(uuid, version);
+  }
 
   const std::string& domain() const { return m_domain; }
+  const std::string& extVersion() const { return m_extVersion; }
   bool blacklisted() const { return m_blacklisted.load(); }
 
  private:
   friend const char* EventCallback(void* context, const char* name, const char* data);
+  friend struct HostCommands;
 
-  void StartDispatchWorkers();
-  void StopDispatchWorkers();
-  // Host command rows that read the instance table.
-  Json::Value ActiveAddOnList();
+  // False (traced) when a worker's thread could not be started; the workers
+  // that did start are then stopped again.
+  bool StartDispatchWorkers() REQUIRES(m_dispatchLock);
+  // Asks every worker to stop and wakes the idle ones; waits for nothing.
+  void RequestWorkersStop() REQUIRES(m_dispatchLock);
+  // Stops the workers and waits for their threads to end.
+  void StopDispatchWorkers() REQUIRES(m_dispatchLock);
+  // m_blacklisted from the store's domain permissions.
+  void RefreshBlacklisted();
+  // AddOnEventSink: the installer's events take the add-ons' own way in.
+  void RaiseAddOnEvent(const char* name, const char* data) override;
   // Secure-data relay (EventCallback).
-  const char* SetSecureData(const char* data);
-  const char* GetSecureData(const char* handle);
-  void AckSetSecureData(const char* handle);
-  void AckGetSecureData(const char* handle);
-  // The live add-on ids; callers hold m_addonLock.
-  bool IsLiveAddOn(int32_t addonId) const;
-  // The same, taking m_addonLock.
-  bool IsLiveAddOnLocked(int32_t addonId);
+  const char* SetSecureData(const char* data) EXCLUDES(m_secureDataLock);
+  const char* GetSecureData(const char* handle) EXCLUDES(m_secureDataLock);
+  void AckSetSecureData(const char* handle) EXCLUDES(m_secureDataLock);
+  void AckGetSecureData(const char* handle) EXCLUDES(m_secureDataLock);
 
+  // Read without a lock by every thread; written by host commands.
   std::atomic<bool> m_blacklisted{true};
   std::atomic<bool> m_unregistered{false};
   std::unique_ptr<SecurityOrigin> m_securityOrigin;
+  // Set by the constructor, constant afterwards.
   std::string m_domain;
-  std::string m_extVersion;
-  std::mutex m_dispatchLock;
-  std::mutex m_internalDispatchLock;
-  std::mutex m_callbackLock;
-  std::mutex m_secureDataLock;
-  std::mutex m_addonLock;
-  std::mutex m_dllDirectoryLock;
+  const std::string m_extVersion;
+  const int32_t m_sessionId;
+
+  mutable Mutex m_dispatchLock ACQUIRED_BEFORE(m_internalDispatchLock);
+  Mutex m_internalDispatchLock ACQUIRED_BEFORE(m_secureDataLock, m_callbackLock);
+  Mutex m_secureDataLock ACQUIRED_BEFORE(m_callbackLock);
+  Mutex m_callbackLock;
+  // Held from "LockDllDirectory" to "UnlockDllDirectory" and around library
+  // loading.
+  BinarySemaphore m_dllDirectory;
+
+  // Destroyed after the workers that drain it.
   VornethCommandCache m_commandCache;
-  std::vector<std::unique_ptr<VornethCommandWorker>> m_workers;
-  HostCallback m_callback;
-  void* m_callbackContext;
-  // Add-on instance table, indexed by add-on id; guarded by m_addonLock.
-  std::vector<void*> m_addonLibraries;
-  std::vector<int32_t> m_addonInstances;
-  std::vector<Json::Value> m_addonInfos;
-  std::vector<std::unique_ptr<VornethCommandCache>> m_addonCaches;
-  std::vector<std::unique_ptr<VornethCommandWorker>> m_addonWorkers;
-  // Secure data, indexed by handle; guarded by m_secureDataLock. The texts
-  // live in their own buffers so pointers handed out stay valid while the
-  // vectors grow.
-  std::vector<std::unique_ptr<char[]>> m_secureData;
-  std::vector<std::unique_ptr<char[]>> m_secureHandles;
-  int32_t m_sessionId;
+  std::vector<std::unique_ptr<VornethCommandWorker>> m_workers GUARDED_BY(m_dispatchLock);
+  bool m_workersRunning GUARDED_BY(m_dispatchLock) = false;
+  bool m_retired GUARDED_BY(m_dispatchLock) = false;
+
+  HostCallback m_callback GUARDED_BY(m_callbackLock);
+  void* const m_callbackContext;
+
+  // The add-on instance table and its operations, and installation.
+  AddOnInstances m_addons;
+  AddOnInstaller m_installer{*this};
+
+  // Secure data, indexed by handle. The texts live in their own buffers so
+  // pointers handed out stay valid while the vectors grow.
+  std::vector<std::unique_ptr<char[]>> m_secureData GUARDED_BY(m_secureDataLock);
+  std::vector<std::unique_ptr<char[]>> m_secureHandles GUARDED_BY(m_secureDataLock);
 };
 
 }  // namespace vorneth

@@ -1,0 +1,31 @@
+// Result codes of the add-on operations (instance creation, installation,
+// removal). They travel as plain integers only where they enter a JSON
+// answer to the page.
+#ifndef VORNETH_ADDONS_ADDON_RESULTS_H_
+#define VORNETH_ADDONS_ADDON_RESULTS_H_
+
+#include <cstdint>
+
+namespace vorneth {
+
+// Nothing more to do: an instance's creation was handed to its worker, a
+// package is already installed, or an add-on to remove is not installed.
+inline constexpr int32_t kResultNothingMore = 0;
+// A package was installed, or an installed add-on was removed.
+inline constexpr int32_t kResultCompleted = 200;
+// A package could not be installed, or the package list was not a list.
+inline constexpr int32_t kResultInstallFailed = -1;
+// The installed files of an add-on fail their signature check.
+inline constexpr int32_t kResultSignatureFailed = -4;
+// The store does not record the add-on version as installed.
+inline constexpr int32_t kResultNotInstalled = -5;
+
+// True for the results after which an installation goes on with the next
+// package.
+inline constexpr bool InstallSucceeded(int32_t result) {
+  return result == kResultCompleted || result == kResultNothingMore;
+}
+
+}  // namespace vorneth
+
+#endif  // VORNETH_ADDONS_ADDON_RESULTS_H_

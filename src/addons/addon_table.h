@@ -1,0 +1,101 @@
+// A session's add-on instance table: one slot per add-on id.
+//
+// An add-on id is the index of its slot. Ids are given out 0, 1, 2, ... in
+// the order Reserve takes the lock; slots are never removed, so an id is
+// never reused within a session and the table only grows.
+//
+// A slot goes through these states:
+//  - being created (Reserve): the instance's cache and add-on worker exist,
+//    the instance value is -1, library and info are null;
+//  - live (SetLive): the loaded library, the instance value the library
+//    gave (0 or more) and the info object {"uuid","version","name"};
+//  - cleared (Clear): instance -1, library and info null again. The add-on
+//    worker and its cache stay until the owner releases them (TakeWorker).
+// A slot is live exactly while its instance value is not -1.
+//
+// Locking: every read and write of the slots holds m_lock, the session's
+// add-on table lock; every operation takes it itself, so callers hold no
+// lock of the table. The lock is held only for the table's own bookkeeping
+// and for starting an add-on worker: never across Put, Join or a call into
+// an add-on library, since an add-on worker takes the lock to mark its slot.
+// All operations may be called from any thread.
+#ifndef VORNETH_ADDONS_ADDON_TABLE_H_
+#define VORNETH_ADDONS_ADDON_TABLE_H_
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "dispatch/command_cache.h"
+#include "dispatch/command_worker.h"
+#include "platform/mutex.h"
+
+namespace vorneth {
+
+// The instance value of a slot that is not live.
+inline constexpr int32_t kNoAddOnInstance = -1;
+// Add-on worker ids are this plus the add-on id.
+inline constexpr int32_t kAddOnWorkerIdBase = 1000;
+
+struct AddOnSlot {
+  void* m_library = nullptr;
+  int32_t m_instance = kNoAddOnInstance;
+  Json::Value m_info;
+  // The worker drains the cache: declared after it, so it is destroyed (and
+  // stopped) first.
+  std::unique_ptr<VornethCommandCache> m_cache;
+  std::unique_ptr<VornethCommandWorker> m_worker;
+};
+
+class AddOnTable {
+ public:
+  // Makes an add-on worker for a new slot: gets the worker id and the slot's
+  // cache.
+  using WorkerFactory = std::function<std::unique_ptr<VornethCommandWorker>(int32_t workerId, VornethCommandCache*)>;
+
+  AddOnTable() = default;
+  AddOnTable(const AddOnTable&) = delete;
+  AddOnTable& operator=(const AddOnTable&) = delete;
+
+  // Appends a slot being created, with a new cache and the worker that
+  // `makeWorker` starts on it (worker id kAddOnWorkerIdBase + id). Returns
+  // the new id; nullopt (traced, no slot added) when the worker's thread
+  // could not be started.
+  std::optional<int32_t> Reserve(const WorkerFactory& makeWorker) EXCLUDES(m_lock);
+  // Marks a slot live. False when `addonId` names no slot or `instance` is
+  // negative.
+  bool SetLive(int32_t addonId, void* library, int32_t instance, Json::Value info) EXCLUDES(m_lock);
+  // Clears a live slot's library, instance and info. False when it was not
+  // live.
+  bool Clear(int32_t addonId) EXCLUDES(m_lock);
+
+  bool IsLive(int32_t addonId) const EXCLUDES(m_lock);
+  // The live ids, ascending.
+  std::vector<int32_t> LiveIds() const EXCLUDES(m_lock);
+  // The cache of a slot that still has one; null otherwise. The cache stays
+  // valid until the slot's worker and cache are released.
+  VornethCommandCache* CacheOf(int32_t addonId) const EXCLUDES(m_lock);
+  // Hands the slot's worker and cache to the caller (which joins the worker
+  // and then destroys both, worker first). Empty pointers when the slot has
+  // none.
+  AddOnSlot TakeWorker(int32_t addonId) EXCLUDES(m_lock);
+  // The info objects of the live slots in ascending id, one per distinct
+  // "uuid" (the smallest id wins); null when no slot is live.
+  Json::Value ActiveAddOnList() const EXCLUDES(m_lock);
+  // Number of ids given out.
+  int32_t size() const EXCLUDES(m_lock);
+
+ private:
+  bool IsLiveLocked(int32_t addonId) const REQUIRES(m_lock);
+
+  mutable Mutex m_lock;
+  std::vector<AddOnSlot> m_slots GUARDED_BY(m_lock);
+};
+
+}  // namespace vorneth
+
+#endif  // VORNETH_ADDONS_ADDON_TABLE_H_

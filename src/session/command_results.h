@@ -1,0 +1,21 @@
+// Result codes of the two command sets that are the session's own (the
+// add-on operations' codes are in addons/addon_results.h). They become
+// numbers only in the JSON answer: ["Error", code].
+#ifndef VORNETH_SESSION_COMMAND_RESULTS_H_
+#define VORNETH_SESSION_COMMAND_RESULTS_H_
+
+#include <cstdint>
+
+namespace vorneth {
+
+// The command name is not one of the command set's.
+inline constexpr int32_t kResultUnknownCommand = -2;
+// The page's origin is blocked by the domain permissions.
+inline constexpr int32_t kResultOriginBlocked = -3;
+
+// The text every error answer starts with.
+inline constexpr const char kErrorText[] = "Error";
+
+}  // namespace vorneth
+
+#endif  // VORNETH_SESSION_COMMAND_RESULTS_H_
