@@ -36,8 +36,7 @@ bool SecurityOrigin::Init(const char* url, const char* scheme, const char* host,
   TraceFunction trace("SecurityOrigin::Init");
   trace.Number("port", port);
 
-  if (url == nullptr || scheme == nullptr || host == nullptr || *url == '\0' || *scheme == '\0' ||
-      *host == '\0') {
+  if (url == nullptr || scheme == nullptr || host == nullptr || *url == '\0' || *scheme == '\0' || *host == '\0') {
     return false;
   }
 

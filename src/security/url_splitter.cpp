@@ -4,9 +4,15 @@ namespace vorneth {
 
 namespace {
 
-bool IsTrimmable(char c) { return static_cast<unsigned char>(c) <= 0x20; }
-bool IsSlash(char c) { return c == '/' || c == '\\'; }
-bool EndsAuthority(char c) { return IsSlash(c) || c == '?' || c == '#' || c == ';'; }
+bool IsTrimmable(char c) {
+  return static_cast<unsigned char>(c) <= 0x20;
+}
+bool IsSlash(char c) {
+  return c == '/' || c == '\\';
+}
+bool EndsAuthority(char c) {
+  return IsSlash(c) || c == '?' || c == '#' || c == ';';
+}
 
 // Component over the half-open range [begin, end) of the input.
 UrlComponent Range(size_t begin, size_t end) {

@@ -31,22 +31,16 @@ TEST(SecurityOriginTrace, InitFromUrlNestsInitWithItsPort) {
   SecurityOrigin origin;
   ASSERT_TRUE(origin.InitFromUrl("HTTPS://Host.TEST:8443/x"));
   const std::vector<std::string> expected = {
-      "enter SecurityOrigin::InitFromUrl",
-      "enter SecurityOrigin::Init",
-      "number SecurityOrigin::Init port=8443",
-      "leave SecurityOrigin::Init",
-      "leave SecurityOrigin::InitFromUrl",
+      "enter SecurityOrigin::InitFromUrl", "enter SecurityOrigin::Init",        "number SecurityOrigin::Init port=8443",
+      "leave SecurityOrigin::Init",        "leave SecurityOrigin::InitFromUrl",
   };
   EXPECT_EQ(Lines(), expected);
 
   ClearTraceRecords();
   ASSERT_TRUE(origin.InitFromUrl("file:///x"));
   const std::vector<std::string> file_expected = {
-      "enter SecurityOrigin::InitFromUrl",
-      "enter SecurityOrigin::Init",
-      "number SecurityOrigin::Init port=0",
-      "leave SecurityOrigin::Init",
-      "leave SecurityOrigin::InitFromUrl",
+      "enter SecurityOrigin::InitFromUrl", "enter SecurityOrigin::Init",        "number SecurityOrigin::Init port=0",
+      "leave SecurityOrigin::Init",        "leave SecurityOrigin::InitFromUrl",
   };
   EXPECT_EQ(Lines(), file_expected);
 }

@@ -101,8 +101,8 @@ TEST(UrlSplitter, ComponentsStayInsideGeneratedInputs) {
     const size_t length = random() % 40;
     auto block = std::make_unique<char[]>(length);
     for (size_t i = 0; i < length; ++i) {
-      block[i] = random() % 2 == 0 ? static_cast<char>(random() % 256)
-                                   : kSignificant[random() % (sizeof(kSignificant) - 1)];
+      block[i] =
+          random() % 2 == 0 ? static_cast<char>(random() % 256) : kSignificant[random() % (sizeof(kSignificant) - 1)];
     }
     const std::string_view spec(block.get(), length);
     const UrlParts parts = SplitStandardUrl(spec);
