@@ -49,6 +49,10 @@ struct ChildProcessOptions {
   std::vector<std::pair<std::string, std::optional<std::string>>> environment;
   // Empty: standard error is inherited. Otherwise the file that receives it.
   std::string stderr_path;
+  // Standard descriptors (0 input, 1 output, 2 error) the child starts
+  // without, as a careless parent might start it. A closed output reads as
+  // its end at once. Other numbers are refused by Start.
+  std::vector<int> closed_standard_streams = {};
 };
 
 enum class ReadStatus {

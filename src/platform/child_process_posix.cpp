@@ -1,6 +1,7 @@
 // ChildProcess on POSIX: posix_spawn with the child in a process group of its
 // own, pipes created close-on-exec, and SIGPIPE held back around writes.
 #include "platform/child_process.h"
+#include "platform/child_process_native.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -180,8 +181,8 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     d.error = "this object already had a child";
     return false;
   }
-  if (options.command.empty() || options.command[0].empty()) {
-    d.error = "no program to start";
+  if (std::string problem = native::StartOptionsProblem(options); !problem.empty()) {
+    d.error = std::move(problem);
     return false;
   }
   int in_pipe[2];
@@ -203,6 +204,9 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   if (!options.stderr_path.empty()) {
     posix_spawn_file_actions_addopen(&actions.value, STDERR_FILENO, options.stderr_path.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
+  }
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (native::StartsWithout(options, fd)) posix_spawn_file_actions_addclose(&actions.value, fd);
   }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   posix_spawn_file_actions_addclosefrom_np(&actions.value, 3);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/child_process_native.h"
 #include "platform/windows_text.h"
 
 namespace vorneth {
@@ -331,8 +332,8 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     d.error = "this object already had a child";
     return false;
   }
-  if (options.command.empty() || options.command[0].empty()) {
-    d.error = "no program to start";
+  if (std::string problem = native::StartOptionsProblem(options); !problem.empty()) {
+    d.error = std::move(problem);
     return false;
   }
   const std::string& program = options.command[0];
@@ -405,8 +406,13 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
   }
 
-  std::vector<HANDLE> inherited = {child_input.get(), child_output.get()};
-  if (child_error) inherited.push_back(child_error.get());
+  // A standard stream the child starts without is a null handle.
+  HANDLE standard[3] = {child_input.get(), child_output.get(), child_error.get()};
+  std::vector<HANDLE> inherited;
+  for (int fd = 0; fd < 3; ++fd) {
+    if (native::StartsWithout(options, fd)) standard[fd] = nullptr;
+    if (standard[fd] != nullptr) inherited.push_back(standard[fd]);
+  }
   InheritList inherit_list(inherited);
   if (!inherit_list.ok()) {
     d.error = LastErrorText("cannot limit the handles the child inherits");
@@ -415,9 +421,9 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   STARTUPINFOEXW startup = {};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = child_input.get();
-  startup.StartupInfo.hStdOutput = child_output.get();
-  startup.StartupInfo.hStdError = child_error.get();
+  startup.StartupInfo.hStdInput = standard[0];
+  startup.StartupInfo.hStdOutput = standard[1];
+  startup.StartupInfo.hStdError = standard[2];
   startup.lpAttributeList = inherit_list.get();
   // The child gets a process group of its own (a Ctrl+C in the console is
   // the caller's to handle) and starts suspended until it is in the job.

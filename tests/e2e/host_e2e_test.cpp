@@ -318,6 +318,36 @@ TEST_F(HostTest, ASecondCreateReplacesTheSession) {
             std::string::npos);
 }
 
+// "Create" makes a session only with the type "Vorneth-I": under the page
+// type it is an unknown page command, under any other type it is ignored.
+// Neither replaces the session of the first page.
+TEST_F(HostTest, CreateUnderAnotherTypeLeavesTheSessionAlone) {
+  CreateSession("https://first.test/app");
+  const auto create = [](const std::string& type, const std::string& id) {
+    return R"({"callbackId":")" + id + R"(","command":"Create","portId":"p","type":")" + type +
+           R"(","url":"https://second.test/","version":"9.9"})";
+  };
+  EXPECT_EQ(Ask(create("Vorneth", "1")),
+            R"({"callbackId":"1","instanceId":0,"portId":"p","response":["Error", -2],"rtype":"Vorneth"})");
+  ASSERT_TRUE(host_.Send(create("Other", "2")));
+  ASSERT_TRUE(host_.Send(create("vorneth-i", "3")));
+  ASSERT_TRUE(host_.Send(create("Vorneth-I ", "4")));
+  EXPECT_TRUE(host_.ExpectNoFrame(kSilence));
+  EXPECT_EQ(Ask(HostCommand("GetDomain", "[]", "5", "p")),
+            R"({"callbackId":"5","instanceId":0,"portId":"p","response":"https://first.test","rtype":"Vorneth-I"})");
+  EXPECT_EQ(Ask(PageCommand("GetVersion", "[]", "6", "p")),
+            R"({"callbackId":"6","instanceId":0,"portId":"p","response":["0x020F0000", "1.0"],"rtype":"Vorneth"})");
+
+  // On a blocked page the page-type "Create" is refused as blocked.
+  EXPECT_NE(Ask(HostCommand("SetDomainDenied", "[]", "7", "p")).find(R"("response":"https://first.test")"),
+            std::string::npos);
+  EXPECT_EQ(Ask(create("Vorneth", "8")),
+            R"({"callbackId":"8","instanceId":0,"portId":"p","response":["Error", -3],"rtype":"Vorneth"})");
+  EXPECT_NE(Ask(HostCommand("GetDomain", "[]", "9", "p")).find(R"("response":"https://first.test")"),
+            std::string::npos);
+  EXPECT_NE(Ask(PageCommand("GetVersion", "[]", "10", "p")).find(R"(["0x020F0000", "1.0"])"), std::string::npos);
+}
+
 // The browser starts one host per port; they all share one store file.
 TEST_F(HostTest, HostsSharingTheStoreLoseNoChange) {
   HostProcessOptions sharing;
@@ -369,6 +399,77 @@ TEST_F(HostTest, EndOfInputInsideTheLengthEndsTheHostWithStatusZero) {
   ASSERT_TRUE(host_.SendRaw(std::string("\x05\x00", 2)));
   host_.CloseInput();
   EXPECT_EQ(host_.WaitExit(kAnswer), 0);
+}
+
+// Every file under `folder` (recursively) that holds a frame's bytes: an
+// answer's "rtype" member, which no store or lock file ever contains.
+std::vector<std::string> FilesHoldingFrames(const std::string& folder) {
+  std::vector<std::string> holding;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
+    if (!entry.is_regular_file()) continue;
+    if (ReadWholeFile(entry.path().string()).find("\"rtype\"") != std::string::npos) {
+      holding.push_back(entry.path().string());
+    }
+  }
+  return holding;
+}
+
+// A parent may start the host without some standard streams. The host then
+// must not hand a missing descriptor number to a file it opens (the store's
+// lock file, say) and write its frames into that file.
+TEST(HostStreamsTest, WithoutStandardOutputNoFrameLandsInAFile) {
+  for (const std::vector<int>& closed : {std::vector<int>{1}, std::vector<int>{1, 2}}) {
+    SCOPED_TRACE(::testing::PrintToString(closed));
+    HostProcessOptions options;
+    options.closed_standard_streams = closed;
+    HostProcess host(options);
+    ASSERT_TRUE(host.Start()) << host.error();
+    ASSERT_TRUE(host.Send(Create("https://page.test/app", "1.0", "p")));
+    // Page commands are answered by workers while the main thread has the
+    // store's files open for the host commands: a frame written then would
+    // land in whichever file holds the missing descriptor number.
+    for (int i = 0; i < 30; ++i) {
+      ASSERT_TRUE(host.Send(PageCommand("GetVersion", "[]", "g" + std::to_string(i), "p")));
+      ASSERT_TRUE(host.Send(HostCommand(i % 2 == 0 ? "SetDomainDenied" : "IsDomainBlocked", "[]", std::to_string(i), "p")));
+    }
+    EXPECT_TRUE(host.ExpectNoFrame(kSilence));
+    EXPECT_TRUE(host.output_ended());
+    host.CloseInput();
+    EXPECT_EQ(host.WaitExit(kAnswer), 0);
+    // Each "SetDomainDenied" adds the origin once more.
+    std::string denied;
+    for (int i = 0; i < 15; ++i) denied += std::string(i == 0 ? "" : ",") + "\"https://page.test\"";
+    EXPECT_EQ(ReadWholeFile(host.store_path()), "{\"blacklisted\":[" + denied + "]}");
+    EXPECT_EQ(FilesHoldingFrames(host.data_home()), std::vector<std::string>());
+  }
+}
+
+TEST(HostStreamsTest, WithoutStandardErrorFramesStillGoToStandardOutput) {
+  HostProcessOptions options;
+  options.closed_standard_streams = {2};
+  HostProcess host(options);
+  ASSERT_TRUE(host.Start()) << host.error();
+  ASSERT_TRUE(host.Send(Create("https://page.test/app", "1.0", "p")));
+  ASSERT_TRUE(host.Send(HostCommand("SetDomainDenied", "[]", "1", "p")));
+  ASSERT_TRUE(host.Send(HostCommand("GetHostVersion", "[]", "2", "p")));
+  const std::vector<std::string> frames = host.ReadFrames(2, kAnswer);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_NE(frames[0].find(R"("callbackId":"1")"), std::string::npos);
+  EXPECT_NE(frames[1].find(R"("callbackId":"2")"), std::string::npos);
+  host.CloseInput();
+  EXPECT_EQ(host.WaitExit(kAnswer), 0);
+  EXPECT_EQ(FilesHoldingFrames(host.data_home()), std::vector<std::string>());
+}
+
+TEST(HostStreamsTest, WithoutStandardInputTheHostEndsAtOnce) {
+  HostProcessOptions options;
+  options.closed_standard_streams = {0};
+  HostProcess host(options);
+  ASSERT_TRUE(host.Start()) << host.error();
+  EXPECT_EQ(host.WaitExit(kAnswer), 0);
+  EXPECT_TRUE(host.ExpectNoFrame(kSilence));
+  EXPECT_EQ(FilesHoldingFrames(host.data_home()), std::vector<std::string>());
 }
 
 }  // namespace
