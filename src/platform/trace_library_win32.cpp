@@ -1,13 +1,11 @@
-#include "platform/trace_library.h"
-
 #include <windows.h>
 
 #include <string>
 
-#include "platform/dynamic_library.h"
+#include "platform/trace_library_native.h"
 #include "platform/windows_text.h"
 
-namespace vorneth {
+namespace vorneth::native {
 namespace {
 
 constexpr char kTraceLibraryName[] = "Quenlog.dll";
@@ -46,17 +44,12 @@ std::string RegisteredDirectory() {
 
 }  // namespace
 
-void* FindTraceLibrary() {
-  if (void* library = FindLoadedLibrary(kTraceLibraryName)) return library;
-  if (void* library = LoadDynamicLibrary(kTraceLibraryName)) return library;
-  std::string directory = ExecutableDirectory();
-  if (!directory.empty()) {
-    if (directory.back() != '\\') directory += '\\';
-    if (void* library = LoadDynamicLibrary(directory + kTraceLibraryName)) return library;
-  }
+const char* TraceLibraryName() { return kTraceLibraryName; }
+
+std::string RegisteredTraceLibrary() {
   const std::string registered = RegisteredDirectory();
-  if (registered.empty()) return nullptr;
-  return LoadDynamicLibrary(registered + "\\Quen\\x32\\" + kTraceLibraryName);
+  if (registered.empty()) return {};
+  return registered + "\\Quen\\x32\\" + kTraceLibraryName;
 }
 
-}  // namespace vorneth
+}  // namespace vorneth::native

@@ -31,7 +31,7 @@ int Basic() {
   const int32_t leave = TraceLeave(handle, 7);
   std::printf("state=%d\nhandle=%lld\nleave=%d\nlevel=%d\nloaded=%d\n", static_cast<int>(state),
               static_cast<long long>(handle), leave, TraceLevel(),
-              FindLoadedLibrary("libquenlog.so") != nullptr ? 1 : 0);
+              FindLoadedLibrary("libquenlog.so") ? 1 : 0);
   return 0;
 }
 
