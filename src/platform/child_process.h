@@ -114,7 +114,7 @@ class ChildProcess {
  private:
   struct Impl;
   Impl& State();
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> m_impl;
 };
 
 }  // namespace vorneth

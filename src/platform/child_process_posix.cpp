@@ -57,14 +57,14 @@ class SigpipeGuard {
     sigset_t pipe_only;
     sigemptyset(&pipe_only);
     sigaddset(&pipe_only, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask_);
+    pthread_sigmask(SIG_BLOCK, &pipe_only, &m_oldMask);
     sigset_t pending;
     sigemptyset(&pending);
     sigpending(&pending);
-    pending_before_ = sigismember(&pending, SIGPIPE) == 1;
+    m_pendingBefore = sigismember(&pending, SIGPIPE) == 1;
   }
   ~SigpipeGuard() {
-    if (!pending_before_) {
+    if (!m_pendingBefore) {
       sigset_t pending;
       sigemptyset(&pending);
       sigpending(&pending);
@@ -77,14 +77,14 @@ class SigpipeGuard {
         }
       }
     }
-    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+    pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
   }
   SigpipeGuard(const SigpipeGuard&) = delete;
   SigpipeGuard& operator=(const SigpipeGuard&) = delete;
 
  private:
-  sigset_t old_mask_;
-  bool pending_before_ = false;
+  sigset_t m_oldMask;
+  bool m_pendingBefore = false;
 };
 
 // The caller's environment with `changes` applied, as "NAME=value" texts.
@@ -165,14 +165,14 @@ struct ChildProcess::Impl {
   }
 };
 
-ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
+ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
 ChildProcess::~ChildProcess() = default;
 ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
 ChildProcess& ChildProcess::operator=(ChildProcess&&) noexcept = default;
 
 ChildProcess::Impl& ChildProcess::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();  // a moved-from object
-  return *impl_;
+  if (!m_impl) m_impl = std::make_unique<Impl>();  // a moved-from object
+  return *m_impl;
 }
 
 bool ChildProcess::Start(const ChildProcessOptions& options) {
@@ -358,14 +358,14 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
 }
 
 void ChildProcess::Kill() {
-  if (impl_) impl_->KillAndReap();
+  if (m_impl) m_impl->KillAndReap();
 }
 
-bool ChildProcess::running() const { return impl_ && impl_->pid > 0; }
+bool ChildProcess::running() const { return m_impl && m_impl->pid > 0; }
 
 const std::string& ChildProcess::error() const {
   static const std::string kNone;
-  return impl_ ? impl_->error : kNone;
+  return m_impl ? m_impl->error : kNone;
 }
 
 }  // namespace vorneth

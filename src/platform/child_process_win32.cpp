@@ -30,28 +30,28 @@ constexpr DWORD kPipeBufferSize = 65536;
 class Handle {
  public:
   Handle() = default;
-  explicit Handle(HANDLE value) : value_(value == INVALID_HANDLE_VALUE ? nullptr : value) {}
+  explicit Handle(HANDLE value) : m_value(value == INVALID_HANDLE_VALUE ? nullptr : value) {}
   ~Handle() { Reset(); }
-  Handle(Handle&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
+  Handle(Handle&& other) noexcept : m_value(std::exchange(other.m_value, nullptr)) {}
   Handle& operator=(Handle&& other) noexcept {
     if (this != &other) {
       Reset();
-      value_ = std::exchange(other.value_, nullptr);
+      m_value = std::exchange(other.m_value, nullptr);
     }
     return *this;
   }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
 
-  HANDLE get() const { return value_; }
-  explicit operator bool() const { return value_ != nullptr; }
+  HANDLE get() const { return m_value; }
+  explicit operator bool() const { return m_value != nullptr; }
   void Reset() {
-    if (value_ != nullptr) CloseHandle(value_);
-    value_ = nullptr;
+    if (m_value != nullptr) CloseHandle(m_value);
+    m_value = nullptr;
   }
 
  private:
-  HANDLE value_ = nullptr;
+  HANDLE m_value = nullptr;
 };
 
 // The system's description of `code`, as UTF-8 without the final line end.
@@ -227,30 +227,30 @@ bool MakePipe(bool parent_writes, Handle& parent_end, Handle& child_end, std::st
 // The attribute list that limits inheritance to the handles named in it.
 class InheritList {
  public:
-  explicit InheritList(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+  explicit InheritList(std::vector<HANDLE> handles) : m_handles(std::move(handles)) {
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    storage_.resize(size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    m_storage.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_storage.data());
     if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
-    initialized_ = true;
-    ok_ = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
-                                    handles_.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
+    m_initialized = true;
+    m_ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, m_handles.data(),
+                                    m_handles.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
   }
   ~InheritList() {
-    if (initialized_) DeleteProcThreadAttributeList(get());
+    if (m_initialized) DeleteProcThreadAttributeList(get());
   }
   InheritList(const InheritList&) = delete;
   InheritList& operator=(const InheritList&) = delete;
 
-  bool ok() const { return ok_; }
-  LPPROC_THREAD_ATTRIBUTE_LIST get() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()); }
+  bool ok() const { return m_ok; }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_storage.data()); }
 
  private:
-  std::vector<HANDLE> handles_;
-  std::vector<unsigned char> storage_;
-  bool initialized_ = false;
-  bool ok_ = false;
+  std::vector<HANDLE> m_handles;
+  std::vector<unsigned char> m_storage;
+  bool m_initialized = false;
+  bool m_ok = false;
 };
 
 // One overlapped operation on a parent pipe end, finished or cancelled
@@ -316,14 +316,14 @@ struct ChildProcess::Impl {
   }
 };
 
-ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
+ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
 ChildProcess::~ChildProcess() = default;
 ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
 ChildProcess& ChildProcess::operator=(ChildProcess&&) noexcept = default;
 
 ChildProcess::Impl& ChildProcess::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();  // a moved-from object
-  return *impl_;
+  if (!m_impl) m_impl = std::make_unique<Impl>();  // a moved-from object
+  return *m_impl;
 }
 
 bool ChildProcess::Start(const ChildProcessOptions& options) {
@@ -551,14 +551,14 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
 }
 
 void ChildProcess::Kill() {
-  if (impl_) impl_->KillAndReap();
+  if (m_impl) m_impl->KillAndReap();
 }
 
-bool ChildProcess::running() const { return impl_ && impl_->process; }
+bool ChildProcess::running() const { return m_impl && m_impl->process; }
 
 const std::string& ChildProcess::error() const {
   static const std::string kNone;
-  return impl_ ? impl_->error : kNone;
+  return m_impl ? m_impl->error : kNone;
 }
 
 }  // namespace vorneth

@@ -134,6 +134,13 @@ TEST(GetDataDirectoryTest, ReadsTheProcessEnvironmentByDefault) {
   EXPECT_EQ(fromProcess, fromSeam);
 }
 
+TEST(CreateDirectoryTreeTest, FailsWhereAPlainFileStands) {
+  ScratchDir scratch;
+  WriteText(scratch / "file", "x");
+  EXPECT_FALSE(CreateDirectoryTree(scratch / "file"));
+  EXPECT_TRUE(fs::is_regular_file(scratch / "file"));
+}
+
 TEST(CreateDirectoryTreeTest, DoubledAndTrailingSeparatorsNameTheSameFolders) {
   ScratchDir scratch;
   EXPECT_TRUE(CreateDirectoryTree(scratch.path() + "//x//y/"));

@@ -15,13 +15,13 @@ TraceTempDir::TraceTempDir() {
   std::error_code error;
   std::string pattern = (std::filesystem::temp_directory_path(error) / "vorneth-trace-XXXXXX").string();
   if (error) return;
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
 }
 
 TraceTempDir::~TraceTempDir() {
-  if (path_.empty()) return;
+  if (m_path.empty()) return;
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(m_path, ignored);
 }
 
 ProbeResult RunProbe(const std::filesystem::path& program, const std::vector<std::string>& arguments,

@@ -21,10 +21,10 @@ class TraceTempDir {
   TraceTempDir& operator=(const TraceTempDir&) = delete;
 
   // Empty when the directory could not be made.
-  const std::filesystem::path& path() const { return path_; }
+  const std::filesystem::path& path() const { return m_path; }
 
  private:
-  std::filesystem::path path_;
+  std::filesystem::path m_path;
 };
 
 struct ProbeResult {
