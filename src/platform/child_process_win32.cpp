@@ -277,41 +277,41 @@ DWORD Overlapped(bool write, HANDLE pipe, HANDLE event, void* buffer, DWORD size
 }  // namespace
 
 struct ChildProcess::Impl {
-  Handle process;
-  Handle job;
-  Handle input;   // parent's end of the child's standard input
-  Handle output;  // parent's end of the child's standard output
-  Handle input_event;
-  Handle output_event;
-  bool started = false;
-  std::optional<int> exit_status;
-  std::string error;
+  Handle m_process;
+  Handle m_job;
+  Handle m_input;   // parent's end of the child's standard m_input
+  Handle m_output;  // parent's end of the child's standard m_output
+  Handle m_inputEvent;
+  Handle m_outputEvent;
+  bool m_started = false;
+  std::optional<int> m_exitStatus;
+  std::string m_error;
 
   ~Impl() {
-    input.Reset();
+    m_input.Reset();
     KillAndReap();
-    output.Reset();
-    // Closing the job ends whatever a launcher child left behind.
-    job.Reset();
+    m_output.Reset();
+    // Closing the m_job ends whatever a launcher child left behind.
+    m_job.Reset();
   }
 
   // Records the status of the ended child and lets go of it.
   void Reaped() {
     DWORD code = 255;
-    if (!GetExitCodeProcess(process.get(), &code)) code = 255;
-    exit_status = static_cast<int>(code);
-    process.Reset();
+    if (!GetExitCodeProcess(m_process.get(), &code)) code = 255;
+    m_exitStatus = static_cast<int>(code);
+    m_process.Reset();
   }
 
   void KillAndReap() {
-    if (!process) return;
-    // The whole job: launchers may have children.
-    if (!job || !TerminateJobObject(job.get(), kKilledStatus)) TerminateProcess(process.get(), kKilledStatus);
-    if (WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) {
+    if (!m_process) return;
+    // The whole m_job: launchers may have children.
+    if (!m_job || !TerminateJobObject(m_job.get(), kKilledStatus)) TerminateProcess(m_process.get(), kKilledStatus);
+    if (WaitForSingleObject(m_process.get(), 60000) == WAIT_OBJECT_0) {
       Reaped();
     } else {
-      process.Reset();
-      exit_status = 255;
+      m_process.Reset();
+      m_exitStatus = 255;
     }
   }
 };
@@ -328,12 +328,12 @@ ChildProcess::Impl& ChildProcess::State() {
 
 bool ChildProcess::Start(const ChildProcessOptions& options) {
   Impl& d = State();
-  if (d.started) {
-    d.error = "this object already had a child";
+  if (d.m_started) {
+    d.m_error = "this object already had a child";
     return false;
   }
   if (std::string problem = native::StartOptionsProblem(options); !problem.empty()) {
-    d.error = std::move(problem);
+    d.m_error = std::move(problem);
     return false;
   }
   const std::string& program = options.command[0];
@@ -342,13 +342,13 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   std::wstring line;
   const std::wstring wide_program = WindowsWide(program);
   if (wide_program.empty() || !AppendProgram(line, wide_program)) {
-    d.error = "cannot start " + program + ": not a valid program name";
+    d.m_error = "cannot start " + program + ": not a valid program name";
     return false;
   }
   for (size_t i = 1; i < options.command.size(); ++i) {
     const std::wstring argument = WindowsWide(options.command[i]);
     if (argument.empty() && !options.command[i].empty()) {
-      d.error = "cannot start " + program + ": an argument is not valid UTF-8";
+      d.m_error = "cannot start " + program + ": an argument is not valid UTF-8";
       return false;
     }
     AppendQuoted(line, argument);
@@ -357,13 +357,13 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   if (!HasDirectory(wide_program)) {
     application = SearchPath(wide_program);
     if (application.empty()) {
-      d.error = "cannot start " + program + ": not found in PATH";
+      d.m_error = "cannot start " + program + ": not found in PATH";
       return false;
     }
   }
   std::wstring environment;
   if (!options.environment.empty() && !BuildEnvironment(options.environment, environment)) {
-    d.error = "cannot start " + program + ": an environment variable is not valid UTF-8";
+    d.m_error = "cannot start " + program + ": an environment variable is not valid UTF-8";
     return false;
   }
 
@@ -373,14 +373,14 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   Handle child_input;
   Handle child_output;
   Handle child_error;
-  if (!MakePipe(true, input, child_input, d.error) || !MakePipe(false, output, child_output, d.error)) return false;
+  if (!MakePipe(true, input, child_input, d.m_error) || !MakePipe(false, output, child_output, d.m_error)) return false;
   if (!options.stderr_path.empty()) {
     const std::wstring path = WindowsWide(options.stderr_path);
     child_error = Handle(CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!child_error) {
-      d.error = LastErrorText("cannot open " + options.stderr_path);
+      d.m_error = LastErrorText("cannot open " + options.stderr_path);
       return false;
     }
   } else if (HANDLE caller_error = GetStdHandle(STD_ERROR_HANDLE);
@@ -396,7 +396,7 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   Handle output_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   Handle job(CreateJobObjectW(nullptr, nullptr));
   if (!input_event || !output_event) {
-    d.error = LastErrorText("cannot create an event");
+    d.m_error = LastErrorText("cannot create an event");
     return false;
   }
   if (job) {
@@ -415,7 +415,7 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   }
   InheritList inherit_list(inherited);
   if (!inherit_list.ok()) {
-    d.error = LastErrorText("cannot limit the handles the child inherits");
+    d.m_error = LastErrorText("cannot limit the handles the child inherits");
     return false;
   }
   STARTUPINFOEXW startup = {};
@@ -446,49 +446,49 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     SetLastError(create_error);
   }
   if (!ok) {
-    d.error = LastErrorText("cannot start " + program);
+    d.m_error = LastErrorText("cannot start " + program);
     return false;
   }
   Handle thread(created.hThread);
-  d.process = Handle(created.hProcess);
+  d.m_process = Handle(created.hProcess);
   // Without a job (the caller's own job may forbid it) Kill still ends the
   // child itself.
-  if (job && !AssignProcessToJobObject(job.get(), d.process.get())) job.Reset();
+  if (job && !AssignProcessToJobObject(job.get(), d.m_process.get())) job.Reset();
   ResumeThread(thread.get());
 
-  d.job = std::move(job);
-  d.input = std::move(input);
-  d.output = std::move(output);
-  d.input_event = std::move(input_event);
-  d.output_event = std::move(output_event);
-  d.started = true;
-  d.error.clear();
+  d.m_job = std::move(job);
+  d.m_input = std::move(input);
+  d.m_output = std::move(output);
+  d.m_inputEvent = std::move(input_event);
+  d.m_outputEvent = std::move(output_event);
+  d.m_started = true;
+  d.m_error.clear();
   return true;
 }
 
 bool ChildProcess::Write(std::string_view bytes, std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (!d.input) {
-    d.error = "the child's input is closed";
+  if (!d.m_input) {
+    d.m_error = "the child's input is closed";
     return false;
   }
   const auto deadline = Clock::now() + timeout;
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
     DWORD written = 0;
-    const DWORD result = Overlapped(true, d.input.get(), d.input_event.get(), const_cast<char*>(bytes.data()), chunk,
+    const DWORD result = Overlapped(true, d.m_input.get(), d.m_inputEvent.get(), const_cast<char*>(bytes.data()), chunk,
                                     deadline, written);
     bytes.remove_prefix(written);
     if (result == ERROR_OPERATION_ABORTED || (result == 0 && written < chunk && Clock::now() >= deadline)) {
-      d.error = "timed out writing to the child's input";
+      d.m_error = "timed out writing to the child's input";
       return false;
     }
     if (result == ERROR_NO_DATA || result == ERROR_BROKEN_PIPE || result == ERROR_PIPE_NOT_CONNECTED) {
-      d.error = "the child no longer reads its input";
+      d.m_error = "the child no longer reads its input";
       return false;
     }
     if (result != 0) {
-      d.error = "cannot write to the child's input: " + SystemMessage(result);
+      d.m_error = "cannot write to the child's input: " + SystemMessage(result);
       return false;
     }
   }
@@ -497,7 +497,7 @@ bool ChildProcess::Write(std::string_view bytes, std::chrono::milliseconds timeo
 
 ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (!d.output) return ReadStatus::kEndOfStream;
+  if (!d.m_output) return ReadStatus::kEndOfStream;
   const auto deadline = Clock::now() + timeout;
   const size_t before = out.size();
   char buffer[65536];
@@ -506,10 +506,10 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   // A read that completes with no bytes (an empty write at the other end)
   // brought nothing: wait on until the deadline.
   do {
-    result = Overlapped(false, d.output.get(), d.output_event.get(), buffer, sizeof buffer, deadline, count);
+    result = Overlapped(false, d.m_output.get(), d.m_outputEvent.get(), buffer, sizeof buffer, deadline, count);
     if (result == ERROR_BROKEN_PIPE || result == ERROR_PIPE_NOT_CONNECTED) return ReadStatus::kEndOfStream;
     if (result != 0 && result != ERROR_OPERATION_ABORTED) {
-      d.error = "cannot read the child's output: " + SystemMessage(result);
+      d.m_error = "cannot read the child's output: " + SystemMessage(result);
       return ReadStatus::kError;
     }
     out.append(buffer, count);
@@ -519,8 +519,8 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   // the next call, after its last bytes.
   for (int round = 0; round < 64; ++round) {
     DWORD available = 0;
-    if (!PeekNamedPipe(d.output.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
-    result = Overlapped(false, d.output.get(), d.output_event.get(), buffer,
+    if (!PeekNamedPipe(d.m_output.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
+    result = Overlapped(false, d.m_output.get(), d.m_outputEvent.get(), buffer,
                         std::min<DWORD>(available, sizeof buffer), Clock::now(), count);
     out.append(buffer, count);
     if (result != 0 || count == 0) break;
@@ -528,22 +528,22 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   return ReadStatus::kData;
 }
 
-void ChildProcess::CloseInput() { State().input.Reset(); }
+void ChildProcess::CloseInput() { State().m_input.Reset(); }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (d.exit_status) return d.exit_status;
-  if (!d.process) return std::nullopt;
+  if (d.m_exitStatus) return d.m_exitStatus;
+  if (!d.m_process) return std::nullopt;
   const auto deadline = Clock::now() + timeout;
   // One wait reaches at most 24 days ahead: wait again until the deadline.
   for (;;) {
-    const DWORD result = WaitForSingleObject(d.process.get(), RemainingMs(deadline));
+    const DWORD result = WaitForSingleObject(d.m_process.get(), RemainingMs(deadline));
     if (result == WAIT_OBJECT_0) {
       d.Reaped();
-      return d.exit_status;
+      return d.m_exitStatus;
     }
     if (result != WAIT_TIMEOUT) {
-      d.error = LastErrorText("cannot wait for the child");
+      d.m_error = LastErrorText("cannot wait for the child");
       return std::nullopt;
     }
     if (Clock::now() >= deadline) return std::nullopt;
@@ -554,11 +554,11 @@ void ChildProcess::Kill() {
   if (m_impl) m_impl->KillAndReap();
 }
 
-bool ChildProcess::running() const { return m_impl && m_impl->process; }
+bool ChildProcess::running() const { return m_impl && m_impl->m_process; }
 
 const std::string& ChildProcess::error() const {
   static const std::string kNone;
-  return m_impl ? m_impl->error : kNone;
+  return m_impl ? m_impl->m_error : kNone;
 }
 
 }  // namespace vorneth
