@@ -14,7 +14,6 @@
 #include <deque>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,6 +22,7 @@
 #include "frame/frame_codec.h"
 #include "platform/child_process.h"
 #include "platform/dynamic_library.h"
+#include "platform/mutex.h"
 #include "platform/path_utf8.h"
 #include "platform/program_arguments.h"
 
@@ -189,7 +189,7 @@ class RequestSource {
     if (!m_reader.joinable()) return;
     bool ended;
     {
-      std::lock_guard lock(m_mutex);
+      MutexLock lock(&m_mutex);
       ended = m_ended;
     }
     // A reader still blocked on standard input cannot be woken portably; it
@@ -204,35 +204,35 @@ class RequestSource {
   RequestSource& operator=(const RequestSource&) = delete;
 
   // The next request if one is ready.
-  std::optional<std::string> Take() {
-    std::lock_guard lock(m_mutex);
+  std::optional<std::string> Take() EXCLUDES(m_mutex) {
+    MutexLock lock(&m_mutex);
     if (m_lines.empty()) return std::nullopt;
     std::string line = std::move(m_lines.front());
     m_lines.pop_front();
     return line;
   }
   // True when every request has been taken and no more will come.
-  bool Exhausted() {
-    std::lock_guard lock(m_mutex);
+  bool Exhausted() EXCLUDES(m_mutex) {
+    MutexLock lock(&m_mutex);
     return m_ended && m_lines.empty();
   }
 
  private:
-  void ReadStandardInput() {
+  void ReadStandardInput() EXCLUDES(m_mutex) {
     std::string line;
     while (std::getline(std::cin, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.find_first_not_of(" \t") == std::string::npos) continue;
-      std::lock_guard lock(m_mutex);
+      MutexLock lock(&m_mutex);
       m_lines.push_back(line);
     }
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(&m_mutex);
     m_ended = true;
   }
 
-  std::mutex m_mutex;
-  std::deque<std::string> m_lines;
-  bool m_ended = false;
+  Mutex m_mutex;
+  std::deque<std::string> m_lines GUARDED_BY(m_mutex);
+  bool m_ended GUARDED_BY(m_mutex) = false;
   std::thread m_reader;
 };
 
