@@ -132,9 +132,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, bool& 
       help = true;
       return options;
     }
-    const bool takes_value =
-        arg == "--host" || arg == "--launcher" || arg == "--origin" || arg == "--wait-ms" || arg == "--settle-ms" ||
-        arg == "--timeout-ms";
+    const bool takes_value = arg == "--host" || arg == "--launcher" || arg == "--origin" || arg == "--wait-ms" ||
+                             arg == "--settle-ms" || arg == "--timeout-ms";
     if (!takes_value) {
       std::cerr << "vorneth-cli: unknown option " << arg << " (see --help)\n";
       return std::nullopt;
@@ -157,8 +156,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, bool& 
                   << (arg == "--timeout-ms" ? " above 0" : "") << ", not '" << value << "'\n";
         return std::nullopt;
       }
-      (arg == "--wait-ms" ? options.wait : arg == "--settle-ms" ? options.settle : options.timeout) =
-          milliseconds(*count);
+      (arg == "--wait-ms"     ? options.wait
+       : arg == "--settle-ms" ? options.settle
+                              : options.timeout) = milliseconds(*count);
     }
   }
   options.from_stdin = options.requests.empty();
@@ -323,8 +323,7 @@ int Run(const Options& options) {
   // has taken but not started are dropped once its input ends.
   const auto settle_deadline = Clock::now() + options.timeout;
   auto last_data = Clock::now();
-  while (!output_ended && !send_failed && Clock::now() - last_data < options.settle &&
-         Clock::now() < settle_deadline) {
+  while (!output_ended && !send_failed && Clock::now() - last_data < options.settle && Clock::now() < settle_deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(options.settle - (Clock::now() - last_data));
     const ReadStatus status = printer.Pump(left + milliseconds(1));
     if (status == ReadStatus::kData) last_data = Clock::now();

@@ -73,7 +73,9 @@ void FrameOutput::WriteMessage(std::string text) {
   trace.Message("response outputted from native");
 }
 
-bool NeedsPadding(size_t length) { return length >= 266 && length % 256 == 10; }
+bool NeedsPadding(size_t length) {
+  return length >= 266 && length % 256 == 10;
+}
 
 std::string add_Padding(const std::string& text) {
   TraceFunction trace("add_Padding");

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "json/json_conversions.h"
 #include "host/message_output.h"
+#include "json/json_conversions.h"
 #include "platform/trace.h"
 
 namespace vorneth {

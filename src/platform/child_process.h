@@ -81,8 +81,7 @@ class ChildProcess {
   // most `timeout` in total while the pipe is full. False when the input is
   // closed, the child stopped reading, or the time ran out; in the last case
   // a prefix of `bytes` may already have been written.
-  bool Write(std::string_view bytes,
-             std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  bool Write(std::string_view bytes, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
   // Waits at most `timeout` for output and appends whatever is available
   // (at least one byte when the result is kData) to `out`.

@@ -1,8 +1,5 @@
 // ChildProcess on POSIX: posix_spawn with the child in a process group of its
 // own, pipes created close-on-exec, and SIGPIPE held back around writes.
-#include "platform/child_process.h"
-#include "platform/child_process_native.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -16,6 +13,9 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+
+#include "platform/child_process.h"
+#include "platform/child_process_native.h"
 
 extern char** environ;
 
@@ -224,8 +224,7 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   posix_spawnattr_setsigmask(&attributes.value, &empty);
   posix_spawnattr_setsigdefault(&attributes.value, &defaults);
   posix_spawnattr_setpgroup(&attributes.value, 0);
-  posix_spawnattr_setflags(&attributes.value,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   std::vector<std::string> arguments = options.command;
   std::vector<char*> argv = PointerArray(arguments);
@@ -331,7 +330,9 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   }
 }
 
-void ChildProcess::CloseInput() { CloseFd(State().m_stdinFd); }
+void ChildProcess::CloseInput() {
+  CloseFd(State().m_stdinFd);
+}
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
   Impl& d = State();
@@ -361,7 +362,9 @@ void ChildProcess::Kill() {
   if (m_impl) m_impl->KillAndReap();
 }
 
-bool ChildProcess::running() const { return m_impl && m_impl->m_pid > 0; }
+bool ChildProcess::running() const {
+  return m_impl && m_impl->m_pid > 0;
+}
 
 const std::string& ChildProcess::error() const {
   static const std::string kNone;

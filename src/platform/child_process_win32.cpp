@@ -57,9 +57,9 @@ class Handle {
 // The system's description of `code`, as UTF-8 without the final line end.
 std::string SystemMessage(DWORD code) {
   wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::string text;
   if (length > 0 && buffer != nullptr) WindowsUtf8(buffer, length, text);
   if (buffer != nullptr) LocalFree(buffer);
@@ -69,7 +69,9 @@ std::string SystemMessage(DWORD code) {
   return text.empty() ? number : text + " (" + number + ")";
 }
 
-std::string LastErrorText(const std::string& what) { return what + ": " + SystemMessage(GetLastError()); }
+std::string LastErrorText(const std::string& what) {
+  return what + ": " + SystemMessage(GetLastError());
+}
 
 // Milliseconds left until `deadline` for the wait functions, never negative
 // and never INFINITE.
@@ -116,7 +118,9 @@ bool AppendProgram(std::wstring& line, const std::wstring& program) {
   return true;
 }
 
-bool HasDirectory(const std::wstring& program) { return program.find_first_of(L"\\/:") != std::wstring::npos; }
+bool HasDirectory(const std::wstring& program) {
+  return program.find_first_of(L"\\/:") != std::wstring::npos;
+}
 
 // The file that `program` (a name without a directory) names in the
 // caller's PATH, with ".exe" added when it has no extension; empty when
@@ -128,8 +132,8 @@ std::wstring SearchPath(const std::wstring& program) {
   path.resize(GetEnvironmentVariableW(L"PATH", path.data(), path_length));
   std::wstring found(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const DWORD length = SearchPathW(path.c_str(), program.c_str(), L".exe", static_cast<DWORD>(found.size()),
-                                     found.data(), nullptr);
+    const DWORD length =
+        SearchPathW(path.c_str(), program.c_str(), L".exe", static_cast<DWORD>(found.size()), found.data(), nullptr);
     if (length == 0) return {};
     if (length < found.size()) {
       found.resize(length);
@@ -143,8 +147,8 @@ std::wstring SearchPath(const std::wstring& program) {
 // Environment names compare without regard to case on Windows.
 bool SameName(const std::wstring& entry, const std::wstring& name) {
   if (entry.size() <= name.size() || entry[name.size()] != L'=') return false;
-  return CompareStringOrdinal(entry.data(), static_cast<int>(name.size()), name.data(),
-                              static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+  return CompareStringOrdinal(entry.data(), static_cast<int>(name.size()), name.data(), static_cast<int>(name.size()),
+                              TRUE) == CSTR_EQUAL;
 }
 
 // The caller's environment with `changes` applied, as a block for
@@ -200,15 +204,14 @@ bool MakePipe(bool parent_writes, Handle& parent_end, Handle& child_end, std::st
     serial = ++counter;
   }
   const std::wstring name = L"\\\\.\\pipe\\vorneth-child-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                           std::to_wstring(serial) + L"-" + std::to_wstring(GetTickCount64());
+                            std::to_wstring(serial) + L"-" + std::to_wstring(GetTickCount64());
   // One instance only, made by us: if another process had taken the name,
   // or connects first, the pipe is refused rather than shared.
-  parent_end = Handle(CreateNamedPipeW(
-      name.c_str(),
-      (parent_writes ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND) | FILE_FLAG_OVERLAPPED |
-          FILE_FLAG_FIRST_PIPE_INSTANCE,
-      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, kPipeBufferSize,
-      kPipeBufferSize, 0, nullptr));
+  parent_end = Handle(CreateNamedPipeW(name.c_str(),
+                                       (parent_writes ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND) |
+                                           FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                       kPipeBufferSize, kPipeBufferSize, 0, nullptr));
   if (!parent_end) {
     error = LastErrorText("cannot create a pipe");
     return false;
@@ -235,7 +238,7 @@ class InheritList {
     if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
     m_initialized = true;
     m_ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, m_handles.data(),
-                                    m_handles.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
+                                     m_handles.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
   }
   ~InheritList() {
     if (m_initialized) DeleteProcThreadAttributeList(get());
@@ -262,8 +265,8 @@ DWORD Overlapped(bool write, HANDLE pipe, HANDLE event, void* buffer, DWORD size
   OVERLAPPED operation = {};
   operation.hEvent = event;
   ResetEvent(event);
-  const BOOL done = write ? WriteFile(pipe, buffer, size, nullptr, &operation)
-                          : ReadFile(pipe, buffer, size, nullptr, &operation);
+  const BOOL done =
+      write ? WriteFile(pipe, buffer, size, nullptr, &operation) : ReadFile(pipe, buffer, size, nullptr, &operation);
   if (!done && GetLastError() != ERROR_IO_PENDING) return GetLastError();
   if (!done && WaitForSingleObject(event, RemainingMs(deadline)) != WAIT_OBJECT_0) {
     CancelIoEx(pipe, &operation);
@@ -427,8 +430,8 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   startup.lpAttributeList = inherit_list.get();
   // The child gets a process group of its own (a Ctrl+C in the console is
   // the caller's to handle) and starts suspended until it is in the job.
-  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP |
-                      CREATE_SUSPENDED;
+  const DWORD flags =
+      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED;
   PROCESS_INFORMATION created = {};
   BOOL ok;
   {
@@ -439,8 +442,7 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     std::lock_guard lock(inherit_lock);
     for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     ok = CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
-                        environment.empty() ? nullptr : environment.data(), nullptr, &startup.StartupInfo,
-                        &created);
+                        environment.empty() ? nullptr : environment.data(), nullptr, &startup.StartupInfo, &created);
     const DWORD create_error = GetLastError();
     for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     SetLastError(create_error);
@@ -528,7 +530,9 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   return ReadStatus::kData;
 }
 
-void ChildProcess::CloseInput() { State().m_input.Reset(); }
+void ChildProcess::CloseInput() {
+  State().m_input.Reset();
+}
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
   Impl& d = State();
@@ -554,7 +558,9 @@ void ChildProcess::Kill() {
   if (m_impl) m_impl->KillAndReap();
 }
 
-bool ChildProcess::running() const { return m_impl && m_impl->m_process; }
+bool ChildProcess::running() const {
+  return m_impl && m_impl->m_process;
+}
 
 const std::string& ChildProcess::error() const {
   static const std::string kNone;

@@ -55,7 +55,9 @@ struct DirCloser {
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+bool IsAbsolute(const char* path) {
+  return path != nullptr && path[0] == '/';
+}
 
 std::string HomeFromPasswordDatabase() {
   long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -80,7 +82,7 @@ std::string StripTrailingSeparators(std::string path) {
 }
 
 bool IsDirectory(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -92,7 +94,7 @@ bool RemoveContents(int dir_fd, int depth);
 // while the delete runs) is unlinked and never entered. An entry that is
 // already gone counts as removed.
 bool RemoveEntry(int dir_fd, const char* name, int depth) {
-  struct stat info{};
+  struct stat info {};
   if (fstatat(dir_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
   if (S_ISDIR(info.st_mode)) {
     UniqueFd child(openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -150,7 +152,9 @@ std::optional<std::string> UserDataFolder(const EnvironmentLookup& environment) 
 }
 
 // There is no short path form on these systems.
-std::optional<std::string> HandedOutForm(const std::string& directory) { return directory; }
+std::optional<std::string> HandedOutForm(const std::string& directory) {
+  return directory;
+}
 
 // Unlike the Windows shell call, an existing file at `path` is a failure
 // here: the caller asked for a directory and does not get one.
@@ -175,7 +179,7 @@ bool CreateDirectories(const std::string& path) {
 // inside the tree would be; its target is left alone. A plain file at `path`
 // is removed too. A missing `path` is a failure.
 bool DeleteTree(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   if (lstat(path.c_str(), &info) != 0) return false;
   if (!S_ISDIR(info.st_mode)) return unlink(path.c_str()) == 0;
   UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

@@ -11,14 +11,20 @@ namespace vorneth::native {
 // RTLD_LOCAL keeps each library's symbols to itself, so two add-ons (or an
 // add-on and the logging library) exporting the same names cannot bind to
 // each other's definitions.
-void* OpenLibrary(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* OpenLibrary(const std::string& path) {
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
 
 // dlopen with RTLD_NOLOAD matches a loaded object by the name it was loaded
 // under or by its soname and takes a reference on it; the reference is never
 // dropped, as for every library the host holds.
-void* FindLoadedLibrary(const std::string& name) { return dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD); }
+void* FindLoadedLibrary(const std::string& name) {
+  return dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+}
 
-void* LookupSymbol(void* library, const char* name) { return dlsym(library, name); }
+void* LookupSymbol(void* library, const char* name) {
+  return dlsym(library, name);
+}
 
 std::string ExecutablePath() {
   std::vector<char> buffer(256);
@@ -32,7 +38,9 @@ std::string ExecutablePath() {
   return {};
 }
 
-const char* PathSeparators() { return "/"; }
+const char* PathSeparators() {
+  return "/";
+}
 
 }  // namespace vorneth::native
 

@@ -33,7 +33,9 @@ std::string ExecutablePath() {
   return utf8;
 }
 
-const char* PathSeparators() { return "\\/"; }
+const char* PathSeparators() {
+  return "\\/";
+}
 
 }  // namespace vorneth::native
 

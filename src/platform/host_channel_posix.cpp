@@ -14,7 +14,9 @@ namespace {
 
 int g_outputFd = STDOUT_FILENO;
 
-Status Failed(const char* what, int error) { return Status::Failed(std::string(what) + ": " + std::strerror(error)); }
+Status Failed(const char* what, int error) {
+  return Status::Failed(std::string(what) + ": " + std::strerror(error));
+}
 
 }  // namespace
 

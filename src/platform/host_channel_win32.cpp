@@ -14,13 +14,17 @@ namespace {
 
 int g_outputFd = 1;
 
-Status Failed(const char* what, int error) { return Status::Failed(std::string(what) + ": " + std::strerror(error)); }
+Status Failed(const char* what, int error) {
+  return Status::Failed(std::string(what) + ": " + std::strerror(error));
+}
 
 Status FailedWin32(const char* what) {
   return Status::Failed(std::string(what) + ": system error " + std::to_string(GetLastError()));
 }
 
-bool IsMissing(HANDLE handle) { return handle == nullptr || handle == INVALID_HANDLE_VALUE; }
+bool IsMissing(HANDLE handle) {
+  return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+}
 
 // The system's standard handle `which`, opened on "NUL" when the process was
 // started without one.

@@ -3,6 +3,8 @@
 namespace vorneth::native {
 
 // argv holds the bytes as given: there is nothing fuller to read.
-std::optional<std::vector<std::string>> FullArguments() { return std::nullopt; }
+std::optional<std::vector<std::string>> FullArguments() {
+  return std::nullopt;
+}
 
 }  // namespace vorneth::native

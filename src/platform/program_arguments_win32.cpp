@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include "platform/program_arguments_native.h"
 #include "platform/windows_text.h"

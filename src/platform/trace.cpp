@@ -53,8 +53,8 @@ TraceState LoadLibraryOnce() {
 
 TraceState LoadSlowPath() {
   int expected = static_cast<int>(TraceState::kNotTried);
-  if (g_state.compare_exchange_strong(expected, static_cast<int>(TraceState::kLoading),
-                                      std::memory_order_acq_rel, std::memory_order_acquire)) {
+  if (g_state.compare_exchange_strong(expected, static_cast<int>(TraceState::kLoading), std::memory_order_acq_rel,
+                                      std::memory_order_acquire)) {
     return LoadLibraryOnce();
   }
   // Another thread is loading: wait for it to publish. The wait is bounded by

@@ -4,10 +4,14 @@
 
 namespace vorneth::native {
 
-const char* TraceLibraryName() { return "libquenlog.so"; }
+const char* TraceLibraryName() {
+  return "libquenlog.so";
+}
 
 // Linux has no system-wide registration of the library, so the search ends
 // beside the executable.
-std::string RegisteredTraceLibrary() { return {}; }
+std::string RegisteredTraceLibrary() {
+  return {};
+}
 
 }  // namespace vorneth::native

@@ -18,8 +18,8 @@ bool IsWow64() {
   using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
   HMODULE kernel = GetModuleHandleW(L"kernel32");
   if (kernel == nullptr) return false;
-  auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+  auto isWow64Process =
+      reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
   BOOL wow64 = FALSE;
   return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
@@ -44,7 +44,9 @@ std::string RegisteredDirectory() {
 
 }  // namespace
 
-const char* TraceLibraryName() { return kTraceLibraryName; }
+const char* TraceLibraryName() {
+  return kTraceLibraryName;
+}
 
 std::string RegisteredTraceLibrary() {
   const std::string registered = RegisteredDirectory();

@@ -117,7 +117,8 @@ class CliTest : public ::testing::Test {
     options.command.insert(options.command.end(), arguments.begin(), arguments.end());
     options.environment.emplace_back("XDG_DATA_HOME", m_folder.string());
     // UTF-8 arguments reach the Windows side intact only from a UTF-8 locale.
-    if (m_windows) options.environment.insert(options.environment.end(), {{"LC_ALL", "C.UTF-8"}, {"WINEDEBUG", "-all"}});
+    if (m_windows)
+      options.environment.insert(options.environment.end(), {{"LC_ALL", "C.UTF-8"}, {"WINEDEBUG", "-all"}});
     options.stderr_path = (m_folder / "stderr.txt").string();
     return child.Start(options);
   }
@@ -205,8 +206,9 @@ TEST_F(CliTest, SessionFromArgumentsPrintsEachAnswerAsOneLine) {
   // not in the narrow code page.
   const std::string version = "1.0-\xC3\xA9\xE2\x82\xAC";
   std::vector<std::string> arguments = RealHost();
-  arguments.insert(arguments.end(), {Create("https://a.example", version, "1"), HostCommand("GetHostVersion", "[]", "1", "1"),
-                                     PageCommand("GetVersion", "[]", "2", "1")});
+  arguments.insert(arguments.end(),
+                   {Create("https://a.example", version, "1"), HostCommand("GetHostVersion", "[]", "1", "1"),
+                    PageCommand("GetVersion", "[]", "2", "1")});
   const Result result = RunCli(arguments);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, HostVersionLine() + VersionLine("2", "1", version));
@@ -219,9 +221,8 @@ TEST_F(CliTest, DefaultHostIsBesideTheClientInAFolderWithBlanks) {
   const fs::path host = HostUnderTestPath();
   fs::copy_file(m_cli, beside / m_cli.filename());
   fs::copy_file(host, beside / (m_windows ? "vorneth-host.exe" : "vorneth-host"));
-  const Result result =
-      RunCli({Create("https://a.example", "1.0", "1"), HostCommand("GetHostVersion", "[]", "1", "1")}, "",
-             beside / m_cli.filename());
+  const Result result = RunCli({Create("https://a.example", "1.0", "1"), HostCommand("GetHostVersion", "[]", "1", "1")},
+                               "", beside / m_cli.filename());
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, HostVersionLine());
 }
@@ -257,7 +258,8 @@ TEST_F(CliTest, AnswersArePrintedWhileInputIsStillOpen) {
   // client's standard input ends.
   ChildProcess cli;
   ASSERT_TRUE(StartCli(cli, RealHost())) << cli.error();
-  ASSERT_TRUE(cli.Write(Create("https://a.example", "2.5", "p") + "\n" + PageCommand("GetVersion", "[]", "7", "p") + "\n"));
+  ASSERT_TRUE(
+      cli.Write(Create("https://a.example", "2.5", "p") + "\n" + PageCommand("GetVersion", "[]", "7", "p") + "\n"));
   std::string out;
   const auto deadline = Clock::now() + kGenerous;
   while (out.find('\n') == std::string::npos && Clock::now() < deadline) {
@@ -345,7 +347,8 @@ TEST_F(CliTest, FramesAreExactlyTheRequestsAndTheHostGetsOneArgument) {
 
 TEST_F(CliTest, BrokenFramesGiveStatus126AndAMessage) {
   if (m_windows) GTEST_SKIP() << "needs a POSIX shell as the stand-in host";
-  std::vector<std::string> arguments = StandInHost("cat >/dev/null; printf '\\001\\000\\000\\000x\\005\\000\\000\\000ab'\n");
+  std::vector<std::string> arguments =
+      StandInHost("cat >/dev/null; printf '\\001\\000\\000\\000x\\005\\000\\000\\000ab'\n");
   arguments.push_back("{}");
   const Result truncated = RunCli(arguments);
   EXPECT_EQ(truncated.status, 126);

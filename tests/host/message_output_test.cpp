@@ -12,7 +12,9 @@ namespace vorneth {
 namespace {
 
 // An object text of exactly `length` bytes: {"a":"xxx..."}.
-std::string ObjectOfLength(size_t length) { return "{\"a\":\"" + std::string(length - 8, 'x') + "\"}"; }
+std::string ObjectOfLength(size_t length) {
+  return "{\"a\":\"" + std::string(length - 8, 'x') + "\"}";
+}
 
 class MessageOutputTest : public ::testing::Test {
  protected:
@@ -57,7 +59,8 @@ TEST_F(MessageOutputTest, PaddingRuleAppliesWhenTheLowLengthByteIsLineFeed) {
 TEST_F(MessageOutputTest, PortIdIsSetToTheLastReadIdentifier) {
   EXPECT_EQ(m_output.add_PortId(""), "");
   m_output.SetLastPortId("9");
-  EXPECT_EQ(m_output.add_PortId(R"({"rtype":"Vorneth","callbackId":"1"})"), R"({"callbackId":"1","portId":"9","rtype":"Vorneth"})");
+  EXPECT_EQ(m_output.add_PortId(R"({"rtype":"Vorneth","callbackId":"1"})"),
+            R"({"callbackId":"1","portId":"9","rtype":"Vorneth"})");
   m_output.SetLastPortId("10");
   EXPECT_EQ(m_output.add_PortId(R"({"portId":"old","z":1})"), R"({"portId":"10","z":1})");
 }
@@ -108,7 +111,8 @@ TEST_F(MessageOutputTest, AFailedWriteIsTracedWithItsReasonAndTheNextFrameStillG
   EXPECT_TRUE(testing::TraceHasMessage("response could not be written", "Callback"));
   EXPECT_FALSE(testing::TraceHasMessage("response outputted from native"));
   bool reasonTraced = false;
-  for (const auto& record : testing::TraceRecords()) reasonTraced |= record.name == "why" && record.value == "pipe closed";
+  for (const auto& record : testing::TraceRecords())
+    reasonTraced |= record.name == "why" && record.value == "pipe closed";
   EXPECT_TRUE(reasonTraced);
 
   Callback(R"({"a":2})", &output, 0);

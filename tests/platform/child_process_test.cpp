@@ -24,7 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kGenerous{10000};
 
-ChildProcessOptions Shell(const std::string& script) { return {{"/bin/sh", "-c", script}, {}, {}}; }
+ChildProcessOptions Shell(const std::string& script) {
+  return {{"/bin/sh", "-c", script}, {}, {}};
+}
 
 // Everything the child writes until it closes its output, or until the
 // deadline; `ended` tells which.
@@ -115,9 +117,8 @@ TEST(ChildProcessTest, ExitStatusAndSignals) {
 
 TEST(ChildProcessTest, ArgumentsArriveUnchanged) {
   ChildProcess child;
-  ASSERT_TRUE(child.Start({{"/bin/sh", "-c", "printf '[%s]' \"$@\"", "sh", "a b", "", "{\"q\":\"$HOME\"}", "c"},
-                           {},
-                           {}}));
+  ASSERT_TRUE(
+      child.Start({{"/bin/sh", "-c", "printf '[%s]' \"$@\"", "sh", "a b", "", "{\"q\":\"$HOME\"}", "c"}, {}, {}}));
   EXPECT_EQ(ReadAll(child), "[a b][][{\"q\":\"$HOME\"}][c]");
   EXPECT_EQ(child.Wait(kGenerous), 0);
 }

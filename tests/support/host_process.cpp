@@ -25,15 +25,17 @@ milliseconds Left(Clock::time_point deadline) {
   return left.count() > 0 ? left : milliseconds(0);
 }
 
-std::string Quoted(std::string_view text) { return StyledWriter().write(Json::Value(std::string(text))); }
+std::string Quoted(std::string_view text) {
+  return StyledWriter().write(Json::Value(std::string(text)));
+}
 
 std::string Command(std::string_view type, std::string_view command, std::string_view params_json,
                     std::string_view callback_id, std::string_view port_id) {
   // Built by hand, members in the writer's order, so that `params_json`
   // reaches the host byte for byte.
   return "{\"callbackId\":" + Quoted(callback_id) + ",\"command\":" + Quoted(command) +
-         ",\"params\":" + std::string(params_json) + ",\"portId\":" + Quoted(port_id) +
-         ",\"type\":" + Quoted(type) + "}";
+         ",\"params\":" + std::string(params_json) + ",\"portId\":" + Quoted(port_id) + ",\"type\":" + Quoted(type) +
+         "}";
 }
 
 }  // namespace
@@ -121,9 +123,13 @@ std::string HostProcess::data_directory() const {
   return fixed.empty() ? m_dataHome + "/Vorneth" : fixed;
 }
 
-std::string HostProcess::store_path() const { return data_directory() + "/vorneth.db"; }
+std::string HostProcess::store_path() const {
+  return data_directory() + "/vorneth.db";
+}
 
-bool HostProcess::Send(std::string_view json_text) { return SendRaw(EncodeFrame(json_text)); }
+bool HostProcess::Send(std::string_view json_text) {
+  return SendRaw(EncodeFrame(json_text));
+}
 
 bool HostProcess::SendRaw(std::string_view bytes) {
   if (m_child.Write(bytes, std::chrono::seconds(30))) return true;
@@ -204,11 +210,17 @@ bool HostProcess::ExpectNoFrame(milliseconds timeout) {
   }
 }
 
-void HostProcess::CloseInput() { m_child.CloseInput(); }
+void HostProcess::CloseInput() {
+  m_child.CloseInput();
+}
 
-std::optional<int> HostProcess::WaitExit(milliseconds timeout) { return m_child.Wait(timeout); }
+std::optional<int> HostProcess::WaitExit(milliseconds timeout) {
+  return m_child.Wait(timeout);
+}
 
-void HostProcess::Kill() { m_child.Kill(); }
+void HostProcess::Kill() {
+  m_child.Kill();
+}
 
 std::string Create(std::string_view url, std::string_view version, std::string_view port_id) {
   return "{\"command\":\"Create\",\"portId\":" + Quoted(port_id) + ",\"type\":\"Vorneth-I\",\"url\":" + Quoted(url) +
