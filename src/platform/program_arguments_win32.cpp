@@ -1,5 +1,6 @@
-#include <shellapi.h>
 #include <windows.h>
+// windows.h first: the shell header relies on it.
+#include <shellapi.h>
 
 #include "platform/program_arguments_native.h"
 #include "platform/windows_text.h"
