@@ -7,6 +7,7 @@
 
 #include "host_process.h"
 #include "json/json_conversions.h"
+#include "support/scratch_dir.h"
 
 namespace vorneth::testing {
 namespace {
@@ -491,9 +492,9 @@ bool TestsThisBuildsHost() {
 
 TEST(HostTraceTest, TheHostTracesThroughTheLoggingLibraryItFinds) {
   if (!TestsThisBuildsHost()) GTEST_SKIP() << "another host is under test";
-  char folder[] = "/tmp/vorneth-trace-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string records = std::string(folder) + "/records.txt";
+  ScratchDir folder;
+  ASSERT_FALSE(folder.path().empty());
+  const std::string records = folder / "records.txt";
   HostProcessOptions options;
   options.environment = {{"LD_LIBRARY_PATH", QUENLOG_RECORDER_DIR}, {"QUENLOG_RECORD_FILE", records}};
   {
@@ -507,7 +508,6 @@ TEST(HostTraceTest, TheHostTracesThroughTheLoggingLibraryItFinds) {
     ASSERT_EQ(host.WaitExit(kAnswer), 0);
   }
   const std::string trace = ReadWholeFile(records);
-  std::filesystem::remove_all(folder);
   const auto has = [&](const std::string& line) { return trace.find(line + "\n") != std::string::npos; };
   EXPECT_TRUE(
       has("message\tmain\t\tfirst check of crash protection against incorrect destruction of the object by "

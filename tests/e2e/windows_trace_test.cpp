@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "host_process.h"
+#include "support/scratch_dir.h"
 
 namespace vorneth::testing {
 namespace {
@@ -47,15 +48,11 @@ class WindowsTraceTest : public ::testing::Test {
     const char* library = std::getenv("VORNETH_WINDOWS_TRACE_LIBRARY");
     if (library == nullptr || *library == '\0') GTEST_SKIP() << "no Windows logging library to test with";
     m_library = library;
-    char folder[] = "/tmp/vorneth-wintrace-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    m_scratch = folder;
+    ASSERT_FALSE(m_folder.path().empty());
+    m_scratch = m_folder.path();
     fs::create_directories(m_scratch / "host");
     m_host = m_scratch / "host" / "vorneth-host.exe";
     fs::copy_file(HostUnderTestPath(), m_host);
-  }
-  void TearDown() override {
-    if (!m_scratch.empty()) fs::remove_all(m_scratch);
   }
 
   // Runs the copied host for one page command and returns what it traced.
@@ -78,7 +75,8 @@ class WindowsTraceTest : public ::testing::Test {
   }
 
   fs::path m_library;
-  fs::path m_scratch;
+  ScratchDir m_folder;  // removed with everything in it at the end
+  fs::path m_scratch;   // the same folder as a path
   fs::path m_host;
 };
 
