@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "support/scratch_dir.h"
@@ -28,21 +29,28 @@ void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(fs::path(path), std::ios::binary) << text;
 }
 
-// The real data directory: the test removes it at the end only when it was
-// not there before, so that it leaves things as it found them.
+// Where the platform reads the environment (POSIX), the lookup is pointed
+// into a scratch folder; Windows asks the shell for its known folder, so
+// there the real data directory is used, and removed at the end only when it
+// was not in use before.
 TEST(GetDataDirectoryTest, EndsInTheHostsFolderAndIsRecreatedAfterRemoval) {
+  ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const EnvironmentLookup environment = [&](const char* name) -> std::optional<std::string> {
+    if (std::string(name) == "XDG_DATA_HOME") return scratch.path();
+    return std::nullopt;
+  };
   std::string first;
-  ASSERT_TRUE(GetDataDirectory(first));
-  const bool existedBefore = !fs::is_empty(first);
+  ASSERT_TRUE(GetDataDirectoryWith(environment, first));
   ASSERT_TRUE(fs::is_directory(first));
   EXPECT_EQ(fs::path(first).filename().string(), kDataFolderName);
   EXPECT_NE(first.back(), kPathSeparator);
-  if (existedBefore) GTEST_SKIP() << "the data directory is in use; not removing it";
+  if (!fs::is_empty(first)) GTEST_SKIP() << "the data directory is in use; not removing it";
 
   fs::remove_all(first);
   ASSERT_FALSE(fs::exists(first));
   std::string second;
-  ASSERT_TRUE(GetDataDirectory(second));
+  ASSERT_TRUE(GetDataDirectoryWith(environment, second));
   EXPECT_EQ(second, first);
   EXPECT_TRUE(fs::is_directory(second));
   EXPECT_TRUE(fs::is_empty(second));
