@@ -46,8 +46,14 @@ endfunction()
 
 # Discovery with the label and the project's discovery time-out; the extra
 # arguments go to gtest_discover_tests (TEST_FILTER, PROPERTIES...).
+# A cross build lists the tests when ctest runs (through the emulator), not
+# after linking, so building needs no emulator.
 function(vorneth_discover_tests target label)
   cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "PROPERTIES")
+  set(mode POST_BUILD)
+  if(CMAKE_CROSSCOMPILING)
+    set(mode PRE_TEST)
+  endif()
   gtest_discover_tests(${target} ${ARG_UNPARSED_ARGUMENTS}
-    PROPERTIES LABELS ${label} ${ARG_PROPERTIES} DISCOVERY_TIMEOUT 60)
+    PROPERTIES LABELS ${label} ${ARG_PROPERTIES} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE ${mode})
 endfunction()

@@ -5,8 +5,9 @@
 #   tools/dev.sh demo    build, then run a short scripted session through
 #                        vorneth-cli on a scratch data folder
 #   tools/dev.sh test    build, then run every test: the plain build, the
-#                        32-bit Windows build (cross-compiled, its end-to-end
-#                        tests under wine), the address+undefined sanitizer
+#                        32-bit Windows build (cross-compiled, its platform
+#                        unit tests and the end-to-end tests under wine),
+#                        the address+undefined sanitizer
 #                        build, and the thread sanitizer build for the
 #                        concurrency tests
 #   tools/dev.sh test --linux-only
@@ -38,7 +39,7 @@ install_packages() {
 
 build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libgtest-dev)
 check_packages=(clang clang-format clang-tidy)
-windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev wine wine32:i386 wine64
+windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev libgtest-dev wine wine32:i386 wine64
   libgnutls30:i386)
 
 # wine runs 32-bit Windows programs with the i386 libraries.
@@ -113,16 +114,18 @@ run_demo() {
   echo
 }
 
-# The Windows host, cross-compiled, and the end-to-end tests of build/
-# run against it under wine in a 64-bit prefix (the 32-bit host runs there
-# as under WoW64 on real 64-bit Windows).
+# The Windows host, cross-compiled with the platform layer's unit tests;
+# those run under wine through ctest (the toolchain file makes wine the
+# emulator), then the end-to-end tests of build/ run against the .exe, all
+# in a 64-bit prefix (the 32-bit host runs there as under WoW64 on real
+# 64-bit Windows). Every executable lands in build-win/bin/.
 run_windows_tests() {
   enable_i386
   install_packages "${windows_packages[@]}"
   local started=$SECONDS
   "$root/tools/windows-deps.sh" "$root/build-win/deps"
   configure build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps"
+    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON
   ninja -C "$root/build-win" -j"$jobs"
 
   export WINEPREFIX=$root/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -135,12 +138,15 @@ run_windows_tests() {
       /v DefaultConnectionSettings /t REG_BINARY /d 460000000100000001000000000000000000000000000000 /f >/dev/null 2>&1
   fi
   local status=0
+  log "windows build: platform unit tests under wine"
+  (cd "$root/build-win" && ctest --output-on-failure --timeout 300) || status=$?
+  log "windows build: end-to-end tests under wine"
   (cd "$root/build" &&
     VORNETH_HOST_UNDER_TEST="$root/build-win/bin/vorneth-host.exe" VORNETH_HOST_LAUNCHER=wine \
     VORNETH_HOST_DATA_DIRECTORY="$WINEPREFIX/drive_c/users/$(id -un)/AppData/LocalLow/Vorneth" \
     VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
     VORNETH_WINDOWS_CLI="$root/build-win/bin/vorneth-cli.exe" \
-    ctest -R '^(HostTest|HostTraceTest|WindowsTraceTest|WindowsCliTest)[.]' --output-on-failure --timeout 300) || status=$?
+    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|CliTest)[.]' --output-on-failure --timeout 300) || status=$?
   wineserver -k 2>/dev/null || true
   log "windows build and tests took $((SECONDS - started)) s"
   return $status
@@ -160,7 +166,7 @@ run_tests() {
   (cd "$root/build" && ctest -j"$jobs" --output-on-failure --timeout 300)
 
   if [ $windows -eq 1 ]; then
-    log "windows build: end-to-end tests under wine"
+    log "windows build: platform unit tests and end-to-end tests under wine"
     run_windows_tests
   else
     log "windows build: switched off (--linux-only)"

@@ -14,7 +14,6 @@
 #include <deque>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,6 +22,7 @@
 #include "frame/frame_codec.h"
 #include "platform/child_process.h"
 #include "platform/dynamic_library.h"
+#include "platform/mutex.h"
 #include "platform/path_utf8.h"
 #include "platform/program_arguments.h"
 
@@ -132,9 +132,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, bool& 
       help = true;
       return options;
     }
-    const bool takes_value =
-        arg == "--host" || arg == "--launcher" || arg == "--origin" || arg == "--wait-ms" || arg == "--settle-ms" ||
-        arg == "--timeout-ms";
+    const bool takes_value = arg == "--host" || arg == "--launcher" || arg == "--origin" || arg == "--wait-ms" ||
+                             arg == "--settle-ms" || arg == "--timeout-ms";
     if (!takes_value) {
       std::cerr << "vorneth-cli: unknown option " << arg << " (see --help)\n";
       return std::nullopt;
@@ -157,8 +156,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, bool& 
                   << (arg == "--timeout-ms" ? " above 0" : "") << ", not '" << value << "'\n";
         return std::nullopt;
       }
-      (arg == "--wait-ms" ? options.wait : arg == "--settle-ms" ? options.settle : options.timeout) =
-          milliseconds(*count);
+      (arg == "--wait-ms"     ? options.wait
+       : arg == "--settle-ms" ? options.settle
+                              : options.timeout) = milliseconds(*count);
     }
   }
   options.from_stdin = options.requests.empty();
@@ -179,76 +179,76 @@ class RequestSource {
  public:
   explicit RequestSource(const Options& options) {
     if (!options.from_stdin) {
-      lines_.assign(options.requests.begin(), options.requests.end());
-      ended_ = true;
+      m_lines.assign(options.requests.begin(), options.requests.end());
+      m_ended = true;
       return;
     }
-    reader_ = std::thread([this] { ReadStandardInput(); });
+    m_reader = std::thread([this] { ReadStandardInput(); });
   }
   ~RequestSource() {
-    if (!reader_.joinable()) return;
+    if (!m_reader.joinable()) return;
     bool ended;
     {
-      std::lock_guard lock(mutex_);
-      ended = ended_;
+      MutexLock lock(&m_mutex);
+      ended = m_ended;
     }
     // A reader still blocked on standard input cannot be woken portably; it
     // ends with the process.
     if (ended) {
-      reader_.join();
+      m_reader.join();
     } else {
-      reader_.detach();
+      m_reader.detach();
     }
   }
   RequestSource(const RequestSource&) = delete;
   RequestSource& operator=(const RequestSource&) = delete;
 
   // The next request if one is ready.
-  std::optional<std::string> Take() {
-    std::lock_guard lock(mutex_);
-    if (lines_.empty()) return std::nullopt;
-    std::string line = std::move(lines_.front());
-    lines_.pop_front();
+  std::optional<std::string> Take() EXCLUDES(m_mutex) {
+    MutexLock lock(&m_mutex);
+    if (m_lines.empty()) return std::nullopt;
+    std::string line = std::move(m_lines.front());
+    m_lines.pop_front();
     return line;
   }
   // True when every request has been taken and no more will come.
-  bool Exhausted() {
-    std::lock_guard lock(mutex_);
-    return ended_ && lines_.empty();
+  bool Exhausted() EXCLUDES(m_mutex) {
+    MutexLock lock(&m_mutex);
+    return m_ended && m_lines.empty();
   }
 
  private:
-  void ReadStandardInput() {
+  void ReadStandardInput() EXCLUDES(m_mutex) {
     std::string line;
     while (std::getline(std::cin, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.find_first_not_of(" \t") == std::string::npos) continue;
-      std::lock_guard lock(mutex_);
-      lines_.push_back(line);
+      MutexLock lock(&m_mutex);
+      m_lines.push_back(line);
     }
-    std::lock_guard lock(mutex_);
-    ended_ = true;
+    MutexLock lock(&m_mutex);
+    m_ended = true;
   }
 
-  std::mutex mutex_;
-  std::deque<std::string> lines_;
-  bool ended_ = false;
-  std::thread reader_;
+  Mutex m_mutex;
+  std::deque<std::string> m_lines GUARDED_BY(m_mutex);
+  bool m_ended GUARDED_BY(m_mutex) = false;
+  std::thread m_reader;
 };
 
 // Reads the host's output and prints each whole frame as one line.
 class OutputPrinter {
  public:
-  explicit OutputPrinter(ChildProcess& host) : host_(host) {}
+  explicit OutputPrinter(ChildProcess& host) : m_host(host) {}
 
   // Waits at most `timeout` for output and prints the frames it completes.
   // Returns the read status (kEndOfStream once the host closed its output).
   ReadStatus Pump(milliseconds timeout) {
     std::string bytes;
-    const ReadStatus status = host_.Read(bytes, timeout);
+    const ReadStatus status = m_host.Read(bytes, timeout);
     if (status == ReadStatus::kData) {
-      decoder_.Append(bytes);
-      while (std::optional<std::string> body = decoder_.Next()) {
+      m_decoder.Append(bytes);
+      while (std::optional<std::string> body = m_decoder.Next()) {
         std::fwrite(body->data(), 1, body->size(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
@@ -260,20 +260,20 @@ class OutputPrinter {
   // Empty when the output so far consists of whole frames; otherwise what
   // is wrong with it.
   std::string Problem() const {
-    if (decoder_.failed()) {
-      return "the host announced a frame of " + std::to_string(*decoder_.pending_length()) +
+    if (m_decoder.failed()) {
+      return "the host announced a frame of " + std::to_string(*m_decoder.pending_length()) +
              " bytes, more than any message can be";
     }
-    if (decoder_.buffered() == 0) return {};
-    const std::optional<uint32_t> length = decoder_.pending_length();
+    if (m_decoder.buffered() == 0) return {};
+    const std::optional<uint32_t> length = m_decoder.pending_length();
     if (!length) return "the host's output ended inside the 4 length bytes of a frame";
-    return "the host's output ended inside a frame: " + std::to_string(decoder_.buffered() - kFrameHeaderSize) +
+    return "the host's output ended inside a frame: " + std::to_string(m_decoder.buffered() - kFrameHeaderSize) +
            " of " + std::to_string(*length) + " bytes arrived";
   }
 
  private:
-  ChildProcess& host_;
-  FrameDecoder decoder_;
+  ChildProcess& m_host;
+  FrameDecoder m_decoder;
 };
 
 int Run(const Options& options) {
@@ -323,8 +323,7 @@ int Run(const Options& options) {
   // has taken but not started are dropped once its input ends.
   const auto settle_deadline = Clock::now() + options.timeout;
   auto last_data = Clock::now();
-  while (!output_ended && !send_failed && Clock::now() - last_data < options.settle &&
-         Clock::now() < settle_deadline) {
+  while (!output_ended && !send_failed && Clock::now() - last_data < options.settle && Clock::now() < settle_deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(options.settle - (Clock::now() - last_data));
     const ReadStatus status = printer.Pump(left + milliseconds(1));
     if (status == ReadStatus::kData) last_data = Clock::now();

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the dependencies of the Windows host (JsonCpp) for i686 mingw-w64
-# from Debian's source packages and installs them into a prefix.
+# from Debian's source packages, and GoogleTest for the Windows unit tests
+# from the sources that Debian's libgtest-dev installs in /usr/src/googletest,
+# and installs them into a prefix.
 #
 #   tools/windows-deps.sh PREFIX
 #
@@ -33,6 +35,8 @@ version_of() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ {print $2; 
 ensure_sources
 wanted=""
 for package in "${packages[@]}"; do wanted+="$package=$(version_of "$package") "; done
+gtest_sources=/usr/src/googletest
+wanted+="googletest=$(dpkg-query -W -f='${Version}' libgtest-dev) "
 if [ -f "$prefix/.versions" ] && [ "$(cat "$prefix/.versions")" = "$wanted" ]; then
   echo "windows dependencies up to date in $prefix ($wanted)"
   exit 0
@@ -50,6 +54,12 @@ cmake -S "$work"/libjsoncpp-*/ -B "$work/jsoncpp-build" -G Ninja -DCMAKE_TOOLCHA
   -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF \
   -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_PKGCONFIG_SUPPORT=ON -DJSONCPP_WITH_CMAKE_PACKAGE=ON >/dev/null
 ninja -C "$work/jsoncpp-build" install >/dev/null
+
+# GoogleTest with its own threads on the posix runtime; gmock is not used.
+cmake -S "$gtest_sources" -B "$work/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DVORNETH_WINDOWS_DEPS="$prefix" \
+  -DBUILD_GMOCK=OFF -DBUILD_SHARED_LIBS=OFF -Dgtest_disable_pthreads=OFF >/dev/null
+ninja -C "$work/gtest-build" install >/dev/null
 
 echo "$wanted" >"$prefix/.versions"
 echo "windows dependencies built into $prefix ($wanted)"

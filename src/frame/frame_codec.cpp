@@ -25,32 +25,32 @@ std::string EncodeFrame(std::string_view body) {
 void FrameDecoder::Append(std::string_view bytes) {
   // Drop what was already handed out before growing, so a long stream of
   // small frames does not accumulate.
-  if (offset_ > 0 && offset_ >= buffer_.size() / 2) {
-    buffer_.erase(0, offset_);
-    offset_ = 0;
+  if (m_offset > 0 && m_offset >= m_buffer.size() / 2) {
+    m_buffer.erase(0, m_offset);
+    m_offset = 0;
   }
-  buffer_.append(bytes);
+  m_buffer.append(bytes);
 }
 
 std::optional<uint32_t> FrameDecoder::pending_length() const {
   if (buffered() < kFrameHeaderSize) return std::nullopt;
-  return DecodeFrameLength(buffer_.data() + offset_);
+  return DecodeFrameLength(m_buffer.data() + m_offset);
 }
 
 std::optional<std::string> FrameDecoder::Next() {
-  if (failed_) return std::nullopt;
+  if (m_failed) return std::nullopt;
   const std::optional<uint32_t> length = pending_length();
   if (!length) return std::nullopt;
-  if (*length > max_body_) {
-    failed_ = true;
+  if (*length > m_maxBody) {
+    m_failed = true;
     return std::nullopt;
   }
   if (buffered() - kFrameHeaderSize < *length) return std::nullopt;
-  std::string body = buffer_.substr(offset_ + kFrameHeaderSize, *length);
-  offset_ += kFrameHeaderSize + *length;
-  if (offset_ == buffer_.size()) {
-    buffer_.clear();
-    offset_ = 0;
+  std::string body = m_buffer.substr(m_offset + kFrameHeaderSize, *length);
+  m_offset += kFrameHeaderSize + *length;
+  if (m_offset == m_buffer.size()) {
+    m_buffer.clear();
+    m_offset = 0;
   }
   return body;
 }

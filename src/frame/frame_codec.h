@@ -43,7 +43,7 @@ class FrameDecoder {
  public:
   static constexpr uint32_t kDefaultMaxBody = 64u << 20;  // 64 MiB
 
-  explicit FrameDecoder(uint32_t max_body = kDefaultMaxBody) : max_body_(max_body) {}
+  explicit FrameDecoder(uint32_t max_body = kDefaultMaxBody) : m_maxBody(max_body) {}
 
   // Adds the next bytes of the stream.
   void Append(std::string_view bytes);
@@ -55,20 +55,20 @@ class FrameDecoder {
 
   // Bytes received but not yet returned by Next: 0 exactly when the stream
   // so far ended on a frame boundary.
-  size_t buffered() const { return buffer_.size() - offset_; }
+  size_t buffered() const { return m_buffer.size() - m_offset; }
 
   // True once a length above the limit was met; Next returns nothing after.
-  bool failed() const { return failed_; }
+  bool failed() const { return m_failed; }
 
   // Length announced by the frame that is waiting for its body, when the
   // header is complete; nullopt otherwise.
   std::optional<uint32_t> pending_length() const;
 
  private:
-  uint32_t max_body_;
-  std::string buffer_;
-  size_t offset_ = 0;  // start of the first byte not yet returned
-  bool failed_ = false;
+  uint32_t m_maxBody;
+  std::string m_buffer;
+  size_t m_offset = 0;  // start of the first byte not yet returned
+  bool m_failed = false;
 };
 
 }  // namespace vorneth

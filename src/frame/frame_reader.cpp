@@ -7,20 +7,20 @@
 
 namespace vorneth {
 
-FrameReader::FrameReader(ReadFunction read, size_t bufferSize) : read_(std::move(read)), buffer_(bufferSize) {}
+FrameReader::FrameReader(ReadFunction read, size_t bufferSize) : m_read(std::move(read)), m_buffer(bufferSize) {}
 
 bool FrameReader::Fill() {
-  if (begin_ < end_) return true;
-  begin_ = end_ = 0;
-  end_ = read_(buffer_.data(), buffer_.size());
-  return end_ > 0;
+  if (m_begin < m_end) return true;
+  m_begin = m_end = 0;
+  m_end = m_read(m_buffer.data(), m_buffer.size());
+  return m_end > 0;
 }
 
 bool FrameReader::ReadFrame(std::string& body) {
   char header[kFrameHeaderSize];
   for (char& byte : header) {
     if (!Fill()) return false;
-    byte = buffer_[begin_++];
+    byte = m_buffer[m_begin++];
   }
   const uint32_t length = DecodeFrameLength(header);
   body.clear();
@@ -29,9 +29,9 @@ bool FrameReader::ReadFrame(std::string& body) {
   size_t remaining = length;
   while (remaining > 0) {
     if (!Fill()) return false;
-    const size_t take = std::min(remaining, end_ - begin_);
-    body.append(buffer_.data() + begin_, take);
-    begin_ += take;
+    const size_t take = std::min(remaining, m_end - m_begin);
+    body.append(m_buffer.data() + m_begin, take);
+    m_begin += take;
     remaining -= take;
   }
   return true;

@@ -29,10 +29,10 @@ class FrameReader {
   // Makes at least one unread byte available; false at end of input.
   bool Fill();
 
-  ReadFunction read_;
-  std::vector<char> buffer_;
-  size_t begin_ = 0;
-  size_t end_ = 0;
+  ReadFunction m_read;
+  std::vector<char> m_buffer;
+  size_t m_begin = 0;
+  size_t m_end = 0;
 };
 
 }  // namespace vorneth

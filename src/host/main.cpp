@@ -8,10 +8,13 @@
 #include "platform/trace.h"
 
 int main() {
-  vorneth::OpenHostChannel();
+  // First of all: it replaces missing standard streams before any file is
+  // opened. A failure is traced there; the host serves the browser anyway.
+  static_cast<void>(vorneth::OpenHostChannel());
   vorneth::TraceFunction trace("main");
+  vorneth::FrameOutput output(&vorneth::WriteHostOutput);
   {
-    vorneth::RequestRouter router(&vorneth::Callback);
+    vorneth::RequestRouter router(&output);
     vorneth::FrameReader reader(&vorneth::ReadHostInput);
     std::string body;
     while (reader.ReadFrame(body)) router.Route(body);

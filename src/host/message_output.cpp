@@ -1,21 +1,14 @@
 #include "host/message_output.h"
 
-#include <mutex>
+#include <utility>
 
 #include "frame/frame_codec.h"
 #include "json/json_conversions.h"
 #include "json/styled_writer.h"
-#include "platform/host_channel.h"
 #include "platform/trace.h"
 
 namespace vorneth {
 namespace {
-
-std::mutex g_portIdLock;
-std::string g_lastPortId;
-
-std::mutex g_outputLock;
-FrameOutput g_output = &WriteHostOutput;
 
 // Parses `text`, sets `name` to the string `value` and writes it again.
 std::string WithMember(const std::string& text, const char* name, const std::string& value) {
@@ -28,21 +21,23 @@ std::string WithMember(const std::string& text, const char* name, const std::str
 
 }  // namespace
 
-void SetLastPortId(const std::string& portId) {
-  std::lock_guard<std::mutex> lock(g_portIdLock);
-  g_lastPortId = portId;
+FrameOutput::FrameOutput(WriteFunction write) : m_write(std::move(write)) {}
+
+void FrameOutput::SetLastPortId(const std::string& portId) {
+  MutexLock lock(&m_portIdLock);
+  m_lastPortId = portId;
 }
 
-std::string GetLastPortId() {
-  std::lock_guard<std::mutex> lock(g_portIdLock);
-  return g_lastPortId;
+std::string FrameOutput::LastPortId() const {
+  MutexLock lock(&m_portIdLock);
+  return m_lastPortId;
 }
 
-std::string add_PortId(const std::string& text) {
+std::string FrameOutput::add_PortId(const std::string& text) const {
   TraceFunction trace("add_PortId");
   trace.Number("response.length ()", static_cast<int32_t>(text.size()));
   if (text.empty()) return text;
-  const std::string portId = GetLastPortId();
+  const std::string portId = LastPortId();
   trace.Text("lastPortId.c_str ()", portId);
   trace.Message("response exists, appending portid to the response");
   std::string result = WithMember(text, "portId", portId);
@@ -51,7 +46,36 @@ std::string add_PortId(const std::string& text) {
   return result;
 }
 
-bool NeedsPadding(size_t length) { return length >= 266 && length % 256 == 10; }
+void FrameOutput::WriteMessage(std::string text) {
+  TraceFunction trace("Callback");
+  trace.Number("response.length ()", static_cast<int32_t>(text.size()));
+  trace.DataText("response.c_str ()", text);
+  if (!text.empty()) text = add_Padding(add_PortId(text));
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  trace.Number("len", static_cast<int32_t>(length));
+  trace.Message("new response length after appending the portId");
+
+  // Header and body leave in one write, so a frame is never split by
+  // another thread's output.
+  std::string frame = EncodeFrameLength(length);
+  frame += text;
+  Status written = Status::Ok();
+  {
+    MutexLock lock(&m_outputLock);
+    written = m_write(frame.data(), frame.size());
+  }
+  if (!written.ok()) {
+    trace.Text("why", written.why());
+    trace.Message("response could not be written");
+    trace.SetResult(-1);
+    return;
+  }
+  trace.Message("response outputted from native");
+}
+
+bool NeedsPadding(size_t length) {
+  return length >= 266 && length % 256 == 10;
+}
 
 std::string add_Padding(const std::string& text) {
   TraceFunction trace("add_Padding");
@@ -66,29 +90,15 @@ std::string add_Padding(const std::string& text) {
   return result;
 }
 
-void Callback(std::string text, void* /*context*/, int32_t /*instanceId*/) {
-  TraceFunction trace("Callback");
-  trace.Number("response.length ()", static_cast<int32_t>(text.size()));
-  trace.DataText("response.c_str ()", text);
-  if (!text.empty()) text = add_Padding(add_PortId(text));
-  const uint32_t length = static_cast<uint32_t>(text.size());
-  trace.Number("len", static_cast<int32_t>(length));
-  trace.Message("new response length after appending the portId");
-
-  // Header and body leave in one write, so a frame is never split by
-  // another thread's output.
-  std::string frame = EncodeFrameLength(length);
-  frame += text;
-  {
-    std::lock_guard<std::mutex> lock(g_outputLock);
-    g_output(frame.data(), frame.size());
+void Callback(std::string text, void* context, int32_t /*instanceId*/) {
+  auto* output = static_cast<FrameOutput*>(context);
+  if (output == nullptr) {
+    TraceFunction trace("Callback");
+    trace.Message("no output for the response, dropped");
+    trace.SetResult(-1);
+    return;
   }
-  trace.Message("response outputted from native");
-}
-
-void SetFrameOutput(FrameOutput output) {
-  std::lock_guard<std::mutex> lock(g_outputLock);
-  g_output = std::move(output);
+  output->WriteMessage(std::move(text));
 }
 
 }  // namespace vorneth

@@ -1,4 +1,5 @@
-// Everything the host writes towards the browser leaves through Callback.
+// Everything the host writes towards the browser leaves through one
+// FrameOutput, reached by the sessions through Callback.
 //
 // Each message gets the member "portId" set to the port identifier of the
 // most recently read request, and a message whose length would have 0x0A as
@@ -6,9 +7,14 @@
 // "padding":"x", which makes it 14 bytes longer. The result is written as
 // one frame: the 4-byte little-endian length and the text.
 //
-// Thread safety: all functions may be called from any thread. Every frame of
-// every session leaves whole under one process-wide output lock, so frames
-// never interleave; the port identifier has a lock of its own.
+// Ownership: main owns the FrameOutput for the whole run and hands its
+// address to every session as the callback's context; it must outlive every
+// session (the router destroys them first).
+//
+// Thread safety: every member may be called from any thread. Frames of all
+// sessions leave whole under m_outputLock, so they never interleave; the
+// port identifier has a lock of its own (m_portIdLock), never held together
+// with the output lock.
 #ifndef VORNETH_HOST_MESSAGE_OUTPUT_H_
 #define VORNETH_HOST_MESSAGE_OUTPUT_H_
 
@@ -16,27 +22,52 @@
 #include <functional>
 #include <string>
 
+#include "platform/mutex.h"
+#include "platform/status.h"
+
 namespace vorneth {
 
-// The port identifier echoed in every message, empty at start.
-void SetLastPortId(const std::string& portId);
-std::string GetLastPortId();
+class FrameOutput {
+ public:
+  // Writes all `size` bytes of one frame, or fails with the reason.
+  using WriteFunction = std::function<Status(const char* data, size_t size)>;
 
-// `text` with "portId" set to the last port identifier; "" stays "".
-std::string add_PortId(const std::string& text);
+  explicit FrameOutput(WriteFunction write);
+  FrameOutput(const FrameOutput&) = delete;
+  FrameOutput& operator=(const FrameOutput&) = delete;
+
+  // The port identifier echoed in every message, empty at start. The main
+  // thread sets it for every request it reads.
+  void SetLastPortId(const std::string& portId) EXCLUDES(m_portIdLock);
+  std::string LastPortId() const EXCLUDES(m_portIdLock);
+
+  // `text` with "portId" set to the last port identifier; "" stays "".
+  std::string add_PortId(const std::string& text) const EXCLUDES(m_portIdLock);
+
+  // Adds the port identifier and the padding to `text` (an empty text skips
+  // both) and writes it as one frame. A failed write is traced and dropped:
+  // the browser reads nothing more from a channel that cannot be written,
+  // and the host ends when its input ends.
+  void WriteMessage(std::string text) EXCLUDES(m_portIdLock, m_outputLock);
+
+ private:
+  mutable Mutex m_portIdLock;
+  std::string m_lastPortId GUARDED_BY(m_portIdLock);
+
+  Mutex m_outputLock;
+  WriteFunction m_write GUARDED_BY(m_outputLock);
+};
+
 // `text` with "padding":"x" added when its length is 266 or more and its low
 // byte is 0x0A; otherwise `text` unchanged.
 std::string add_Padding(const std::string& text);
 // True when a message of `length` bytes gets the padding member.
 bool NeedsPadding(size_t length);
 
-// The host callback handed to every session. `context` and `instanceId` are
-// ignored. An empty text is written as a frame of length 0.
+// The host callback handed to every session: `context` is the FrameOutput
+// the message goes to (a null context drops the message, traced);
+// `instanceId` is ignored. An empty text is written as a frame of length 0.
 void Callback(std::string text, void* context, int32_t instanceId);
-
-// Where frames go: the browser's channel unless replaced (tests).
-using FrameOutput = std::function<bool(const char* data, size_t size)>;
-void SetFrameOutput(FrameOutput output);
 
 }  // namespace vorneth
 

@@ -2,17 +2,17 @@
 
 #include <exception>
 
-#include "json/json_conversions.h"
 #include "host/message_output.h"
+#include "json/json_conversions.h"
 #include "platform/trace.h"
 
 namespace vorneth {
 
-RequestRouter::RequestRouter(HostCallback callback) : callback_(callback) {}
+RequestRouter::RequestRouter(FrameOutput* output) : m_output(output) {}
 
 RequestRouter::~RequestRouter() {
-  session_.reset();
-  while (!replaced_.empty()) replaced_.pop_back();
+  m_session.reset();
+  while (!m_replaced.empty()) m_replaced.pop_back();
 }
 
 void RequestRouter::Route(const std::string& body) {
@@ -33,12 +33,13 @@ void RequestRouter::RouteParsed(const std::string& body) {
   Json::Value request;
   ParseJson(body, request);
   if (!request.isObject() && !request.isNull()) return;
-  std::string type, command, portId;
-  if (!ReadText(Member(request, "type"), type) || !ReadText(Member(request, "command"), command) ||
-      !ReadText(Member(request, "portId"), portId)) {
-    return;
-  }
-  SetLastPortId(portId);
+  // The port identifier is stored for every request, before the request is
+  // judged: a request ignored for its other members still names the port.
+  std::string portId;
+  if (!ReadText(Member(request, "portId"), portId)) return;
+  m_output->SetLastPortId(portId);
+  std::string type, command;
+  if (!ReadText(Member(request, "type"), type) || !ReadText(Member(request, "command"), command)) return;
   trace.Text("command.c_str ()", command);
   trace.Text("type.c_str ()", type);
   trace.Text("portId.c_str ()", portId);
@@ -51,9 +52,13 @@ void RequestRouter::RouteParsed(const std::string& body) {
     trace.Text("url.c_str ()", url);
     trace.Text("version.c_str ()", version);
     trace.Message("Vorneth-I Create");
-    auto session = std::make_unique<Vorneth>(url, 0, callback_, nullptr, version);
-    if (session_) replaced_.push_back(std::move(session_));
-    session_ = std::move(session);
+    auto session = std::make_unique<Vorneth>(url, 0, &Callback, m_output, version);
+    if (m_session) {
+      // Its workers end once idle; destruction at the end only joins them.
+      m_session->Retire();
+      m_replaced.push_back(std::move(m_session));
+    }
+    m_session = std::move(session);
     return;
   }
   if (!hostRequest && type != "Vorneth") return;
@@ -64,11 +69,11 @@ void RequestRouter::RouteParsed(const std::string& body) {
   trace.Text("callbackId.c_str ()", callbackId);
   if (hostRequest) {
     trace.Message("Vorneth-I, Executing DispatchInternal");
-    if (session_) session_->VornethDispatchInternal(command, std::move(params), callbackId);
+    if (m_session) m_session->VornethDispatchInternal(command, std::move(params), callbackId);
   } else {
     trace.Message("Vorneth, Executing Dispatch");
-    if (session_) {
-      session_->VornethDispatch(command, std::move(params), callbackId);
+    if (m_session) {
+      m_session->VornethDispatch(command, std::move(params), callbackId);
     } else {
       trace.Message("first check of crash protection against incorrect destruction of the object by the other thread");
     }

@@ -1,12 +1,19 @@
 // Routes each request the host reads to the current session.
 //
 // "Vorneth-I" with "command" "Create" makes a new session (a session it
-// replaces keeps running until the router ends); any other "Vorneth-I"
+// replaces is retired: its running commands finish and are answered, its
+// workers then end, and its add-on instances last until the router ends);
+// any other "Vorneth-I"
 // command runs as a host command at once; "Vorneth" queues a page command.
 // Every other request is ignored, as is a request whose "type", "command",
 // "portId", "url", "version" or "callbackId" is a number, array or object, or
-// whose body is JSON other than an object. Without a session, commands are
-// dropped silently.
+// whose body is JSON other than an object. The "portId" of every request
+// whose "portId" is a text (or missing) becomes the output's port identifier,
+// even when the request is then ignored. Without a session, commands are
+// dropped (traced).
+//
+// Sessions write through Callback with the FrameOutput given to the
+// constructor as their context; it must outlive the router.
 //
 // Not thread-safe: the main thread alone reads and routes requests.
 #ifndef VORNETH_HOST_REQUEST_ROUTER_H_
@@ -16,13 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "host/message_output.h"
 #include "session/vorneth.h"
 
 namespace vorneth {
 
 class RequestRouter {
  public:
-  explicit RequestRouter(HostCallback callback);
+  explicit RequestRouter(FrameOutput* output);
   // Destroys every session, the current one first: running page commands
   // finish and their answers are written.
   ~RequestRouter();
@@ -35,11 +43,11 @@ class RequestRouter {
  private:
   void RouteParsed(const std::string& body);
 
-  HostCallback callback_;
-  std::unique_ptr<Vorneth> session_;
-  // Sessions replaced by a later "Create": they receive no more requests but
-  // keep their workers and add-on instances until the end.
-  std::vector<std::unique_ptr<Vorneth>> replaced_;
+  FrameOutput* const m_output;
+  std::unique_ptr<Vorneth> m_session;
+  // Sessions replaced by a later "Create", retired: they receive no more
+  // requests but keep their add-on instances until the end.
+  std::vector<std::unique_ptr<Vorneth>> m_replaced;
 };
 
 }  // namespace vorneth

@@ -49,6 +49,10 @@ struct ChildProcessOptions {
   std::vector<std::pair<std::string, std::optional<std::string>>> environment;
   // Empty: standard error is inherited. Otherwise the file that receives it.
   std::string stderr_path;
+  // Standard descriptors (0 input, 1 output, 2 error) the child starts
+  // without, as a careless parent might start it. A closed output reads as
+  // its end at once. Other numbers are refused by Start.
+  std::vector<int> closed_standard_streams = {};
 };
 
 enum class ReadStatus {
@@ -77,8 +81,7 @@ class ChildProcess {
   // most `timeout` in total while the pipe is full. False when the input is
   // closed, the child stopped reading, or the time ran out; in the last case
   // a prefix of `bytes` may already have been written.
-  bool Write(std::string_view bytes,
-             std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  bool Write(std::string_view bytes, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
   // Waits at most `timeout` for output and appends whatever is available
   // (at least one byte when the result is kData) to `out`.
@@ -110,7 +113,7 @@ class ChildProcess {
  private:
   struct Impl;
   Impl& State();
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> m_impl;
 };
 
 }  // namespace vorneth

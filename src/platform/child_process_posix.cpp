@@ -1,7 +1,5 @@
 // ChildProcess on POSIX: posix_spawn with the child in a process group of its
 // own, pipes created close-on-exec, and SIGPIPE held back around writes.
-#include "platform/child_process.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -15,6 +13,9 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+
+#include "platform/child_process.h"
+#include "platform/child_process_native.h"
 
 extern char** environ;
 
@@ -56,14 +57,14 @@ class SigpipeGuard {
     sigset_t pipe_only;
     sigemptyset(&pipe_only);
     sigaddset(&pipe_only, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask_);
+    pthread_sigmask(SIG_BLOCK, &pipe_only, &m_oldMask);
     sigset_t pending;
     sigemptyset(&pending);
     sigpending(&pending);
-    pending_before_ = sigismember(&pending, SIGPIPE) == 1;
+    m_pendingBefore = sigismember(&pending, SIGPIPE) == 1;
   }
   ~SigpipeGuard() {
-    if (!pending_before_) {
+    if (!m_pendingBefore) {
       sigset_t pending;
       sigemptyset(&pending);
       sigpending(&pending);
@@ -76,14 +77,14 @@ class SigpipeGuard {
         }
       }
     }
-    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+    pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
   }
   SigpipeGuard(const SigpipeGuard&) = delete;
   SigpipeGuard& operator=(const SigpipeGuard&) = delete;
 
  private:
-  sigset_t old_mask_;
-  bool pending_before_ = false;
+  sigset_t m_oldMask;
+  bool m_pendingBefore = false;
 };
 
 // The caller's environment with `changes` applied, as "NAME=value" texts.
@@ -122,76 +123,76 @@ struct SpawnAttributes {
 }  // namespace
 
 struct ChildProcess::Impl {
-  pid_t pid = -1;
-  int stdin_fd = -1;
-  int stdout_fd = -1;
-  std::optional<int> exit_status;
-  std::string error;
+  pid_t m_pid = -1;
+  int m_stdinFd = -1;
+  int m_stdoutFd = -1;
+  std::optional<int> m_exitStatus;
+  std::string m_error;
 
   ~Impl() {
-    CloseFd(stdin_fd);
+    CloseFd(m_stdinFd);
     KillAndReap();
-    CloseFd(stdout_fd);
+    CloseFd(m_stdoutFd);
   }
 
   // Records the status of a child that waitpid reported.
   void Reaped(int status) {
-    pid = -1;
+    m_pid = -1;
     if (WIFEXITED(status)) {
-      exit_status = WEXITSTATUS(status);
+      m_exitStatus = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
-      exit_status = 128 + WTERMSIG(status);
+      m_exitStatus = 128 + WTERMSIG(status);
     } else {
-      exit_status = 255;
+      m_exitStatus = 255;
     }
   }
 
   void KillAndReap() {
-    if (pid <= 0) return;
-    kill(-pid, SIGKILL);  // the whole group: launchers may have children
-    kill(pid, SIGKILL);
+    if (m_pid <= 0) return;
+    kill(-m_pid, SIGKILL);  // the whole group: launchers may have children
+    kill(m_pid, SIGKILL);
     int status = 0;
     pid_t result;
     do {
-      result = waitpid(pid, &status, 0);
+      result = waitpid(m_pid, &status, 0);
     } while (result < 0 && errno == EINTR);
-    if (result == pid) {
+    if (result == m_pid) {
       Reaped(status);
     } else {
-      pid = -1;
-      exit_status = 255;
+      m_pid = -1;
+      m_exitStatus = 255;
     }
   }
 };
 
-ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
+ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
 ChildProcess::~ChildProcess() = default;
 ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
 ChildProcess& ChildProcess::operator=(ChildProcess&&) noexcept = default;
 
 ChildProcess::Impl& ChildProcess::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();  // a moved-from object
-  return *impl_;
+  if (!m_impl) m_impl = std::make_unique<Impl>();  // a moved-from object
+  return *m_impl;
 }
 
 bool ChildProcess::Start(const ChildProcessOptions& options) {
   Impl& d = State();
-  if (d.pid > 0 || d.stdout_fd >= 0 || d.exit_status) {
-    d.error = "this object already had a child";
+  if (d.m_pid > 0 || d.m_stdoutFd >= 0 || d.m_exitStatus) {
+    d.m_error = "this object already had a child";
     return false;
   }
-  if (options.command.empty() || options.command[0].empty()) {
-    d.error = "no program to start";
+  if (std::string problem = native::StartOptionsProblem(options); !problem.empty()) {
+    d.m_error = std::move(problem);
     return false;
   }
   int in_pipe[2];
   int out_pipe[2];
   if (pipe2(in_pipe, O_CLOEXEC) != 0) {
-    d.error = ErrnoText("cannot create a pipe", errno);
+    d.m_error = ErrnoText("cannot create a pipe", errno);
     return false;
   }
   if (pipe2(out_pipe, O_CLOEXEC) != 0) {
-    d.error = ErrnoText("cannot create a pipe", errno);
+    d.m_error = ErrnoText("cannot create a pipe", errno);
     close(in_pipe[0]);
     close(in_pipe[1]);
     return false;
@@ -203,6 +204,9 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   if (!options.stderr_path.empty()) {
     posix_spawn_file_actions_addopen(&actions.value, STDERR_FILENO, options.stderr_path.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
+  }
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (native::StartsWithout(options, fd)) posix_spawn_file_actions_addclose(&actions.value, fd);
   }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   posix_spawn_file_actions_addclosefrom_np(&actions.value, 3);
@@ -220,8 +224,7 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   posix_spawnattr_setsigmask(&attributes.value, &empty);
   posix_spawnattr_setsigdefault(&attributes.value, &defaults);
   posix_spawnattr_setpgroup(&attributes.value, 0);
-  posix_spawnattr_setflags(&attributes.value,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   std::vector<std::string> arguments = options.command;
   std::vector<char*> argv = PointerArray(arguments);
@@ -238,50 +241,50 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   if (result != 0) {
     close(in_pipe[1]);
     close(out_pipe[0]);
-    d.error = ErrnoText(("cannot start " + options.command[0]).c_str(), result);
+    d.m_error = ErrnoText(("cannot start " + options.command[0]).c_str(), result);
     return false;
   }
-  d.pid = pid;
-  d.stdin_fd = in_pipe[1];
-  d.stdout_fd = out_pipe[0];
-  SetNonBlocking(d.stdin_fd);
-  SetNonBlocking(d.stdout_fd);
-  d.error.clear();
+  d.m_pid = pid;
+  d.m_stdinFd = in_pipe[1];
+  d.m_stdoutFd = out_pipe[0];
+  SetNonBlocking(d.m_stdinFd);
+  SetNonBlocking(d.m_stdoutFd);
+  d.m_error.clear();
   return true;
 }
 
 bool ChildProcess::Write(std::string_view bytes, std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (d.stdin_fd < 0) {
-    d.error = "the child's input is closed";
+  if (d.m_stdinFd < 0) {
+    d.m_error = "the child's input is closed";
     return false;
   }
   const auto deadline = Clock::now() + timeout;
   SigpipeGuard guard;
   while (!bytes.empty()) {
-    const ssize_t written = write(d.stdin_fd, bytes.data(), bytes.size());
+    const ssize_t written = write(d.m_stdinFd, bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<size_t>(written));
       continue;
     }
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd p{d.stdin_fd, POLLOUT, 0};
+      pollfd p{d.m_stdinFd, POLLOUT, 0};
       const int ready = poll(&p, 1, RemainingMs(deadline));
       if (ready < 0 && errno != EINTR) {
-        d.error = ErrnoText("cannot wait for the child's input", errno);
+        d.m_error = ErrnoText("cannot wait for the child's input", errno);
         return false;
       }
       if (ready == 0) {
-        d.error = "timed out writing to the child's input";
+        d.m_error = "timed out writing to the child's input";
         return false;
       }
       continue;  // writable, or POLLERR: the next write tells which
     }
     if (written < 0 && errno == EPIPE) {
-      d.error = "the child no longer reads its input";
+      d.m_error = "the child no longer reads its input";
     } else {
-      d.error = ErrnoText("cannot write to the child's input", written < 0 ? errno : EIO);
+      d.m_error = ErrnoText("cannot write to the child's input", written < 0 ? errno : EIO);
     }
     return false;
   }
@@ -290,14 +293,14 @@ bool ChildProcess::Write(std::string_view bytes, std::chrono::milliseconds timeo
 
 ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (d.stdout_fd < 0) return ReadStatus::kEndOfStream;
+  if (d.m_stdoutFd < 0) return ReadStatus::kEndOfStream;
   const auto deadline = Clock::now() + timeout;
   for (;;) {
-    pollfd p{d.stdout_fd, POLLIN, 0};
+    pollfd p{d.m_stdoutFd, POLLIN, 0};
     const int ready = poll(&p, 1, RemainingMs(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
-      d.error = ErrnoText("cannot wait for the child's output", errno);
+      d.m_error = ErrnoText("cannot wait for the child's output", errno);
       return ReadStatus::kError;
     }
     if (ready == 0) return ReadStatus::kTimeout;
@@ -307,7 +310,7 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   char buffer[65536];
   bool got_data = false;
   for (;;) {
-    const ssize_t count = read(d.stdout_fd, buffer, sizeof buffer);
+    const ssize_t count = read(d.m_stdoutFd, buffer, sizeof buffer);
     if (count > 0) {
       out.append(buffer, static_cast<size_t>(count));
       got_data = true;
@@ -322,28 +325,30 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       return got_data ? ReadStatus::kData : ReadStatus::kTimeout;
     }
-    d.error = ErrnoText("cannot read the child's output", errno);
+    d.m_error = ErrnoText("cannot read the child's output", errno);
     return got_data ? ReadStatus::kData : ReadStatus::kError;
   }
 }
 
-void ChildProcess::CloseInput() { CloseFd(State().stdin_fd); }
+void ChildProcess::CloseInput() {
+  CloseFd(State().m_stdinFd);
+}
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (d.exit_status) return d.exit_status;
-  if (d.pid <= 0) return std::nullopt;
+  if (d.m_exitStatus) return d.m_exitStatus;
+  if (d.m_pid <= 0) return std::nullopt;
   const auto deadline = Clock::now() + timeout;
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
     int status = 0;
-    const pid_t result = waitpid(d.pid, &status, WNOHANG);
-    if (result == d.pid) {
+    const pid_t result = waitpid(d.m_pid, &status, WNOHANG);
+    if (result == d.m_pid) {
       d.Reaped(status);
-      return d.exit_status;
+      return d.m_exitStatus;
     }
     if (result < 0 && errno != EINTR) {
-      d.error = ErrnoText("cannot wait for the child", errno);
+      d.m_error = ErrnoText("cannot wait for the child", errno);
       return std::nullopt;
     }
     const auto now = Clock::now();
@@ -354,14 +359,16 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
 }
 
 void ChildProcess::Kill() {
-  if (impl_) impl_->KillAndReap();
+  if (m_impl) m_impl->KillAndReap();
 }
 
-bool ChildProcess::running() const { return impl_ && impl_->pid > 0; }
+bool ChildProcess::running() const {
+  return m_impl && m_impl->m_pid > 0;
+}
 
 const std::string& ChildProcess::error() const {
   static const std::string kNone;
-  return impl_ ? impl_->error : kNone;
+  return m_impl ? m_impl->m_error : kNone;
 }
 
 }  // namespace vorneth

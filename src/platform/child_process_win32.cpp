@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/child_process_native.h"
 #include "platform/windows_text.h"
 
 namespace vorneth {
@@ -29,36 +30,36 @@ constexpr DWORD kPipeBufferSize = 65536;
 class Handle {
  public:
   Handle() = default;
-  explicit Handle(HANDLE value) : value_(value == INVALID_HANDLE_VALUE ? nullptr : value) {}
+  explicit Handle(HANDLE value) : m_value(value == INVALID_HANDLE_VALUE ? nullptr : value) {}
   ~Handle() { Reset(); }
-  Handle(Handle&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
+  Handle(Handle&& other) noexcept : m_value(std::exchange(other.m_value, nullptr)) {}
   Handle& operator=(Handle&& other) noexcept {
     if (this != &other) {
       Reset();
-      value_ = std::exchange(other.value_, nullptr);
+      m_value = std::exchange(other.m_value, nullptr);
     }
     return *this;
   }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
 
-  HANDLE get() const { return value_; }
-  explicit operator bool() const { return value_ != nullptr; }
+  HANDLE get() const { return m_value; }
+  explicit operator bool() const { return m_value != nullptr; }
   void Reset() {
-    if (value_ != nullptr) CloseHandle(value_);
-    value_ = nullptr;
+    if (m_value != nullptr) CloseHandle(m_value);
+    m_value = nullptr;
   }
 
  private:
-  HANDLE value_ = nullptr;
+  HANDLE m_value = nullptr;
 };
 
 // The system's description of `code`, as UTF-8 without the final line end.
 std::string SystemMessage(DWORD code) {
   wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::string text;
   if (length > 0 && buffer != nullptr) WindowsUtf8(buffer, length, text);
   if (buffer != nullptr) LocalFree(buffer);
@@ -68,7 +69,9 @@ std::string SystemMessage(DWORD code) {
   return text.empty() ? number : text + " (" + number + ")";
 }
 
-std::string LastErrorText(const std::string& what) { return what + ": " + SystemMessage(GetLastError()); }
+std::string LastErrorText(const std::string& what) {
+  return what + ": " + SystemMessage(GetLastError());
+}
 
 // Milliseconds left until `deadline` for the wait functions, never negative
 // and never INFINITE.
@@ -115,7 +118,9 @@ bool AppendProgram(std::wstring& line, const std::wstring& program) {
   return true;
 }
 
-bool HasDirectory(const std::wstring& program) { return program.find_first_of(L"\\/:") != std::wstring::npos; }
+bool HasDirectory(const std::wstring& program) {
+  return program.find_first_of(L"\\/:") != std::wstring::npos;
+}
 
 // The file that `program` (a name without a directory) names in the
 // caller's PATH, with ".exe" added when it has no extension; empty when
@@ -127,8 +132,8 @@ std::wstring SearchPath(const std::wstring& program) {
   path.resize(GetEnvironmentVariableW(L"PATH", path.data(), path_length));
   std::wstring found(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const DWORD length = SearchPathW(path.c_str(), program.c_str(), L".exe", static_cast<DWORD>(found.size()),
-                                     found.data(), nullptr);
+    const DWORD length =
+        SearchPathW(path.c_str(), program.c_str(), L".exe", static_cast<DWORD>(found.size()), found.data(), nullptr);
     if (length == 0) return {};
     if (length < found.size()) {
       found.resize(length);
@@ -142,8 +147,8 @@ std::wstring SearchPath(const std::wstring& program) {
 // Environment names compare without regard to case on Windows.
 bool SameName(const std::wstring& entry, const std::wstring& name) {
   if (entry.size() <= name.size() || entry[name.size()] != L'=') return false;
-  return CompareStringOrdinal(entry.data(), static_cast<int>(name.size()), name.data(),
-                              static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+  return CompareStringOrdinal(entry.data(), static_cast<int>(name.size()), name.data(), static_cast<int>(name.size()),
+                              TRUE) == CSTR_EQUAL;
 }
 
 // The caller's environment with `changes` applied, as a block for
@@ -199,15 +204,14 @@ bool MakePipe(bool parent_writes, Handle& parent_end, Handle& child_end, std::st
     serial = ++counter;
   }
   const std::wstring name = L"\\\\.\\pipe\\vorneth-child-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                           std::to_wstring(serial) + L"-" + std::to_wstring(GetTickCount64());
+                            std::to_wstring(serial) + L"-" + std::to_wstring(GetTickCount64());
   // One instance only, made by us: if another process had taken the name,
   // or connects first, the pipe is refused rather than shared.
-  parent_end = Handle(CreateNamedPipeW(
-      name.c_str(),
-      (parent_writes ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND) | FILE_FLAG_OVERLAPPED |
-          FILE_FLAG_FIRST_PIPE_INSTANCE,
-      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, kPipeBufferSize,
-      kPipeBufferSize, 0, nullptr));
+  parent_end = Handle(CreateNamedPipeW(name.c_str(),
+                                       (parent_writes ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND) |
+                                           FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                       kPipeBufferSize, kPipeBufferSize, 0, nullptr));
   if (!parent_end) {
     error = LastErrorText("cannot create a pipe");
     return false;
@@ -226,30 +230,30 @@ bool MakePipe(bool parent_writes, Handle& parent_end, Handle& child_end, std::st
 // The attribute list that limits inheritance to the handles named in it.
 class InheritList {
  public:
-  explicit InheritList(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+  explicit InheritList(std::vector<HANDLE> handles) : m_handles(std::move(handles)) {
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    storage_.resize(size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    m_storage.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_storage.data());
     if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
-    initialized_ = true;
-    ok_ = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
-                                    handles_.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
+    m_initialized = true;
+    m_ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, m_handles.data(),
+                                     m_handles.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
   }
   ~InheritList() {
-    if (initialized_) DeleteProcThreadAttributeList(get());
+    if (m_initialized) DeleteProcThreadAttributeList(get());
   }
   InheritList(const InheritList&) = delete;
   InheritList& operator=(const InheritList&) = delete;
 
-  bool ok() const { return ok_; }
-  LPPROC_THREAD_ATTRIBUTE_LIST get() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()); }
+  bool ok() const { return m_ok; }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_storage.data()); }
 
  private:
-  std::vector<HANDLE> handles_;
-  std::vector<unsigned char> storage_;
-  bool initialized_ = false;
-  bool ok_ = false;
+  std::vector<HANDLE> m_handles;
+  std::vector<unsigned char> m_storage;
+  bool m_initialized = false;
+  bool m_ok = false;
 };
 
 // One overlapped operation on a parent pipe end, finished or cancelled
@@ -261,8 +265,8 @@ DWORD Overlapped(bool write, HANDLE pipe, HANDLE event, void* buffer, DWORD size
   OVERLAPPED operation = {};
   operation.hEvent = event;
   ResetEvent(event);
-  const BOOL done = write ? WriteFile(pipe, buffer, size, nullptr, &operation)
-                          : ReadFile(pipe, buffer, size, nullptr, &operation);
+  const BOOL done =
+      write ? WriteFile(pipe, buffer, size, nullptr, &operation) : ReadFile(pipe, buffer, size, nullptr, &operation);
   if (!done && GetLastError() != ERROR_IO_PENDING) return GetLastError();
   if (!done && WaitForSingleObject(event, RemainingMs(deadline)) != WAIT_OBJECT_0) {
     CancelIoEx(pipe, &operation);
@@ -276,63 +280,63 @@ DWORD Overlapped(bool write, HANDLE pipe, HANDLE event, void* buffer, DWORD size
 }  // namespace
 
 struct ChildProcess::Impl {
-  Handle process;
-  Handle job;
-  Handle input;   // parent's end of the child's standard input
-  Handle output;  // parent's end of the child's standard output
-  Handle input_event;
-  Handle output_event;
-  bool started = false;
-  std::optional<int> exit_status;
-  std::string error;
+  Handle m_process;
+  Handle m_job;
+  Handle m_input;   // parent's end of the child's standard m_input
+  Handle m_output;  // parent's end of the child's standard m_output
+  Handle m_inputEvent;
+  Handle m_outputEvent;
+  bool m_started = false;
+  std::optional<int> m_exitStatus;
+  std::string m_error;
 
   ~Impl() {
-    input.Reset();
+    m_input.Reset();
     KillAndReap();
-    output.Reset();
-    // Closing the job ends whatever a launcher child left behind.
-    job.Reset();
+    m_output.Reset();
+    // Closing the m_job ends whatever a launcher child left behind.
+    m_job.Reset();
   }
 
   // Records the status of the ended child and lets go of it.
   void Reaped() {
     DWORD code = 255;
-    if (!GetExitCodeProcess(process.get(), &code)) code = 255;
-    exit_status = static_cast<int>(code);
-    process.Reset();
+    if (!GetExitCodeProcess(m_process.get(), &code)) code = 255;
+    m_exitStatus = static_cast<int>(code);
+    m_process.Reset();
   }
 
   void KillAndReap() {
-    if (!process) return;
-    // The whole job: launchers may have children.
-    if (!job || !TerminateJobObject(job.get(), kKilledStatus)) TerminateProcess(process.get(), kKilledStatus);
-    if (WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) {
+    if (!m_process) return;
+    // The whole m_job: launchers may have children.
+    if (!m_job || !TerminateJobObject(m_job.get(), kKilledStatus)) TerminateProcess(m_process.get(), kKilledStatus);
+    if (WaitForSingleObject(m_process.get(), 60000) == WAIT_OBJECT_0) {
       Reaped();
     } else {
-      process.Reset();
-      exit_status = 255;
+      m_process.Reset();
+      m_exitStatus = 255;
     }
   }
 };
 
-ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
+ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
 ChildProcess::~ChildProcess() = default;
 ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
 ChildProcess& ChildProcess::operator=(ChildProcess&&) noexcept = default;
 
 ChildProcess::Impl& ChildProcess::State() {
-  if (!impl_) impl_ = std::make_unique<Impl>();  // a moved-from object
-  return *impl_;
+  if (!m_impl) m_impl = std::make_unique<Impl>();  // a moved-from object
+  return *m_impl;
 }
 
 bool ChildProcess::Start(const ChildProcessOptions& options) {
   Impl& d = State();
-  if (d.started) {
-    d.error = "this object already had a child";
+  if (d.m_started) {
+    d.m_error = "this object already had a child";
     return false;
   }
-  if (options.command.empty() || options.command[0].empty()) {
-    d.error = "no program to start";
+  if (std::string problem = native::StartOptionsProblem(options); !problem.empty()) {
+    d.m_error = std::move(problem);
     return false;
   }
   const std::string& program = options.command[0];
@@ -341,13 +345,13 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   std::wstring line;
   const std::wstring wide_program = WindowsWide(program);
   if (wide_program.empty() || !AppendProgram(line, wide_program)) {
-    d.error = "cannot start " + program + ": not a valid program name";
+    d.m_error = "cannot start " + program + ": not a valid program name";
     return false;
   }
   for (size_t i = 1; i < options.command.size(); ++i) {
     const std::wstring argument = WindowsWide(options.command[i]);
     if (argument.empty() && !options.command[i].empty()) {
-      d.error = "cannot start " + program + ": an argument is not valid UTF-8";
+      d.m_error = "cannot start " + program + ": an argument is not valid UTF-8";
       return false;
     }
     AppendQuoted(line, argument);
@@ -356,13 +360,13 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   if (!HasDirectory(wide_program)) {
     application = SearchPath(wide_program);
     if (application.empty()) {
-      d.error = "cannot start " + program + ": not found in PATH";
+      d.m_error = "cannot start " + program + ": not found in PATH";
       return false;
     }
   }
   std::wstring environment;
   if (!options.environment.empty() && !BuildEnvironment(options.environment, environment)) {
-    d.error = "cannot start " + program + ": an environment variable is not valid UTF-8";
+    d.m_error = "cannot start " + program + ": an environment variable is not valid UTF-8";
     return false;
   }
 
@@ -372,14 +376,14 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   Handle child_input;
   Handle child_output;
   Handle child_error;
-  if (!MakePipe(true, input, child_input, d.error) || !MakePipe(false, output, child_output, d.error)) return false;
+  if (!MakePipe(true, input, child_input, d.m_error) || !MakePipe(false, output, child_output, d.m_error)) return false;
   if (!options.stderr_path.empty()) {
     const std::wstring path = WindowsWide(options.stderr_path);
     child_error = Handle(CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!child_error) {
-      d.error = LastErrorText("cannot open " + options.stderr_path);
+      d.m_error = LastErrorText("cannot open " + options.stderr_path);
       return false;
     }
   } else if (HANDLE caller_error = GetStdHandle(STD_ERROR_HANDLE);
@@ -395,7 +399,7 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   Handle output_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   Handle job(CreateJobObjectW(nullptr, nullptr));
   if (!input_event || !output_event) {
-    d.error = LastErrorText("cannot create an event");
+    d.m_error = LastErrorText("cannot create an event");
     return false;
   }
   if (job) {
@@ -405,24 +409,29 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
   }
 
-  std::vector<HANDLE> inherited = {child_input.get(), child_output.get()};
-  if (child_error) inherited.push_back(child_error.get());
+  // A standard stream the child starts without is a null handle.
+  HANDLE standard[3] = {child_input.get(), child_output.get(), child_error.get()};
+  std::vector<HANDLE> inherited;
+  for (int fd = 0; fd < 3; ++fd) {
+    if (native::StartsWithout(options, fd)) standard[fd] = nullptr;
+    if (standard[fd] != nullptr) inherited.push_back(standard[fd]);
+  }
   InheritList inherit_list(inherited);
   if (!inherit_list.ok()) {
-    d.error = LastErrorText("cannot limit the handles the child inherits");
+    d.m_error = LastErrorText("cannot limit the handles the child inherits");
     return false;
   }
   STARTUPINFOEXW startup = {};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = child_input.get();
-  startup.StartupInfo.hStdOutput = child_output.get();
-  startup.StartupInfo.hStdError = child_error.get();
+  startup.StartupInfo.hStdInput = standard[0];
+  startup.StartupInfo.hStdOutput = standard[1];
+  startup.StartupInfo.hStdError = standard[2];
   startup.lpAttributeList = inherit_list.get();
   // The child gets a process group of its own (a Ctrl+C in the console is
   // the caller's to handle) and starts suspended until it is in the job.
-  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP |
-                      CREATE_SUSPENDED;
+  const DWORD flags =
+      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED;
   PROCESS_INFORMATION created = {};
   BOOL ok;
   {
@@ -433,56 +442,55 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     std::lock_guard lock(inherit_lock);
     for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     ok = CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
-                        environment.empty() ? nullptr : environment.data(), nullptr, &startup.StartupInfo,
-                        &created);
+                        environment.empty() ? nullptr : environment.data(), nullptr, &startup.StartupInfo, &created);
     const DWORD create_error = GetLastError();
     for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     SetLastError(create_error);
   }
   if (!ok) {
-    d.error = LastErrorText("cannot start " + program);
+    d.m_error = LastErrorText("cannot start " + program);
     return false;
   }
   Handle thread(created.hThread);
-  d.process = Handle(created.hProcess);
+  d.m_process = Handle(created.hProcess);
   // Without a job (the caller's own job may forbid it) Kill still ends the
   // child itself.
-  if (job && !AssignProcessToJobObject(job.get(), d.process.get())) job.Reset();
+  if (job && !AssignProcessToJobObject(job.get(), d.m_process.get())) job.Reset();
   ResumeThread(thread.get());
 
-  d.job = std::move(job);
-  d.input = std::move(input);
-  d.output = std::move(output);
-  d.input_event = std::move(input_event);
-  d.output_event = std::move(output_event);
-  d.started = true;
-  d.error.clear();
+  d.m_job = std::move(job);
+  d.m_input = std::move(input);
+  d.m_output = std::move(output);
+  d.m_inputEvent = std::move(input_event);
+  d.m_outputEvent = std::move(output_event);
+  d.m_started = true;
+  d.m_error.clear();
   return true;
 }
 
 bool ChildProcess::Write(std::string_view bytes, std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (!d.input) {
-    d.error = "the child's input is closed";
+  if (!d.m_input) {
+    d.m_error = "the child's input is closed";
     return false;
   }
   const auto deadline = Clock::now() + timeout;
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
     DWORD written = 0;
-    const DWORD result = Overlapped(true, d.input.get(), d.input_event.get(), const_cast<char*>(bytes.data()), chunk,
+    const DWORD result = Overlapped(true, d.m_input.get(), d.m_inputEvent.get(), const_cast<char*>(bytes.data()), chunk,
                                     deadline, written);
     bytes.remove_prefix(written);
     if (result == ERROR_OPERATION_ABORTED || (result == 0 && written < chunk && Clock::now() >= deadline)) {
-      d.error = "timed out writing to the child's input";
+      d.m_error = "timed out writing to the child's input";
       return false;
     }
     if (result == ERROR_NO_DATA || result == ERROR_BROKEN_PIPE || result == ERROR_PIPE_NOT_CONNECTED) {
-      d.error = "the child no longer reads its input";
+      d.m_error = "the child no longer reads its input";
       return false;
     }
     if (result != 0) {
-      d.error = "cannot write to the child's input: " + SystemMessage(result);
+      d.m_error = "cannot write to the child's input: " + SystemMessage(result);
       return false;
     }
   }
@@ -491,7 +499,7 @@ bool ChildProcess::Write(std::string_view bytes, std::chrono::milliseconds timeo
 
 ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (!d.output) return ReadStatus::kEndOfStream;
+  if (!d.m_output) return ReadStatus::kEndOfStream;
   const auto deadline = Clock::now() + timeout;
   const size_t before = out.size();
   char buffer[65536];
@@ -500,10 +508,10 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   // A read that completes with no bytes (an empty write at the other end)
   // brought nothing: wait on until the deadline.
   do {
-    result = Overlapped(false, d.output.get(), d.output_event.get(), buffer, sizeof buffer, deadline, count);
+    result = Overlapped(false, d.m_output.get(), d.m_outputEvent.get(), buffer, sizeof buffer, deadline, count);
     if (result == ERROR_BROKEN_PIPE || result == ERROR_PIPE_NOT_CONNECTED) return ReadStatus::kEndOfStream;
     if (result != 0 && result != ERROR_OPERATION_ABORTED) {
-      d.error = "cannot read the child's output: " + SystemMessage(result);
+      d.m_error = "cannot read the child's output: " + SystemMessage(result);
       return ReadStatus::kError;
     }
     out.append(buffer, count);
@@ -513,8 +521,8 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   // the next call, after its last bytes.
   for (int round = 0; round < 64; ++round) {
     DWORD available = 0;
-    if (!PeekNamedPipe(d.output.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
-    result = Overlapped(false, d.output.get(), d.output_event.get(), buffer,
+    if (!PeekNamedPipe(d.m_output.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
+    result = Overlapped(false, d.m_output.get(), d.m_outputEvent.get(), buffer,
                         std::min<DWORD>(available, sizeof buffer), Clock::now(), count);
     out.append(buffer, count);
     if (result != 0 || count == 0) break;
@@ -522,22 +530,24 @@ ReadStatus ChildProcess::Read(std::string& out, std::chrono::milliseconds timeou
   return ReadStatus::kData;
 }
 
-void ChildProcess::CloseInput() { State().input.Reset(); }
+void ChildProcess::CloseInput() {
+  State().m_input.Reset();
+}
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
   Impl& d = State();
-  if (d.exit_status) return d.exit_status;
-  if (!d.process) return std::nullopt;
+  if (d.m_exitStatus) return d.m_exitStatus;
+  if (!d.m_process) return std::nullopt;
   const auto deadline = Clock::now() + timeout;
   // One wait reaches at most 24 days ahead: wait again until the deadline.
   for (;;) {
-    const DWORD result = WaitForSingleObject(d.process.get(), RemainingMs(deadline));
+    const DWORD result = WaitForSingleObject(d.m_process.get(), RemainingMs(deadline));
     if (result == WAIT_OBJECT_0) {
       d.Reaped();
-      return d.exit_status;
+      return d.m_exitStatus;
     }
     if (result != WAIT_TIMEOUT) {
-      d.error = LastErrorText("cannot wait for the child");
+      d.m_error = LastErrorText("cannot wait for the child");
       return std::nullopt;
     }
     if (Clock::now() >= deadline) return std::nullopt;
@@ -545,14 +555,16 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
 }
 
 void ChildProcess::Kill() {
-  if (impl_) impl_->KillAndReap();
+  if (m_impl) m_impl->KillAndReap();
 }
 
-bool ChildProcess::running() const { return impl_ && impl_->process; }
+bool ChildProcess::running() const {
+  return m_impl && m_impl->m_process;
+}
 
 const std::string& ChildProcess::error() const {
   static const std::string kNone;
-  return impl_ ? impl_->error : kNone;
+  return m_impl ? m_impl->m_error : kNone;
 }
 
 }  // namespace vorneth

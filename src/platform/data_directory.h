@@ -5,6 +5,8 @@
 #ifndef VORNETH_PLATFORM_DATA_DIRECTORY_H_
 #define VORNETH_PLATFORM_DATA_DIRECTORY_H_
 
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace vorneth {
@@ -21,8 +23,19 @@ inline constexpr const char kDataFolderName[] = "Vorneth";
 // Finds the per-user data directory (the platform's per-user application
 // data folder followed by "Vorneth"), creating it when it is missing.
 // On success stores it without a trailing separator in `path` and returns
-// true; on failure leaves `path` unchanged and returns false.
+// true; on failure (no data folder found, a name that is not UTF-8, the
+// folder cannot be created) leaves `path` unchanged and returns false.
+// Reads the process environment; thread-safe.
 bool GetDataDirectory(std::string& path);
+
+// The value of the environment variable `name`, or nullopt when unset.
+using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
+
+// GetDataDirectory with the environment variables it consults taken from
+// `environment` instead of the process's (on POSIX XDG_DATA_HOME and HOME;
+// Windows asks the shell for the known folder and reads none). Tests give
+// each case its own environment this way.
+bool GetDataDirectoryWith(const EnvironmentLookup& environment, std::string& path);
 
 // Creates `path` and every missing parent. True when the directory exists
 // afterwards.

@@ -21,11 +21,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/data_directory.h"
-#include "platform/text_conversion.h"
-#include "platform/trace.h"
+#include "platform/data_directory_native.h"
 
-namespace vorneth {
+namespace vorneth::native {
 namespace {
 
 constexpr mode_t kFolderMode = 0700;
@@ -35,21 +33,21 @@ constexpr int kMaxDeleteDepth = 512;
 
 class UniqueFd {
  public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
+  explicit UniqueFd(int fd) : m_fd(fd) {}
   ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
+    if (m_fd >= 0) close(m_fd);
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
+  int get() const { return m_fd; }
   int release() {
-    const int fd = fd_;
-    fd_ = -1;
+    const int fd = m_fd;
+    m_fd = -1;
     return fd;
   }
 
  private:
-  int fd_;
+  int m_fd;
 };
 
 struct DirCloser {
@@ -57,7 +55,9 @@ struct DirCloser {
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+bool IsAbsolute(const char* path) {
+  return path != nullptr && path[0] == '/';
+}
 
 std::string HomeFromPasswordDatabase() {
   long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -81,19 +81,8 @@ std::string StripTrailingSeparators(std::string path) {
   return path;
 }
 
-// The platform's per-user data folder without a trailing separator (empty
-// for the root folder itself); nullopt when none can be found.
-std::optional<std::string> UserDataFolder() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (IsAbsolute(xdg)) return StripTrailingSeparators(xdg);
-  const char* home_env = std::getenv("HOME");
-  const std::string home = IsAbsolute(home_env) ? std::string(home_env) : HomeFromPasswordDatabase();
-  if (home.empty()) return std::nullopt;
-  return StripTrailingSeparators(home) + "/.local/share";
-}
-
 bool IsDirectory(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -105,7 +94,7 @@ bool RemoveContents(int dir_fd, int depth);
 // while the delete runs) is unlinked and never entered. An entry that is
 // already gone counts as removed.
 bool RemoveEntry(int dir_fd, const char* name, int depth) {
-  struct stat info{};
+  struct stat info {};
   if (fstatat(dir_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
   if (S_ISDIR(info.st_mode)) {
     UniqueFd child(openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -152,30 +141,24 @@ bool RemoveContents(int dir_fd, int depth) {
 
 }  // namespace
 
-bool GetDataDirectory(std::string& path) {
-  TraceFunction trace("GetDataDirectory");
-  const std::optional<std::string> base = UserDataFolder();
-  if (!base) return false;
-  std::string directory = *base;
-  directory += kPathSeparator;
-  directory += kDataFolderName;
-  // The rest of the host treats paths as UTF-8; a folder whose name is not
-  // is refused rather than handed on.
-  std::u16string wide;
-  if (!Utf8ToWide(directory, wide)) return false;
-  if (!CreateDirectoryTree(directory)) return false;
-  trace.Text("path.c_str ()", directory);
-  path = std::move(directory);
-  trace.SetResult(1);
-  return true;
+std::optional<std::string> UserDataFolder(const EnvironmentLookup& environment) {
+  const std::optional<std::string> xdg = environment("XDG_DATA_HOME");
+  if (xdg && IsAbsolute(xdg->c_str())) return StripTrailingSeparators(*xdg);
+  const std::optional<std::string> homeVariable = environment("HOME");
+  const std::string home =
+      homeVariable && IsAbsolute(homeVariable->c_str()) ? *homeVariable : HomeFromPasswordDatabase();
+  if (home.empty()) return std::nullopt;
+  return StripTrailingSeparators(home) + "/.local/share";
+}
+
+// There is no short path form on these systems.
+std::optional<std::string> HandedOutForm(const std::string& directory) {
+  return directory;
 }
 
 // Unlike the Windows shell call, an existing file at `path` is a failure
 // here: the caller asked for a directory and does not get one.
-bool CreateDirectoryTree(const std::string& path) {
-  TraceFunction trace("CreateDirectoryTree");
-  trace.Text("path.c_str ()", path);
-  if (path.empty()) return false;
+bool CreateDirectories(const std::string& path) {
   // Walks the components left to right, creating each missing one.
   size_t end = 0;
   while (end < path.size()) {
@@ -189,29 +172,18 @@ bool CreateDirectoryTree(const std::string& path) {
       if (!IsDirectory(prefix)) return false;
     }
   }
-  const bool ok = IsDirectory(path);
-  trace.SetResult(ok ? 1 : 0);
-  return ok;
+  return IsDirectory(path);
 }
 
 // A `path` that is itself a symbolic link is removed as a link, as any link
 // inside the tree would be; its target is left alone. A plain file at `path`
 // is removed too. A missing `path` is a failure.
-bool DeleteDirectoryTree(const std::string& path) {
-  TraceFunction trace("DeleteDirectoryTree");
-  trace.Text("path.c_str ()", path);
-  if (path.empty()) return false;
-  struct stat info{};
+bool DeleteTree(const std::string& path) {
+  struct stat info {};
   if (lstat(path.c_str(), &info) != 0) return false;
-  bool ok = false;
-  if (!S_ISDIR(info.st_mode)) {
-    ok = unlink(path.c_str()) == 0;
-  } else {
-    UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    ok = dir.get() >= 0 && RemoveContents(dir.get(), 0) && rmdir(path.c_str()) == 0;
-  }
-  trace.SetResult(ok ? 1 : 0);
-  return ok;
+  if (!S_ISDIR(info.st_mode)) return unlink(path.c_str()) == 0;
+  UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return dir.get() >= 0 && RemoveContents(dir.get(), 0) && rmdir(path.c_str()) == 0;
 }
 
-}  // namespace vorneth
+}  // namespace vorneth::native

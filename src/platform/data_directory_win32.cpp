@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/data_directory.h"
+#include "platform/data_directory_native.h"
 #include "platform/windows_text.h"
-#include "platform/trace.h"
 
-namespace vorneth {
+namespace vorneth::native {
 namespace {
 
 // {A520A1A4-1780-4FF6-BD18-167343C5AF16}
@@ -42,34 +41,33 @@ bool KnownFolder(std::wstring& path) {
 
 }  // namespace
 
-bool GetDataDirectory(std::string& path) {
-  TraceFunction trace("GetDataDirectory");
+std::optional<std::string> UserDataFolder(const EnvironmentLookup& /*environment*/) {
   std::wstring folder;
-  if (!KnownFolder(folder)) return false;
-  folder += L"\\";
-  for (const char* c = kDataFolderName; *c != '\0'; ++c) folder += static_cast<wchar_t>(*c);
-
   std::string utf8;
-  if (!WindowsUtf8(folder.data(), folder.size(), utf8) || !CreateDirectoryTree(utf8)) return false;
-
-  wchar_t shortPath[kShortPathCapacity];
-  const DWORD length = GetShortPathNameW(folder.c_str(), shortPath, kShortPathCapacity);
-  if (length == 0 || length > kShortPathCapacity) return false;
-  std::string result;
-  if (!WindowsUtf8(shortPath, length, result)) return false;
-  trace.Text("path.c_str ()", result);
-  path = result;
-  return true;
+  if (!KnownFolder(folder) || !WindowsUtf8(folder.data(), folder.size(), utf8)) return std::nullopt;
+  while (utf8.size() > 3 && (utf8.back() == '\\' || utf8.back() == '/')) utf8.pop_back();
+  return utf8;
 }
 
-bool CreateDirectoryTree(const std::string& path) {
+std::optional<std::string> HandedOutForm(const std::string& directory) {
+  const std::wstring wide = WindowsWide(directory);
+  if (wide.empty()) return std::nullopt;
+  wchar_t shortPath[kShortPathCapacity];
+  const DWORD length = GetShortPathNameW(wide.c_str(), shortPath, kShortPathCapacity);
+  if (length == 0 || length > kShortPathCapacity) return std::nullopt;
+  std::string result;
+  if (!WindowsUtf8(shortPath, length, result)) return std::nullopt;
+  return result;
+}
+
+bool CreateDirectories(const std::string& path) {
   const std::wstring wide = WindowsWide(path);
   if (wide.empty()) return false;
   const int result = SHCreateDirectoryExW(nullptr, wide.c_str(), nullptr);
   return result == ERROR_SUCCESS || result == ERROR_FILE_EXISTS || result == ERROR_ALREADY_EXISTS;
 }
 
-bool DeleteDirectoryTree(const std::string& path) {
+bool DeleteTree(const std::string& path) {
   std::wstring wide = WindowsWide(path);
   if (wide.empty()) return false;
   // The shell takes a list of names ended by an empty name; a trailing
@@ -87,4 +85,4 @@ bool DeleteDirectoryTree(const std::string& path) {
   return SHFileOperationW(&operation) == 0;
 }
 
-}  // namespace vorneth
+}  // namespace vorneth::native

@@ -1,9 +1,10 @@
 // Shared libraries that the host loads and never unloads.
 //
-// The handles are the platform's own library handles. They are not owned by
-// anything and are never closed: a library stays loaded until the process
-// ends, so code and data it handed out stay valid. All functions are
-// thread-safe and report failure by returning nullptr or an empty string.
+// A LibraryHandle names a library loaded in the process. It owns nothing
+// and is never closed: a library stays loaded until the process ends, so
+// code and data it handed out stay valid, and handles may be copied freely.
+// All functions are thread-safe and report failure by an empty handle, a
+// null entry point or an empty string.
 #ifndef VORNETH_PLATFORM_DYNAMIC_LIBRARY_H_
 #define VORNETH_PLATFORM_DYNAMIC_LIBRARY_H_
 
@@ -11,21 +12,43 @@
 
 namespace vorneth {
 
+class LibraryHandle {
+ public:
+  // No library.
+  LibraryHandle() = default;
+
+  explicit operator bool() const { return m_native != nullptr; }
+  bool operator==(const LibraryHandle& other) const = default;
+
+  // The exported entry point `name` as the function pointer type `Entry`,
+  // or nullptr when the library does not export it (or there is no library).
+  // The caller names the entry point's true type; nothing can check it.
+  template <typename Entry>
+  Entry LookupSymbol(const char* name) const {
+    return reinterpret_cast<Entry>(LookupAddress(name));
+  }
+  // The address of the exported symbol `name`, or nullptr; for symbols that
+  // are looked up but never called.
+  void* LookupAddress(const char* name) const;
+
+ private:
+  friend LibraryHandle LoadDynamicLibrary(const std::string& path);
+  friend LibraryHandle FindLoadedLibrary(const std::string& name);
+  explicit LibraryHandle(void* native) : m_native(native) {}
+
+  void* m_native = nullptr;  // the platform's own handle
+};
+
 // Loads the library at `path` (UTF-8) and resolves all its symbols now.
 // A path without a directory separator goes through the platform's standard
 // library search; a path with one names exactly that file. Loading a library
 // that is already loaded returns the same handle.
-void* LoadDynamicLibrary(const std::string& path);
+LibraryHandle LoadDynamicLibrary(const std::string& path);
 
-// Returns the handle of a library already loaded in the process under the
-// file name `name` (the platform's standard form, such as "libfoo.so"), or
-// nullptr. Never loads anything.
-void* FindLoadedLibrary(const std::string& name);
-
-// Returns the address of the exported symbol `name` of `library`, or nullptr
-// when the library does not export it (or `library` is nullptr). Cast the
-// result to the entry point's function pointer type.
-void* LookupSymbol(void* library, const char* name);
+// The library already loaded in the process under the file name `name` (the
+// platform's standard form, such as "libfoo.so"), or no library. Never loads
+// anything.
+LibraryHandle FindLoadedLibrary(const std::string& name);
 
 // The directory of the running executable as a UTF-8 path without a trailing
 // separator (a root directory keeps its single separator). Empty when it

@@ -1,12 +1,12 @@
-#include "platform/dynamic_library.h"
-
 #include <windows.h>
 
+#include "platform/dynamic_library.h"
+#include "platform/dynamic_library_native.h"
 #include "platform/windows_text.h"
 
-namespace vorneth {
+namespace vorneth::native {
 
-void* LoadDynamicLibrary(const std::string& path) {
+void* OpenLibrary(const std::string& path) {
   // Paths are UTF-8; the wide call keeps names outside the ANSI code page
   // intact and behaves as LoadLibraryA for everything else.
   const std::wstring widePath = WindowsWide(path);
@@ -21,23 +21,25 @@ void* FindLoadedLibrary(const std::string& name) {
 }
 
 void* LookupSymbol(void* library, const char* name) {
-  if (library == nullptr || name == nullptr) return nullptr;
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-std::string ExecutableDirectory() {
+std::string ExecutablePath() {
   wchar_t buffer[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return {};
-  std::wstring path(buffer, length);
-  const size_t separator = path.find_last_of(L"\\/");
-  if (separator == std::wstring::npos) return {};
-  // "C:\host.exe" keeps its root separator.
-  path.resize(separator == 2 && path[1] == L':' ? 3 : separator);
   std::string utf8;
-  if (!WindowsUtf8(path.data(), path.size(), utf8)) return {};
+  if (!WindowsUtf8(buffer, length, utf8)) return {};
   return utf8;
 }
+
+const char* PathSeparators() {
+  return "\\/";
+}
+
+}  // namespace vorneth::native
+
+namespace vorneth {
 
 bool SetLibrarySearchDirectory(const std::string& directory) {
   // Dependencies of an add-on library are found in its own folder and the

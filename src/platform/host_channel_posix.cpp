@@ -1,32 +1,54 @@
-#include "platform/host_channel.h"
-
-#include "platform/fd_io_posix.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-namespace vorneth {
+#include <cstring>
+#include <string>
+
+#include "platform/fd_io_posix.h"
+#include "platform/host_channel_native.h"
+
+namespace vorneth::native {
 namespace {
 
 int g_outputFd = STDOUT_FILENO;
 
-}  // namespace
-
-bool OpenHostChannel() {
-  signal(SIGPIPE, SIG_IGN);
-  const int privateFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  if (privateFd < 0) return false;
-  if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-    close(privateFd);
-    return false;
-  }
-  g_outputFd = privateFd;
-  return true;
+Status Failed(const char* what, int error) {
+  return Status::Failed(std::string(what) + ": " + std::strerror(error));
 }
 
-size_t ReadHostInput(char* buffer, size_t size) {
+}  // namespace
+
+Status OpenMissingStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is `fd` itself: those below it are open.
+    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened < 0) return Failed("cannot open /dev/null", errno);
+    if (opened != fd) {
+      const int error = dup2(opened, fd) < 0 ? errno : 0;
+      close(opened);
+      if (error != 0) return Failed("cannot replace a standard stream", error);
+    }
+  }
+  return Status::Ok();
+}
+
+Status TakeOverStandardOutput() {
+  signal(SIGPIPE, SIG_IGN);
+  const int privateFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (privateFd < 0) return Failed("cannot duplicate standard output", errno);
+  if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    const int error = errno;
+    close(privateFd);
+    return Failed("cannot point standard output at standard error", error);
+  }
+  g_outputFd = privateFd;
+  return Status::Ok();
+}
+
+size_t ReadStandardInput(char* buffer, size_t size) {
   for (;;) {
     const ssize_t count = read(STDIN_FILENO, buffer, size);
     if (count >= 0) return static_cast<size_t>(count);
@@ -34,6 +56,9 @@ size_t ReadHostInput(char* buffer, size_t size) {
   }
 }
 
-bool WriteHostOutput(const char* data, size_t size) { return WriteAllToFd(g_outputFd, data, size); }
+Status WriteFrameOutput(const char* data, size_t size) {
+  if (!WriteAllToFd(g_outputFd, data, size)) return Failed("cannot write a frame", errno);
+  return Status::Ok();
+}
 
-}  // namespace vorneth
+}  // namespace vorneth::native

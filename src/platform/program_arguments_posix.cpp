@@ -1,11 +1,10 @@
-#include "platform/program_arguments.h"
+#include "platform/program_arguments_native.h"
 
-namespace vorneth {
+namespace vorneth::native {
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-  std::vector<std::string> arguments;
-  for (int i = 0; i < argc && argv[i] != nullptr; ++i) arguments.emplace_back(argv[i]);
-  return arguments;
+// argv holds the bytes as given: there is nothing fuller to read.
+std::optional<std::vector<std::string>> FullArguments() {
+  return std::nullopt;
 }
 
-}  // namespace vorneth
+}  // namespace vorneth::native

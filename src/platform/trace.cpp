@@ -32,24 +32,19 @@ std::atomic<int> g_state{static_cast<int>(TraceState::kNotTried)};
 
 constexpr int32_t kLevelWhenOff = 0x7FFFFFFF;
 
-template <typename Entry>
-Entry Lookup(void* library, const char* name) {
-  return reinterpret_cast<Entry>(LookupSymbol(library, name));
-}
-
 TraceState LoadLibraryOnce() {
   const TraceState state = [] {
-    void* library = FindTraceLibrary();
-    if (library == nullptr) return TraceState::kOff;
-    g_entries.prepare = Lookup<TracePrepareEntry>(library, "qnLogEnterFunction_PrepareEx");
-    g_entries.enter = Lookup<TraceEnterEntry>(library, "qnLogEnterFunction_Execute");
-    g_entries.leave = Lookup<TraceLeaveEntry>(library, "qnLogLeaveFunction_Execute");
-    g_entries.output = Lookup<TraceOutputEntry>(library, "qnLogOutput_Execute");
-    g_entries.buffer = Lookup<TraceBufferEntry>(library, "qnLogBuffer");
-    g_entries.number = Lookup<TraceNumberEntry>(library, "qnLogNumber");
-    g_entries.level = Lookup<TraceLevelEntry>(library, "qnLogLevel");
-    g_entries.log_struct = LookupSymbol(library, "qnLogStruct");
-    g_entries.enable = LookupSymbol(library, "qnLogEnable");
+    const LibraryHandle library = FindTraceLibrary();
+    if (!library) return TraceState::kOff;
+    g_entries.prepare = library.LookupSymbol<TracePrepareEntry>("qnLogEnterFunction_PrepareEx");
+    g_entries.enter = library.LookupSymbol<TraceEnterEntry>("qnLogEnterFunction_Execute");
+    g_entries.leave = library.LookupSymbol<TraceLeaveEntry>("qnLogLeaveFunction_Execute");
+    g_entries.output = library.LookupSymbol<TraceOutputEntry>("qnLogOutput_Execute");
+    g_entries.buffer = library.LookupSymbol<TraceBufferEntry>("qnLogBuffer");
+    g_entries.number = library.LookupSymbol<TraceNumberEntry>("qnLogNumber");
+    g_entries.level = library.LookupSymbol<TraceLevelEntry>("qnLogLevel");
+    g_entries.log_struct = library.LookupAddress("qnLogStruct");
+    g_entries.enable = library.LookupAddress("qnLogEnable");
     return g_entries.prepare != nullptr ? TraceState::kOn : TraceState::kOff;
   }();
   g_state.store(static_cast<int>(state), std::memory_order_release);
@@ -58,8 +53,8 @@ TraceState LoadLibraryOnce() {
 
 TraceState LoadSlowPath() {
   int expected = static_cast<int>(TraceState::kNotTried);
-  if (g_state.compare_exchange_strong(expected, static_cast<int>(TraceState::kLoading),
-                                      std::memory_order_acq_rel, std::memory_order_acquire)) {
+  if (g_state.compare_exchange_strong(expected, static_cast<int>(TraceState::kLoading), std::memory_order_acq_rel,
+                                      std::memory_order_acquire)) {
     return LoadLibraryOnce();
   }
   // Another thread is loading: wait for it to publish. The wait is bounded by

@@ -55,14 +55,14 @@ int32_t TraceLevel();
 // result) with the value `result` holds at that moment.
 class TraceScope {
  public:
-  TraceScope(intptr_t handle, const int32_t& result) : handle_(handle), result_(result) {}
-  ~TraceScope() { TraceLeave(handle_, result_); }
+  TraceScope(intptr_t handle, const int32_t& result) : m_handle(handle), m_result(result) {}
+  ~TraceScope() { TraceLeave(m_handle, m_result); }
   TraceScope(const TraceScope&) = delete;
   TraceScope& operator=(const TraceScope&) = delete;
 
  private:
-  intptr_t handle_;
-  const int32_t& result_;
+  intptr_t m_handle;
+  const int32_t& m_result;
 };
 
 // One whole trace scope named after an operation: prepared and entered on
@@ -70,24 +70,24 @@ class TraceScope {
 // is what operations use; the functions above are its building blocks.
 class TraceFunction {
  public:
-  explicit TraceFunction(const char* scope) : handle_(TracePrepare(scope)), guard_(handle_, result_) {
-    TraceEnter(handle_);
+  explicit TraceFunction(const char* scope) : m_handle(TracePrepare(scope)), m_guard(m_handle, m_result) {
+    TraceEnter(m_handle);
   }
   TraceFunction(const TraceFunction&) = delete;
   TraceFunction& operator=(const TraceFunction&) = delete;
 
-  void Text(const char* name, std::string_view text) const { TraceText(handle_, name, text); }
-  void DataText(const char* name, std::string_view text) const { TraceDataText(handle_, name, text); }
-  void Number(const char* name, int32_t value) const { TraceNumber(handle_, name, value); }
-  void Pointer(const char* name, const void* value) const { TracePointer(handle_, name, value); }
-  void Message(const char* message) const { TraceOutput(handle_, message); }
-  void SetResult(int32_t result) { result_ = result; }
-  intptr_t handle() const { return handle_; }
+  void Text(const char* name, std::string_view text) const { TraceText(m_handle, name, text); }
+  void DataText(const char* name, std::string_view text) const { TraceDataText(m_handle, name, text); }
+  void Number(const char* name, int32_t value) const { TraceNumber(m_handle, name, value); }
+  void Pointer(const char* name, const void* value) const { TracePointer(m_handle, name, value); }
+  void Message(const char* message) const { TraceOutput(m_handle, message); }
+  void SetResult(int32_t result) { m_result = result; }
+  intptr_t handle() const { return m_handle; }
 
  private:
-  intptr_t handle_;
-  int32_t result_ = 0;
-  TraceScope guard_;
+  intptr_t m_handle;
+  int32_t m_result = 0;
+  TraceScope m_guard;
 };
 
 }  // namespace vorneth

@@ -9,12 +9,14 @@
 #ifndef VORNETH_PLATFORM_TRACE_LIBRARY_H_
 #define VORNETH_PLATFORM_TRACE_LIBRARY_H_
 
+#include "platform/dynamic_library.h"
+
 namespace vorneth {
 
-// Returns a handle for LookupSymbol (dynamic_library.h), or nullptr when the
-// library is found nowhere. The library is never unloaded. Runs the whole
-// search on every call; the trace facility calls it once per process.
-void* FindTraceLibrary();
+// The library, or no library when it is found nowhere. The library is never
+// unloaded. Runs the whole search on every call; the trace facility calls it
+// once per process. Traces nothing: tracing is what it looks for.
+LibraryHandle FindTraceLibrary();
 
 }  // namespace vorneth
 

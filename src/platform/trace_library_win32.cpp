@@ -1,13 +1,11 @@
-#include "platform/trace_library.h"
-
 #include <windows.h>
 
 #include <string>
 
-#include "platform/dynamic_library.h"
+#include "platform/trace_library_native.h"
 #include "platform/windows_text.h"
 
-namespace vorneth {
+namespace vorneth::native {
 namespace {
 
 constexpr char kTraceLibraryName[] = "Quenlog.dll";
@@ -20,8 +18,8 @@ bool IsWow64() {
   using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
   HMODULE kernel = GetModuleHandleW(L"kernel32");
   if (kernel == nullptr) return false;
-  auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+  auto isWow64Process =
+      reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
   BOOL wow64 = FALSE;
   return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
@@ -46,17 +44,14 @@ std::string RegisteredDirectory() {
 
 }  // namespace
 
-void* FindTraceLibrary() {
-  if (void* library = FindLoadedLibrary(kTraceLibraryName)) return library;
-  if (void* library = LoadDynamicLibrary(kTraceLibraryName)) return library;
-  std::string directory = ExecutableDirectory();
-  if (!directory.empty()) {
-    if (directory.back() != '\\') directory += '\\';
-    if (void* library = LoadDynamicLibrary(directory + kTraceLibraryName)) return library;
-  }
-  const std::string registered = RegisteredDirectory();
-  if (registered.empty()) return nullptr;
-  return LoadDynamicLibrary(registered + "\\Quen\\x32\\" + kTraceLibraryName);
+const char* TraceLibraryName() {
+  return kTraceLibraryName;
 }
 
-}  // namespace vorneth
+std::string RegisteredTraceLibrary() {
+  const std::string registered = RegisteredDirectory();
+  if (registered.empty()) return {};
+  return registered + "\\Quen\\x32\\" + kTraceLibraryName;
+}
+
+}  // namespace vorneth::native

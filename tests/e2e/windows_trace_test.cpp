@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "host_process.h"
+#include "support/scratch_dir.h"
 
 namespace vorneth::testing {
 namespace {
@@ -30,7 +31,9 @@ std::string WindowsPath(const fs::path& path) {
 }
 
 // A word for the shell, taken literally (registry paths hold backslashes).
-std::string Quote(const std::string& word) { return "'" + word + "'"; }
+std::string Quote(const std::string& word) {
+  return "'" + word + "'";
+}
 
 // Runs the launcher's registry tool (wine reg ...); true on success.
 bool Registry(const std::string& arguments) {
@@ -44,23 +47,19 @@ class WindowsTraceTest : public ::testing::Test {
   void SetUp() override {
     const char* library = std::getenv("VORNETH_WINDOWS_TRACE_LIBRARY");
     if (library == nullptr || *library == '\0') GTEST_SKIP() << "no Windows logging library to test with";
-    library_ = library;
-    char folder[] = "/tmp/vorneth-wintrace-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    scratch_ = folder;
-    fs::create_directories(scratch_ / "host");
-    host_ = scratch_ / "host" / "vorneth-host.exe";
-    fs::copy_file(HostUnderTestPath(), host_);
-  }
-  void TearDown() override {
-    if (!scratch_.empty()) fs::remove_all(scratch_);
+    m_library = library;
+    ASSERT_FALSE(m_folder.path().empty());
+    m_scratch = m_folder.path();
+    fs::create_directories(m_scratch / "host");
+    m_host = m_scratch / "host" / "vorneth-host.exe";
+    fs::copy_file(HostUnderTestPath(), m_host);
   }
 
   // Runs the copied host for one page command and returns what it traced.
   std::string TraceOfOneSession() {
-    const fs::path records = scratch_ / "records.txt";
+    const fs::path records = m_scratch / "records.txt";
     HostProcessOptions options;
-    options.host_path = host_.string();
+    options.host_path = m_host.string();
     options.environment = {{"QUENLOG_RECORD_FILE", WindowsPath(records)}};
     HostProcess host(options);
     EXPECT_TRUE(host.Start()) << host.error();
@@ -75,9 +74,10 @@ class WindowsTraceTest : public ::testing::Test {
     return content.str();
   }
 
-  fs::path library_;
-  fs::path scratch_;
-  fs::path host_;
+  fs::path m_library;
+  ScratchDir m_folder;  // removed with everything in it at the end
+  fs::path m_scratch;   // the same folder as a path
+  fs::path m_host;
 };
 
 bool TracedASession(const std::string& trace) {
@@ -87,14 +87,14 @@ bool TracedASession(const std::string& trace) {
 
 TEST_F(WindowsTraceTest, FoundBesideTheExecutable) {
   EXPECT_TRUE(TraceOfOneSession().empty()) << "without the library nothing is traced";
-  fs::copy_file(library_, host_.parent_path() / "Quenlog.dll");
+  fs::copy_file(m_library, m_host.parent_path() / "Quenlog.dll");
   EXPECT_TRUE(TracedASession(TraceOfOneSession()));
 }
 
 TEST_F(WindowsTraceTest, FoundThroughTheRegistryInTheSixtyFourBitView) {
-  const fs::path installed = scratch_ / "logging";
+  const fs::path installed = m_scratch / "logging";
   fs::create_directories(installed / "Quen" / "x32");
-  fs::copy_file(library_, installed / "Quen" / "x32" / "Quenlog.dll");
+  fs::copy_file(m_library, installed / "Quen" / "x32" / "Quenlog.dll");
   // The value stands in the 64-bit view only; a 32-bit host on 64-bit
   // Windows must ask that view explicitly.
   ASSERT_TRUE(Registry("add " + Quote(kRegistryKey) + " /v Path /t REG_SZ /d " + Quote(WindowsPath(installed)) +

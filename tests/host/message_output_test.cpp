@@ -6,40 +6,40 @@
 
 #include "frame/frame_reader.h"
 #include "json/json_conversions.h"
+#include "support/trace_recorder.h"
 
 namespace vorneth {
 namespace {
 
 // An object text of exactly `length` bytes: {"a":"xxx..."}.
-std::string ObjectOfLength(size_t length) { return "{\"a\":\"" + std::string(length - 8, 'x') + "\"}"; }
+std::string ObjectOfLength(size_t length) {
+  return "{\"a\":\"" + std::string(length - 8, 'x') + "\"}";
+}
 
 class MessageOutputTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetLastPortId("");
-    SetFrameOutput([this](const char* data, size_t size) {
-      written_.append(data, size);
-      return true;
-    });
-  }
-  void TearDown() override { SetFrameOutput(nullptr); }
+  // Collects what the output writes, so the test reads the frames back.
+  FrameOutput m_output{[this](const char* data, size_t size) {
+    m_written.append(data, size);
+    return Status::Ok();
+  }};
 
   // Splits what Callback wrote into frame bodies, checking the lengths.
   std::vector<std::string> Frames() const {
     std::vector<std::string> frames;
     size_t at = 0;
-    while (at + 4 <= written_.size()) {
-      const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(written_[at + i])); };
+    while (at + 4 <= m_written.size()) {
+      const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(m_written[at + i])); };
       const uint32_t length = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
-      EXPECT_LE(at + 4 + length, written_.size());
-      frames.push_back(written_.substr(at + 4, length));
+      EXPECT_LE(at + 4 + length, m_written.size());
+      frames.push_back(m_written.substr(at + 4, length));
       at += 4 + length;
     }
-    EXPECT_EQ(at, written_.size());
+    EXPECT_EQ(at, m_written.size());
     return frames;
   }
 
-  std::string written_;
+  std::string m_written;
 };
 
 TEST_F(MessageOutputTest, PaddingRuleAppliesWhenTheLowLengthByteIsLineFeed) {
@@ -57,38 +57,39 @@ TEST_F(MessageOutputTest, PaddingRuleAppliesWhenTheLowLengthByteIsLineFeed) {
 }
 
 TEST_F(MessageOutputTest, PortIdIsSetToTheLastReadIdentifier) {
-  EXPECT_EQ(add_PortId(""), "");
-  SetLastPortId("9");
-  EXPECT_EQ(add_PortId(R"({"rtype":"Vorneth","callbackId":"1"})"), R"({"callbackId":"1","portId":"9","rtype":"Vorneth"})");
-  SetLastPortId("10");
-  EXPECT_EQ(add_PortId(R"({"portId":"old","z":1})"), R"({"portId":"10","z":1})");
+  EXPECT_EQ(m_output.add_PortId(""), "");
+  m_output.SetLastPortId("9");
+  EXPECT_EQ(m_output.add_PortId(R"({"rtype":"Vorneth","callbackId":"1"})"),
+            R"({"callbackId":"1","portId":"9","rtype":"Vorneth"})");
+  m_output.SetLastPortId("10");
+  EXPECT_EQ(m_output.add_PortId(R"({"portId":"old","z":1})"), R"({"portId":"10","z":1})");
 }
 
 TEST_F(MessageOutputTest, CallbackWritesOneFramePerMessage) {
-  SetLastPortId("p");
-  Callback(R"({"response":["Error", -2],"rtype":"Vorneth"})", nullptr, 0);
-  Callback("", nullptr, 0);
+  m_output.SetLastPortId("p");
+  Callback(R"({"response":["Error", -2],"rtype":"Vorneth"})", &m_output, 0);
+  Callback("", &m_output, 0);
   const auto frames = Frames();
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0], R"({"portId":"p","response":["Error", -2],"rtype":"Vorneth"})");
   EXPECT_EQ(frames[1], "");
   // The empty message is a bare length of zero.
-  EXPECT_EQ(written_.substr(written_.size() - 4), std::string(4, '\0'));
+  EXPECT_EQ(m_written.substr(m_written.size() - 4), std::string(4, '\0'));
 }
 
 TEST_F(MessageOutputTest, CallbackLengthBytesAreLittleEndian) {
-  SetLastPortId("");
+  m_output.SetLastPortId("");
   // {"a":"x..."} of 286 bytes plus ,"portId":"" (12) gives 298... aim at 300:
   // the message grows by 12 bytes when "portId":"" is added.
-  Callback(ObjectOfLength(288), nullptr, 0);
-  ASSERT_EQ(written_.size(), 4u + 300u);
-  EXPECT_EQ(written_.substr(0, 4), std::string("\x2c\x01\x00\x00", 4));
+  Callback(ObjectOfLength(288), &m_output, 0);
+  ASSERT_EQ(m_written.size(), 4u + 300u);
+  EXPECT_EQ(m_written.substr(0, 4), std::string("\x2c\x01\x00\x00", 4));
 }
 
 TEST_F(MessageOutputTest, CallbackPadsAfterAddingThePortId) {
-  SetLastPortId("");
+  m_output.SetLastPortId("");
   // 254 + 12 = 266 after the port identifier is added: padded to 280.
-  Callback(ObjectOfLength(254), nullptr, 0);
+  Callback(ObjectOfLength(254), &m_output, 0);
   const auto frames = Frames();
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].size(), 280u);
@@ -96,6 +97,42 @@ TEST_F(MessageOutputTest, CallbackPadsAfterAddingThePortId) {
   ASSERT_TRUE(ParseJson(frames[0], message));
   EXPECT_EQ(message["padding"], "x");
   EXPECT_EQ(message["portId"], "");
+}
+
+TEST_F(MessageOutputTest, AFailedWriteIsTracedWithItsReasonAndTheNextFrameStillGoes) {
+  int calls = 0;
+  FrameOutput output([&](const char* data, size_t size) {
+    if (++calls == 1) return Status::Failed("pipe closed");
+    m_written.append(data, size);
+    return Status::Ok();
+  });
+  testing::ClearTraceRecords();
+  Callback(R"({"a":1})", &output, 0);
+  EXPECT_TRUE(testing::TraceHasMessage("response could not be written", "Callback"));
+  EXPECT_FALSE(testing::TraceHasMessage("response outputted from native"));
+  bool reasonTraced = false;
+  for (const auto& record : testing::TraceRecords())
+    reasonTraced |= record.name == "why" && record.value == "pipe closed";
+  EXPECT_TRUE(reasonTraced);
+
+  Callback(R"({"a":2})", &output, 0);
+  EXPECT_TRUE(testing::TraceHasMessage("response outputted from native", "Callback"));
+  ASSERT_EQ(Frames().size(), 1u);
+  EXPECT_EQ(Frames()[0], R"({"a":2,"portId":""})");
+}
+
+TEST_F(MessageOutputTest, EachOutputKeepsItsOwnPortIdentifier) {
+  FrameOutput other([](const char*, size_t) { return Status::Ok(); });
+  m_output.SetLastPortId("mine");
+  other.SetLastPortId("theirs");
+  Callback(R"({"a":1})", &m_output, 0);
+  ASSERT_EQ(Frames().size(), 1u);
+  EXPECT_EQ(Frames()[0], R"({"a":1,"portId":"mine"})");
+  // A message without an output goes nowhere and is traced.
+  testing::ClearTraceRecords();
+  Callback(R"({"a":1})", nullptr, 0);
+  EXPECT_TRUE(testing::TraceHasMessage("no output for the response, dropped", "Callback"));
+  EXPECT_EQ(Frames().size(), 1u);
 }
 
 // A read function that hands out `input` `chunk` bytes at a time.

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "support/scratch_dir.h"
+
 namespace vorneth {
 namespace {
 
@@ -22,7 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kGenerous{10000};
 
-ChildProcessOptions Shell(const std::string& script) { return {{"/bin/sh", "-c", script}, {}, {}}; }
+ChildProcessOptions Shell(const std::string& script) {
+  return {{"/bin/sh", "-c", script}, {}, {}};
+}
 
 // Everything the child writes until it closes its output, or until the
 // deadline; `ended` tells which.
@@ -113,41 +117,43 @@ TEST(ChildProcessTest, ExitStatusAndSignals) {
 
 TEST(ChildProcessTest, ArgumentsArriveUnchanged) {
   ChildProcess child;
-  ASSERT_TRUE(child.Start({{"/bin/sh", "-c", "printf '[%s]' \"$@\"", "sh", "a b", "", "{\"q\":\"$HOME\"}", "c"},
-                           {},
-                           {}}));
+  ASSERT_TRUE(
+      child.Start({{"/bin/sh", "-c", "printf '[%s]' \"$@\"", "sh", "a b", "", "{\"q\":\"$HOME\"}", "c"}, {}, {}}));
   EXPECT_EQ(ReadAll(child), "[a b][][{\"q\":\"$HOME\"}][c]");
   EXPECT_EQ(child.Wait(kGenerous), 0);
 }
 
+// The caller's own variables (PATH and HOME, which every test run has) are
+// the ones passed on, overridden and removed: the test sets none of its own.
 TEST(ChildProcessTest, EnvironmentIsSetOverriddenAndRemoved) {
-  ASSERT_EQ(setenv("VORNETH_CHILD_KEEP", "kept", 1), 0);
-  ASSERT_EQ(setenv("VORNETH_CHILD_OVERRIDE", "parent", 1), 0);
-  ASSERT_EQ(setenv("VORNETH_CHILD_REMOVE", "present", 1), 0);
-  ChildProcessOptions options = Shell(
-      "printf '%s|%s|%s|%s' \"$VORNETH_CHILD_KEEP\" \"$VORNETH_CHILD_OVERRIDE\" "
-      "\"${VORNETH_CHILD_REMOVE-unset}\" \"$VORNETH_CHILD_NEW\"");
-  options.environment = {{"VORNETH_CHILD_OVERRIDE", "first"},
-                         {"VORNETH_CHILD_OVERRIDE", "child"},
-                         {"VORNETH_CHILD_REMOVE", std::nullopt},
-                         {"VORNETH_CHILD_NEW", "new=value"}};
+  const char* path = getenv("PATH");
+  const char* home = getenv("HOME");
+  ASSERT_NE(path, nullptr);
+  ASSERT_NE(home, nullptr);
+  const std::string parentPath = path, parentHome = home;
+
+  ChildProcessOptions options = Shell("printf '%s|%s|%s' \"$PATH\" \"$HOME\" \"$VORNETH_CHILD_NEW\"");
+  options.environment = {{"HOME", "first"}, {"HOME", "child"}, {"VORNETH_CHILD_NEW", "new=value"}};
   ChildProcess child;
   ASSERT_TRUE(child.Start(options));
-  EXPECT_EQ(ReadAll(child), "kept|child|unset|new=value");
+  EXPECT_EQ(ReadAll(child), parentPath + "|child|new=value");
   EXPECT_EQ(child.Wait(kGenerous), 0);
+
+  options = Shell("printf '%s|%s' \"${HOME-unset}\" \"${VORNETH_CHILD_NEW-unset}\"");
+  options.environment = {{"VORNETH_CHILD_NEW", "set"}, {"HOME", std::nullopt}, {"VORNETH_CHILD_NEW", std::nullopt}};
+  ChildProcess removing;
+  ASSERT_TRUE(removing.Start(options));
+  EXPECT_EQ(ReadAll(removing), "unset|unset");
+  EXPECT_EQ(removing.Wait(kGenerous), 0);
   // The caller's own environment is untouched.
-  EXPECT_STREQ(getenv("VORNETH_CHILD_OVERRIDE"), "parent");
-  EXPECT_STREQ(getenv("VORNETH_CHILD_REMOVE"), "present");
-  unsetenv("VORNETH_CHILD_KEEP");
-  unsetenv("VORNETH_CHILD_OVERRIDE");
-  unsetenv("VORNETH_CHILD_REMOVE");
+  EXPECT_EQ(getenv("HOME"), parentHome);
+  EXPECT_EQ(getenv("PATH"), parentPath);
 }
 
 TEST(ChildProcessTest, StandardErrorGoesToTheNamedFile) {
-  char pattern[] = "/tmp/vorneth-child-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path directory(pattern);
-  const std::string log = (directory / "stderr.txt").string();
+  testing::ScratchDir directory;
+  ASSERT_FALSE(directory.path().empty());
+  const std::string log = directory / "stderr.txt";
   ChildProcessOptions options = Shell("echo out; echo oops >&2");
   options.stderr_path = log;
   for (int run = 0; run < 2; ++run) {  // the file is appended to
@@ -159,7 +165,6 @@ TEST(ChildProcessTest, StandardErrorGoesToTheNamedFile) {
   std::stringstream content;
   content << std::ifstream(log).rdbuf();
   EXPECT_EQ(content.str(), "oops\noops\n");
-  std::filesystem::remove_all(directory);
 }
 
 TEST(ChildProcessTest, StartFailuresAreReported) {
@@ -178,6 +183,37 @@ TEST(ChildProcessTest, StartFailuresAreReported) {
   ASSERT_TRUE(by_name.Start({{"sh", "-c", "exit 3"}, {}, {}})) << by_name.error();
   EXPECT_EQ(by_name.Wait(kGenerous), 3);
   EXPECT_FALSE(by_name.Start({{"/bin/cat"}, {}, {}}));  // one child per object
+}
+
+TEST(ChildProcessTest, ChildStartsWithoutTheStandardStreamsAskedFor) {
+  // The shell reports which of its descriptors 0 to 2 are open, without
+  // opening anything on the way.
+  const std::string probe =
+      "for fd in 0 1 2; do if [ -e /proc/$$/fd/$fd ]; then echo open $fd >&3; else echo closed $fd >&3; fi; done";
+  testing::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const std::string report = scratch / "report";
+  ChildProcessOptions options = Shell("exec 3>'" + report + "'; " + probe);
+  options.closed_standard_streams = {0, 2};
+  ChildProcess child;
+  ASSERT_TRUE(child.Start(options)) << child.error();
+  EXPECT_EQ(child.Wait(kGenerous), 0);
+  std::stringstream content;
+  content << std::ifstream(report).rdbuf();
+  EXPECT_EQ(content.str(), "closed 0\nopen 1\nclosed 2\n");
+
+  // Without standard output the caller reads its end at once.
+  options = Shell("exec sleep 30");
+  options.closed_standard_streams = {1};
+  ChildProcess silent;
+  ASSERT_TRUE(silent.Start(options)) << silent.error();
+  std::string out;
+  EXPECT_EQ(silent.Read(out, kGenerous), ReadStatus::kEndOfStream);
+
+  ChildProcess refused;
+  options.closed_standard_streams = {3};
+  EXPECT_FALSE(refused.Start(options));
+  EXPECT_NE(refused.error().find("0 to 2"), std::string::npos) << refused.error();
 }
 
 TEST(ChildProcessTest, TimeoutsOnASilentChild) {

@@ -6,11 +6,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
 #include "trace_probe_runner.h"
 
 namespace vorneth::testing {
@@ -55,9 +56,9 @@ std::vector<ThreadResult> RunThreads(const fs::path& library_path, const fs::pat
 TEST(TraceConcurrencyTest, SimultaneousFirstCallsAllSeeTracingOn) {
   for (int run = 0; run < kRuns; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    TraceTempDir temp;
+    ScratchDir temp;
     ASSERT_FALSE(temp.path().empty());
-    const fs::path record_file = temp.path() / "records.txt";
+    const fs::path record_file = fs::path(temp.path()) / "records.txt";
     std::set<long long> handles;
     for (const ThreadResult& thread : RunThreads(kRecorderDir, record_file)) {
       EXPECT_EQ(thread.state, 3);
@@ -75,9 +76,9 @@ TEST(TraceConcurrencyTest, SimultaneousFirstCallsAllSeeTracingOn) {
 }
 
 TEST(TraceConcurrencyTest, SimultaneousFirstCallsAllSeeTracingOff) {
-  TraceTempDir temp;
+  ScratchDir temp;
   ASSERT_FALSE(temp.path().empty());
-  const fs::path empty_dir = temp.path() / "empty";
+  const fs::path empty_dir = fs::path(temp.path()) / "empty";
   ASSERT_TRUE(fs::create_directory(empty_dir));
   for (int run = 0; run < kRuns; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));

@@ -30,8 +30,7 @@ int Basic() {
   TraceOutput(handle, "probe message");
   const int32_t leave = TraceLeave(handle, 7);
   std::printf("state=%d\nhandle=%lld\nleave=%d\nlevel=%d\nloaded=%d\n", static_cast<int>(state),
-              static_cast<long long>(handle), leave, TraceLevel(),
-              FindLoadedLibrary("libquenlog.so") != nullptr ? 1 : 0);
+              static_cast<long long>(handle), leave, TraceLevel(), FindLoadedLibrary("libquenlog.so") ? 1 : 0);
   return 0;
 }
 
@@ -53,8 +52,7 @@ int Threads(int count) {
   }
   for (std::thread& thread : threads) thread.join();
   for (int i = 0; i < count; ++i) {
-    std::printf("thread=%d state=%d handle=%lld\n", i, static_cast<int>(states[i]),
-                static_cast<long long>(handles[i]));
+    std::printf("thread=%d state=%d handle=%lld\n", i, static_cast<int>(states[i]), static_cast<long long>(handles[i]));
   }
   return 0;
 }

@@ -1,7 +1,5 @@
 #include "trace_probe_runner.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -10,19 +8,6 @@
 #include "platform/child_process.h"
 
 namespace vorneth::testing {
-
-TraceTempDir::TraceTempDir() {
-  std::error_code error;
-  std::string pattern = (std::filesystem::temp_directory_path(error) / "vorneth-trace-XXXXXX").string();
-  if (error) return;
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TraceTempDir::~TraceTempDir() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 ProbeResult RunProbe(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                      const std::filesystem::path& library_path, const std::filesystem::path& record_file) {

@@ -11,22 +11,6 @@
 
 namespace vorneth::testing {
 
-// A fresh, empty directory under the system's temporary directory, removed
-// with everything in it when the object goes.
-class TraceTempDir {
- public:
-  TraceTempDir();
-  ~TraceTempDir();
-  TraceTempDir(const TraceTempDir&) = delete;
-  TraceTempDir& operator=(const TraceTempDir&) = delete;
-
-  // Empty when the directory could not be made.
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 struct ProbeResult {
   bool started = false;
   std::optional<int> exit_status;  // nullopt: killed after the time limit

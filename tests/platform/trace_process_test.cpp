@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/scratch_dir.h"
 #include "trace_probe_runner.h"
 
 namespace vorneth::testing {
@@ -37,12 +38,12 @@ std::string Fact(const std::map<std::string, std::string>& facts, const std::str
 class TraceProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(temp_.path().empty());
-    ASSERT_TRUE(fs::create_directory(empty_dir_));
+    ASSERT_FALSE(m_temp.path().empty());
+    ASSERT_TRUE(fs::create_directory(m_emptyDir));
   }
 
   std::map<std::string, std::string> Run(const fs::path& program, const fs::path& library_path) {
-    const ProbeResult result = RunProbe(program, {}, library_path, record_file_);
+    const ProbeResult result = RunProbe(program, {}, library_path, m_recordFile);
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exit_status, 0);
     return ProbeFacts(result.output);
@@ -54,7 +55,7 @@ class TraceProcessTest : public ::testing::Test {
     EXPECT_EQ(Fact(facts, "leave"), "7");
     EXPECT_EQ(Fact(facts, "level"), "2147483647");
     // No entry point was called, though the probe made every kind of call.
-    EXPECT_FALSE(fs::exists(record_file_));
+    EXPECT_FALSE(fs::exists(m_recordFile));
   }
 
   void ExpectOn(const std::map<std::string, std::string>& facts) {
@@ -63,26 +64,26 @@ class TraceProcessTest : public ::testing::Test {
     EXPECT_EQ(Fact(facts, "leave"), "7");
     EXPECT_EQ(Fact(facts, "level"), "0");
     EXPECT_EQ(Fact(facts, "loaded"), "1");
-    EXPECT_EQ(ReadLines(record_file_), kProbeRecords);
+    EXPECT_EQ(ReadLines(m_recordFile), kProbeRecords);
   }
 
   // A copy of the probe in a folder of its own, with `library_dir`'s
   // library beside it.
   fs::path ProbeBeside(const fs::path& library_dir) {
-    const fs::path folder = temp_.path() / "app";
+    const fs::path folder = fs::path(m_temp.path()) / "app";
     fs::create_directory(folder);
     fs::copy_file(kProbe, folder / "trace_probe");
     fs::copy_file(library_dir / "libquenlog.so", folder / "libquenlog.so");
     return folder / "trace_probe";
   }
 
-  TraceTempDir temp_;
-  const fs::path empty_dir_ = temp_.path() / "empty";
-  const fs::path record_file_ = temp_.path() / "records.txt";
+  ScratchDir m_temp;
+  const fs::path m_emptyDir = fs::path(m_temp.path()) / "empty";
+  const fs::path m_recordFile = fs::path(m_temp.path()) / "records.txt";
 };
 
 TEST_F(TraceProcessTest, WithoutTheLibraryTracingIsOff) {
-  const auto facts = Run(kProbe, empty_dir_);
+  const auto facts = Run(kProbe, m_emptyDir);
   ExpectOff(facts);
   EXPECT_EQ(Fact(facts, "loaded"), "0");
 }
@@ -99,7 +100,7 @@ TEST_F(TraceProcessTest, LibraryOnTheSearchPathIsFound) {
 }
 
 TEST_F(TraceProcessTest, LibraryBesideTheExecutableIsFound) {
-  ExpectOn(Run(ProbeBeside(kRecorderDir), empty_dir_));
+  ExpectOn(Run(ProbeBeside(kRecorderDir), m_emptyDir));
 }
 
 // The standard search comes before the executable's folder, and the search
@@ -119,15 +120,15 @@ TEST_F(TraceProcessTest, ProcessesShareTheRecordFileLineByLine) {
   {
     // Started from two threads so the probes overlap in time.
     const std::vector<std::string> arguments = {"repeat", std::to_string(kLines)};
-    std::thread other([&] { second = RunProbe(kProbe, arguments, kRecorderDir, record_file_); });
-    first = RunProbe(kProbe, arguments, kRecorderDir, record_file_);
+    std::thread other([&] { second = RunProbe(kProbe, arguments, kRecorderDir, m_recordFile); });
+    first = RunProbe(kProbe, arguments, kRecorderDir, m_recordFile);
     other.join();
   }
   ASSERT_EQ(first.exit_status, 0);
   ASSERT_EQ(second.exit_status, 0);
 
   std::map<std::string, int> counts;
-  for (const std::string& line : ReadLines(record_file_)) ++counts[line];
+  for (const std::string& line : ReadLines(m_recordFile)) ++counts[line];
   EXPECT_EQ(counts.size(), 2u + kLines);
   EXPECT_EQ(counts["enter\tProbe::Repeat\t\t"], 2);
   EXPECT_EQ(counts["leave\tProbe::Repeat\t\t0"], 2);

@@ -25,22 +25,17 @@ milliseconds Left(Clock::time_point deadline) {
   return left.count() > 0 ? left : milliseconds(0);
 }
 
-std::string Quoted(std::string_view text) { return StyledWriter().write(Json::Value(std::string(text))); }
+std::string Quoted(std::string_view text) {
+  return StyledWriter().write(Json::Value(std::string(text)));
+}
 
 std::string Command(std::string_view type, std::string_view command, std::string_view params_json,
                     std::string_view callback_id, std::string_view port_id) {
   // Built by hand, members in the writer's order, so that `params_json`
   // reaches the host byte for byte.
   return "{\"callbackId\":" + Quoted(callback_id) + ",\"command\":" + Quoted(command) +
-         ",\"params\":" + std::string(params_json) + ",\"portId\":" + Quoted(port_id) +
-         ",\"type\":" + Quoted(type) + "}";
-}
-
-std::string MakeTemporaryFolder() {
-  std::error_code ignored;
-  std::string pattern = (std::filesystem::temp_directory_path(ignored) / "vorneth-e2e-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return {};
-  return pattern;
+         ",\"params\":" + std::string(params_json) + ",\"portId\":" + Quoted(port_id) + ",\"type\":" + Quoted(type) +
+         "}";
 }
 
 }  // namespace
@@ -66,111 +61,116 @@ std::vector<std::string> HostLauncher() {
   return words;
 }
 
-HostProcess::HostProcess(HostProcessOptions options) : options_(std::move(options)) {}
+HostProcess::HostProcess(HostProcessOptions options) : m_options(std::move(options)) {}
 
 HostProcess::~HostProcess() {
-  child_.Kill();
-  if (owns_data_home_ && !data_home_.empty()) {
+  m_child.Kill();
+  if (m_ownsFixedDirectory) {
     std::error_code ignored;
-    std::filesystem::remove_all(data_home_, ignored);
+    std::filesystem::remove_all(m_dataHome, ignored);
   }
 }
 
 bool HostProcess::Start() {
   const std::string fixed = FixedDataDirectory();
-  if (data_home_.empty() && !fixed.empty() && options_.data_home.empty()) {
+  if (m_dataHome.empty() && !fixed.empty() && m_options.data_home.empty()) {
     // The host keeps its data where it likes; start from an empty folder
     // there and leave none behind.
     std::error_code ignored;
     std::filesystem::remove_all(fixed, ignored);
-    data_home_ = fixed;
-    owns_data_home_ = true;
+    m_dataHome = fixed;
+    m_ownsFixedDirectory = true;
   }
-  if (data_home_.empty()) {
-    if (!options_.data_home.empty()) {
-      data_home_ = options_.data_home;
+  if (m_dataHome.empty()) {
+    if (!m_options.data_home.empty()) {
+      m_dataHome = m_options.data_home;
     } else {
-      data_home_ = MakeTemporaryFolder();
-      owns_data_home_ = !data_home_.empty();
-      if (data_home_.empty()) {
-        error_ = "cannot create a temporary data folder";
+      m_scratch = std::make_unique<ScratchDir>();
+      m_dataHome = m_scratch->path();
+      if (m_dataHome.empty()) {
+        m_error = "cannot create a temporary data folder";
         return false;
       }
     }
   }
-  const std::string host = options_.host_path.empty() ? HostUnderTestPath() : options_.host_path;
+  const std::string host = m_options.host_path.empty() ? HostUnderTestPath() : m_options.host_path;
   if (host.empty()) {
-    error_ = "no host to test: this build has no vorneth-host and VORNETH_HOST_UNDER_TEST is not set";
+    m_error = "no host to test: this build has no vorneth-host and VORNETH_HOST_UNDER_TEST is not set";
     return false;
   }
   ChildProcessOptions start;
   start.command = HostLauncher();
   start.command.push_back(host);
   start.command.push_back("extension://vorneth-e2e/");  // the browser's argument
-  start.environment.emplace_back("XDG_DATA_HOME", data_home_);
-  start.environment.insert(start.environment.end(), options_.environment.begin(), options_.environment.end());
-  start.stderr_path = options_.stderr_path;
+  start.environment.emplace_back("XDG_DATA_HOME", m_dataHome);
+  start.environment.insert(start.environment.end(), m_options.environment.begin(), m_options.environment.end());
+  start.stderr_path = m_options.stderr_path;
+  start.closed_standard_streams = m_options.closed_standard_streams;
 
-  child_ = ChildProcess();  // a host still running from before is killed
-  decoder_ = FrameDecoder();
-  output_ended_ = false;
-  if (!child_.Start(start)) {
-    error_ = child_.error();
+  m_child = ChildProcess();  // a host still running from before is killed
+  m_decoder = FrameDecoder();
+  m_outputEnded = false;
+  if (!m_child.Start(start)) {
+    m_error = m_child.error();
     return false;
   }
-  error_.clear();
+  m_error.clear();
   return true;
 }
 
 std::string HostProcess::data_directory() const {
   const std::string fixed = FixedDataDirectory();
-  return fixed.empty() ? data_home_ + "/Vorneth" : fixed;
+  return fixed.empty() ? m_dataHome + "/Vorneth" : fixed;
 }
 
-std::string HostProcess::store_path() const { return data_directory() + "/vorneth.db"; }
+std::string HostProcess::store_path() const {
+  return data_directory() + "/vorneth.db";
+}
 
-bool HostProcess::Send(std::string_view json_text) { return SendRaw(EncodeFrame(json_text)); }
+bool HostProcess::Send(std::string_view json_text) {
+  return SendRaw(EncodeFrame(json_text));
+}
 
 bool HostProcess::SendRaw(std::string_view bytes) {
-  if (child_.Write(bytes, std::chrono::seconds(30))) return true;
-  error_ = child_.error();
+  if (m_child.Write(bytes, std::chrono::seconds(30))) return true;
+  m_error = m_child.error();
   return false;
 }
 
 bool HostProcess::Fill(milliseconds timeout) {
   std::string bytes;
-  switch (child_.Read(bytes, timeout)) {
+  switch (m_child.Read(bytes, timeout)) {
     case ReadStatus::kData:
-      decoder_.Append(bytes);
+      m_decoder.Append(bytes);
       return true;
     case ReadStatus::kTimeout:
       return false;
     case ReadStatus::kEndOfStream:
-      output_ended_ = true;
+      m_outputEnded = true;
       return false;
     case ReadStatus::kError:
-      error_ = child_.error();
-      output_ended_ = true;
+      m_error = m_child.error();
+      m_outputEnded = true;
       return false;
   }
   return false;
 }
 
 bool HostProcess::FrameReady() const {
-  const std::optional<uint32_t> length = decoder_.pending_length();
-  return length && decoder_.buffered() - kFrameHeaderSize >= *length;
+  const std::optional<uint32_t> length = m_decoder.pending_length();
+  return length && m_decoder.buffered() - kFrameHeaderSize >= *length;
 }
 
 std::optional<std::string> HostProcess::ReadFrame(milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   bool tried = false;  // even a zero timeout looks at the pipe once
   for (;;) {
-    if (std::optional<std::string> body = decoder_.Next()) return body;
-    if (decoder_.failed()) {
-      error_ = "the host announced an impossible frame length";
+    if (std::optional<std::string> body = m_decoder.Next()) return body;
+    if (m_decoder.failed()) {
+      m_error = "the host announced an impossible frame length";
       return std::nullopt;
     }
-    if (output_ended_) return std::nullopt;
+    if (m_outputEnded) return std::nullopt;
     if (tried && Clock::now() >= deadline) return std::nullopt;
     Fill(Left(deadline));
     tried = true;
@@ -182,7 +182,7 @@ std::optional<Json::Value> HostProcess::ReadJson(milliseconds timeout) {
   if (!body) return std::nullopt;
   Json::Value value;
   if (!ParseJson(*body, value)) {
-    error_ = "not valid JSON: " + *body;
+    m_error = "not valid JSON: " + *body;
     return std::nullopt;
   }
   return value;
@@ -204,17 +204,23 @@ bool HostProcess::ExpectNoFrame(milliseconds timeout) {
   bool tried = false;
   for (;;) {
     if (FrameReady()) return false;
-    if (output_ended_ || (tried && Clock::now() >= deadline)) return true;
+    if (m_outputEnded || (tried && Clock::now() >= deadline)) return true;
     Fill(Left(deadline));
     tried = true;
   }
 }
 
-void HostProcess::CloseInput() { child_.CloseInput(); }
+void HostProcess::CloseInput() {
+  m_child.CloseInput();
+}
 
-std::optional<int> HostProcess::WaitExit(milliseconds timeout) { return child_.Wait(timeout); }
+std::optional<int> HostProcess::WaitExit(milliseconds timeout) {
+  return m_child.Wait(timeout);
+}
 
-void HostProcess::Kill() { child_.Kill(); }
+void HostProcess::Kill() {
+  m_child.Kill();
+}
 
 std::string Create(std::string_view url, std::string_view version, std::string_view port_id) {
   return "{\"command\":\"Create\",\"portId\":" + Quoted(port_id) + ",\"type\":\"Vorneth-I\",\"url\":" + Quoted(url) +

@@ -10,7 +10,7 @@
 // Each HostProcess has a data directory of its own: a fresh temporary folder
 // handed to the host as XDG_DATA_HOME, so the store file lands in
 // <folder>/Vorneth/vorneth.db. The folder is removed with the object unless
-// the caller supplied it. A host that does not follow XDG_DATA_HOME (a
+// the caller supplied it (tests/support/scratch_dir.h). A host that does not follow XDG_DATA_HOME (a
 // Windows build under wine keeps its data in the emulator's profile) has its
 // data directory named in VORNETH_HOST_DATA_DIRECTORY: it is emptied when a
 // HostProcess without a data_home option first starts and removed with it,
@@ -24,6 +24,7 @@
 #include <json/value.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,7 @@
 
 #include "frame/frame_codec.h"
 #include "platform/child_process.h"
+#include "support/scratch_dir.h"
 
 namespace vorneth::testing {
 
@@ -54,6 +56,9 @@ struct HostProcessOptions {
   // Empty: a fresh temporary folder, removed afterwards. Otherwise this
   // existing folder, left in place (to share a store between hosts).
   std::string data_home;
+  // Standard descriptors (0 to 2) the host starts without, as a careless
+  // parent might start it.
+  std::vector<int> closed_standard_streams;
 };
 
 class HostProcess {
@@ -71,7 +76,7 @@ class HostProcess {
 
   // The XDG_DATA_HOME folder, the host's data directory inside it, and the
   // store file path. Valid after Start (even a failed one).
-  const std::string& data_home() const { return data_home_; }
+  const std::string& data_home() const { return m_dataHome; }
   std::string data_directory() const;
   std::string store_path() const;
 
@@ -99,23 +104,24 @@ class HostProcess {
   void Kill();
 
   // True once the host closed its standard output.
-  bool output_ended() const { return output_ended_; }
+  bool output_ended() const { return m_outputEnded; }
   // Bytes received that do not form a whole frame (0 at a frame boundary).
-  size_t partial_bytes() const { return decoder_.buffered(); }
-  const std::string& error() const { return error_; }
+  size_t partial_bytes() const { return m_decoder.buffered(); }
+  const std::string& error() const { return m_error; }
 
  private:
   // Reads once, waiting at most `timeout`. False on time-out or end.
   bool Fill(std::chrono::milliseconds timeout);
   bool FrameReady() const;
 
-  HostProcessOptions options_;
-  std::string data_home_;
-  bool owns_data_home_ = false;
-  ChildProcess child_;
-  FrameDecoder decoder_;
-  bool output_ended_ = false;
-  std::string error_;
+  HostProcessOptions m_options;
+  std::unique_ptr<ScratchDir> m_scratch;  // the temporary data folder, if any
+  std::string m_dataHome;
+  bool m_ownsFixedDirectory = false;  // emptied at start, removed at the end
+  ChildProcess m_child;
+  FrameDecoder m_decoder;
+  bool m_outputEnded = false;
+  std::string m_error;
 };
 
 // Request texts as the browser extension sends them.

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <string>
 
+#include "platform/mutex.h"
 #include "platform/trace_call.h"
 #include "trace_recorder_prepare.h"
 
@@ -33,11 +33,11 @@ class RecordFile {
   RecordFile() {
     const char* path = std::getenv("QUENLOG_RECORD_FILE");
     if (path != nullptr && *path != '\0') {
-      fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_BINARY, 0644);
+      m_fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_BINARY, 0644);
     }
   }
   ~RecordFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (m_fd >= 0) ::close(m_fd);
   }
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
@@ -45,13 +45,13 @@ class RecordFile {
   // One write() per line: with O_APPEND the kernel places the whole line at
   // the end of the file, so lines of several processes never interleave.
   void Append(const std::string& line) const {
-    if (fd_ < 0) return;
-    const ssize_t written = ::write(fd_, line.data(), line.size());
+    if (m_fd < 0) return;
+    const ssize_t written = ::write(m_fd, line.data(), line.size());
     (void)written;  // a test library has nowhere to report a short write
   }
 
  private:
-  int fd_ = -1;
+  int m_fd = -1;
 };
 
 std::string Escape(const std::string& text) {
@@ -72,48 +72,48 @@ std::string Escape(const std::string& text) {
 class Recorder {
  public:
   intptr_t Prepare(int first, const char* module, const char* scope, int last) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const intptr_t handle = next_handle_++;
-    scopes_[handle] = scope != nullptr ? scope : "";
-    prepares_.push_back({first, module != nullptr ? module : "", scopes_[handle], last});
+    MutexLock lock(&m_mutex);
+    const intptr_t handle = m_nextHandle++;
+    m_scopes[handle] = scope != nullptr ? scope : "";
+    m_prepares.push_back({first, module != nullptr ? module : "", m_scopes[handle], last});
     return handle;
   }
 
   void Add(intptr_t handle, std::string kind, const char* name, std::string value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = scopes_.find(handle);
-    TraceRecord record{std::move(kind), found != scopes_.end() ? found->second : std::string(),
+    MutexLock lock(&m_mutex);
+    auto found = m_scopes.find(handle);
+    TraceRecord record{std::move(kind), found != m_scopes.end() ? found->second : std::string(),
                        name != nullptr ? name : "", std::move(value)};
-    file_.Append(Escape(record.kind) + '\t' + Escape(record.scope) + '\t' + Escape(record.name) + '\t' +
-                 Escape(record.value) + '\n');
-    records_.push_back(std::move(record));
+    m_file.Append(Escape(record.kind) + '\t' + Escape(record.scope) + '\t' + Escape(record.name) + '\t' +
+                  Escape(record.value) + '\n');
+    m_records.push_back(std::move(record));
   }
 
   std::vector<TraceRecord> Records() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return records_;
+    MutexLock lock(&m_mutex);
+    return m_records;
   }
 
   std::vector<TracePrepareCall> Prepares() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return prepares_;
+    MutexLock lock(&m_mutex);
+    return m_prepares;
   }
 
   // Scope names stay known so that handles opened before a clear still
   // record under their scope.
   void Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    records_.clear();
-    prepares_.clear();
+    MutexLock lock(&m_mutex);
+    m_records.clear();
+    m_prepares.clear();
   }
 
  private:
-  std::mutex mutex_;
-  intptr_t next_handle_ = 1;
-  std::map<intptr_t, std::string> scopes_;
-  std::vector<TraceRecord> records_;
-  std::vector<TracePrepareCall> prepares_;
-  RecordFile file_;
+  Mutex m_mutex;
+  intptr_t m_nextHandle GUARDED_BY(m_mutex) = 1;
+  std::map<intptr_t, std::string> m_scopes GUARDED_BY(m_mutex);
+  std::vector<TraceRecord> m_records GUARDED_BY(m_mutex);
+  std::vector<TracePrepareCall> m_prepares GUARDED_BY(m_mutex);
+  RecordFile m_file GUARDED_BY(m_mutex);
 };
 
 Recorder& TheRecorder() {
@@ -137,11 +137,17 @@ std::string NumberKind(uint32_t type) {
 
 }  // namespace
 
-std::vector<TraceRecord> TraceRecords() { return TheRecorder().Records(); }
+std::vector<TraceRecord> TraceRecords() {
+  return TheRecorder().Records();
+}
 
-std::vector<TracePrepareCall> TracePrepareCalls() { return TheRecorder().Prepares(); }
+std::vector<TracePrepareCall> TracePrepareCalls() {
+  return TheRecorder().Prepares();
+}
 
-void ClearTraceRecords() { TheRecorder().Clear(); }
+void ClearTraceRecords() {
+  TheRecorder().Clear();
+}
 
 bool TraceHasMessage(std::string_view message, std::string_view scope) {
   for (const TraceRecord& record : TraceRecords()) {
@@ -168,8 +174,7 @@ using vorneth::testing::TheRecorder;
 extern "C" {
 
 #ifndef QUENLOG_WITHOUT_PREPARE
-intptr_t VORNETH_TRACE_CALL qnLogEnterFunction_PrepareEx(int first, const char* module, const char* scope,
-                                                         int last) {
+intptr_t VORNETH_TRACE_CALL qnLogEnterFunction_PrepareEx(int first, const char* module, const char* scope, int last) {
   return TheRecorder().Prepare(first, module, scope, last);
 }
 #endif
@@ -208,7 +213,9 @@ void VORNETH_TRACE_CALL qnLogNumber(intptr_t handle, const char* name, uint32_t 
   TheRecorder().Add(handle, vorneth::testing::NumberKind(type), name, std::move(text));
 }
 
-int32_t VORNETH_TRACE_CALL qnLogLevel() { return 0; }
+int32_t VORNETH_TRACE_CALL qnLogLevel() {
+  return 0;
+}
 
 // Present so the library has the full set of entry points; the host looks
 // them up but never calls them.
