@@ -14,14 +14,30 @@ void AppendString(std::string& out, const Json::Value& value) {
   out += '"';
   for (const char* p = begin; p != end; ++p) {
     switch (*p) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += *p; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += *p;
+        break;
     }
   }
   out += '"';
@@ -99,14 +115,30 @@ void AppendObject(std::string& out, const Json::Value& object) {
 
 void AppendValue(std::string& out, const Json::Value& value) {
   switch (value.type()) {
-    case Json::nullValue: out += "null"; break;
-    case Json::intValue: out += std::to_string(value.asLargestInt()); break;
-    case Json::uintValue: out += std::to_string(value.asLargestUInt()); break;
-    case Json::realValue: AppendReal(out, value.asDouble()); break;
-    case Json::stringValue: AppendString(out, value); break;
-    case Json::booleanValue: out += value.asBool() ? "true" : "false"; break;
-    case Json::arrayValue: AppendArray(out, value); break;
-    case Json::objectValue: AppendObject(out, value); break;
+    case Json::nullValue:
+      out += "null";
+      break;
+    case Json::intValue:
+      out += std::to_string(value.asLargestInt());
+      break;
+    case Json::uintValue:
+      out += std::to_string(value.asLargestUInt());
+      break;
+    case Json::realValue:
+      AppendReal(out, value.asDouble());
+      break;
+    case Json::stringValue:
+      AppendString(out, value);
+      break;
+    case Json::booleanValue:
+      out += value.asBool() ? "true" : "false";
+      break;
+    case Json::arrayValue:
+      AppendArray(out, value);
+      break;
+    case Json::objectValue:
+      AppendObject(out, value);
+      break;
   }
 }
 

@@ -9,9 +9,13 @@
 namespace vorneth {
 namespace {
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
 
-bool IsSurrogate(char32_t code) { return code >= 0xD800 && code <= 0xDFFF; }
+bool IsSurrogate(char32_t code) {
+  return code >= 0xD800 && code <= 0xDFFF;
+}
 
 // Decodes one code point starting at utf8[i]; advances i past it. Returns
 // false for any malformed, overlong, surrogate or out-of-range sequence.

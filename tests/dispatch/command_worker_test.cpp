@@ -79,7 +79,9 @@ bool GetsEntered(size_t n) {
   return count >= n;
 }
 
-bool LoopEnded() { return TraceHasMessage("Thread's main loop ended", "VornethCommandWorker::ThreadMainFunction"); }
+bool LoopEnded() {
+  return TraceHasMessage("Thread's main loop ended", "VornethCommandWorker::ThreadMainFunction");
+}
 
 class CommandWorkerTest : public ::testing::Test {
  protected:

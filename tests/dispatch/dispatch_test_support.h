@@ -36,8 +36,7 @@ bool IsReady(std::future<T>& future, std::chrono::milliseconds wait = kDeadline)
 
 // Puts on a helper thread and waits for Put to return. False when it did not
 // return within kDeadline; the cache is then released so the helper ends.
-inline bool PutWithin(VornethCommandCache& cache, std::string command, Json::Value params,
-                      std::string callbackId) {
+inline bool PutWithin(VornethCommandCache& cache, std::string command, Json::Value params, std::string callbackId) {
   std::promise<void> returned;
   std::future<void> future = returned.get_future();
   std::thread producer([&] {

@@ -42,7 +42,10 @@ TEST(FrameCodecTest, PartialFrameIsKeptUntilComplete) {
   EXPECT_EQ(decoder.Next(), std::nullopt);
   EXPECT_EQ(decoder.pending_length(), std::nullopt);
   EXPECT_EQ(decoder.buffered(), 2u);
-  decoder.Append(std::string("\x00\x00" "abc", 5));
+  decoder.Append(
+      std::string("\x00\x00"
+                  "abc",
+                  5));
   EXPECT_EQ(decoder.Next(), std::nullopt);
   EXPECT_EQ(decoder.pending_length(), 5u);
   EXPECT_EQ(decoder.buffered(), 7u);

@@ -13,7 +13,9 @@
 namespace vorneth {
 namespace {
 
-std::string Write(const Json::Value& value) { return StyledWriter().write(value); }
+std::string Write(const Json::Value& value) {
+  return StyledWriter().write(value);
+}
 
 Json::Value Parse(const std::string& text) {
   Json::Value value;
