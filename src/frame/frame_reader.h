@@ -20,7 +20,7 @@ class FrameReader {
   // `read` fills up to n bytes and returns the count, 0 at end of input.
   using ReadFunction = std::function<size_t(char* buffer, size_t n)>;
 
-  explicit FrameReader(ReadFunction read, size_t bufferSize = 64 * 1024);
+  explicit FrameReader(ReadFunction read, size_t bufferSize = size_t{64} * 1024);
 
   // Reads the next frame's body into `body`. False at end of input.
   bool ReadFrame(std::string& body);

@@ -54,7 +54,7 @@ void AppendValue(std::string& out, const Json::Value& value);
 
 bool UsesLongForm(const Json::Value& array, std::vector<std::string>& elementTexts) {
   const Json::ArrayIndex size = array.size();
-  if (size * 3 >= StyledWriter::kRightMargin) return true;
+  if (size_t{size} * 3 >= StyledWriter::kRightMargin) return true;
   for (const Json::Value& element : array) {
     if ((element.isArray() || element.isObject()) && !element.empty()) return true;
   }

@@ -16,18 +16,13 @@
 
 #include "platform/child_process.h"
 #include "platform/child_process_native.h"
-
-extern char** environ;
+#include "platform/status.h"
 
 namespace vorneth {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string ErrnoText(const char* what, int error_number) {
-  return std::string(what) + ": " + std::strerror(error_number);
-}
 
 // Milliseconds left until `deadline` for poll(), never negative.
 int RemainingMs(Clock::time_point deadline) {

@@ -127,7 +127,8 @@ bool RemoveContents(int dir_fd, int depth) {
     rewinddir(dir.get());
     bool seen_any = false;
     bool failed = false;
-    while (const dirent* entry = readdir(dir.get())) {
+    // readdir is safe on a stream that no other thread uses.
+    while (const dirent* entry = readdir(dir.get())) {  // NOLINT(concurrency-mt-unsafe)
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
       seen_any = true;

@@ -15,12 +15,13 @@
 
 #include "platform/fd_io_posix.h"
 #include "platform/file_io_internal.h"
+#include "platform/status.h"
 
 namespace vorneth::file_io {
 namespace {
 
 std::string SystemError(const char* what) {
-  return std::string(what) + ": " + std::system_category().message(errno);
+  return ErrnoText(what, errno);
 }
 
 // Owns the temporary file: closes it and, unless committed, removes it.

@@ -18,7 +18,7 @@ namespace vorneth {
 namespace {
 
 Status SystemFailure(const char* what, int error) {
-  return Status::Failed(std::string(what) + ": " + std::system_category().message(error));
+  return ErrnoFailure(what, error);
 }
 
 }  // namespace

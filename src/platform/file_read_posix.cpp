@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/file_io_internal.h"
+#include "platform/status.h"
 
 namespace vorneth::file_io {
 namespace {
@@ -29,7 +30,7 @@ class Descriptor {
   int m_fd;
 };
 
-constexpr size_t kChunk = 64 * 1024;
+constexpr size_t kChunk = size_t{64} * 1024;
 
 }  // namespace
 
@@ -38,12 +39,12 @@ FileRead ReadRegularFile(const std::string& path, std::string& content, std::str
   const Descriptor file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     if (errno == ENOENT) return FileRead::kAbsent;
-    why = std::string("cannot open: ") + std::system_category().message(errno);
+    why = ErrnoText("cannot open", errno);
     return FileRead::kFailed;
   }
   struct stat info {};
   if (fstat(file.get(), &info) != 0) {
-    why = std::string("cannot examine: ") + std::system_category().message(errno);
+    why = ErrnoText("cannot examine", errno);
     return FileRead::kFailed;
   }
   if (!S_ISREG(info.st_mode)) {
@@ -59,7 +60,7 @@ FileRead ReadRegularFile(const std::string& path, std::string& content, std::str
     if (got == 0) return FileRead::kRead;
     if (got < 0) {
       if (errno == EINTR) continue;
-      why = std::string("cannot read: ") + std::system_category().message(errno);
+      why = ErrnoText("cannot read", errno);
       content.clear();
       return FileRead::kFailed;
     }

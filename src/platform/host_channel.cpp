@@ -9,7 +9,7 @@ Status OpenHostChannel() {
   // Nothing may open a file before the missing streams are replaced, and the
   // first trace call loads the logging library: so the trace scope opens
   // only afterwards.
-  const Status streams = native::OpenMissingStandardStreams();
+  Status streams = native::OpenMissingStandardStreams();
   TraceFunction trace("OpenHostChannel");
   if (!streams.ok()) {
     trace.Text("why", streams.why());

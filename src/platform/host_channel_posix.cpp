@@ -15,7 +15,7 @@ namespace {
 int g_outputFd = STDOUT_FILENO;
 
 Status Failed(const char* what, int error) {
-  return Status::Failed(std::string(what) + ": " + std::strerror(error));
+  return ErrnoFailure(what, error);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace {
 int g_outputFd = 1;
 
 Status Failed(const char* what, int error) {
-  return Status::Failed(std::string(what) + ": " + std::strerror(error));
+  return ErrnoFailure(what, error);
 }
 
 Status FailedWin32(const char* what) {

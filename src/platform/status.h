@@ -6,6 +6,8 @@
 #define VORNETH_PLATFORM_STATUS_H_
 
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace vorneth {
@@ -26,6 +28,17 @@ class [[nodiscard]] Status {
   bool m_ok = true;
   std::string m_why;
 };
+
+// "<what>: " and the C library's text for the error number `error` (an
+// errno value), safe to call from any thread.
+inline std::string ErrnoText(std::string_view what, int error) {
+  return std::string(what) + ": " + std::generic_category().message(error);
+}
+
+// A failure whose reason is an errno value.
+inline Status ErrnoFailure(std::string_view what, int error) {
+  return Status::Failed(ErrnoText(what, error));
+}
 
 }  // namespace vorneth
 

@@ -136,6 +136,7 @@ void Vorneth::RefreshBlacklisted() {
   m_blacklisted = VornethDB::IsDomainBlocked(m_domain);
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the signature every caller of this operation uses.
 void Vorneth::VornethDispatchInternal(std::string command, Json::Value params, std::string callbackId) {
   TraceFunction trace("Vorneth::VornethDispatchInternal");
   trace.Text("command.c_str ()", command);

@@ -103,6 +103,7 @@ bool Vorneth::WorkersRunning() const {
   return m_workersRunning && !m_retired;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the signature every caller of this operation uses.
 void Vorneth::VornethCallback(Json::Value response) {
   TraceFunction trace("Vorneth::VornethCallback");
   MutexLock lock(&m_callbackLock);
@@ -122,6 +123,7 @@ void Vorneth::VornethCallback(Json::Value response) {
   trace.Message("after Callback... to verify not crashed");
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the signature every caller of this operation uses.
 void Vorneth::VornethDispatch(std::string command, Json::Value params, std::string callbackId) {
   TraceFunction trace("Vorneth::VornethDispatch");
   trace.Text("command.c_str ()", command);

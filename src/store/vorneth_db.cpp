@@ -15,6 +15,7 @@ Json::Value VornethDB::ReadVornethDB() {
   return StoreFolder::InDataDirectory().Read();
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the signature every caller of this operation uses.
 void VornethDB::WriteVornethDB(Json::Value document) {
   (void)StoreFolder::InDataDirectory().Write(document);
 }
