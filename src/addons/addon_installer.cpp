@@ -6,7 +6,7 @@
 #include "net/request_maker.h"
 #include "platform/data_directory.h"
 #include "platform/trace.h"
-#include "store/vorneth_db.h"
+#include "store/addon_records.h"
 
 namespace vorneth {
 namespace {
@@ -76,7 +76,7 @@ int32_t AddOnInstaller::InstallAddOn(int32_t index, const std::string& uuid, con
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
   trace.Text("url.c_str ()", url);
-  if (VornethDB::IsInstalled(uuid, version)) return kResultNothingMore;
+  if (store::IsInstalled(m_store(), uuid, version)) return kResultNothingMore;
   // Packages cannot be retrieved by this build: the download produced no
   // status.
   trace.Message("package not retrieved");
@@ -88,7 +88,7 @@ int32_t AddOnInstaller::UninstallAddOn(const std::string& uuid, const std::strin
   TraceFunction trace("Vorneth::UninstallAddOn");
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
-  if (!VornethDB::IsInstalled(uuid, version)) return kResultNothingMore;
+  if (!store::IsInstalled(m_store(), uuid, version)) return kResultNothingMore;
   // A uuid or version that is not a plain folder name would address a folder
   // outside the add-on's own, and without a data directory the path would
   // start at the root; the files are then left alone and only the record goes.
@@ -99,7 +99,8 @@ int32_t AddOnInstaller::UninstallAddOn(const std::string& uuid, const std::strin
   } else if (!DeleteDirectoryTree(RequestMaker::GetAddonPath(uuid, version))) {
     trace.Message("add-on files not deleted");
   }
-  VornethDB::UnsetInstalled(uuid, version);
+  // A failure to change the store was traced where it happened.
+  (void)store::UnsetInstalled(m_store(), uuid, version);
   trace.SetResult(kResultCompleted);
   return kResultCompleted;
 }

@@ -16,8 +16,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "addons/addon_event_sink.h"
+#include "store/store_folder.h"
 
 namespace vorneth {
 
@@ -25,7 +27,9 @@ inline constexpr const char kInstallFinishEvent[] = "AddOnInstallFinishEvent";
 
 class AddOnInstaller {
  public:
-  explicit AddOnInstaller(AddOnEventSink& events) : m_events(events) {}
+  // Events go to `events`; installation records are kept in the store
+  // `store` finds.
+  AddOnInstaller(AddOnEventSink& events, store::StoreLocator store) : m_events(events), m_store(std::move(store)) {}
   AddOnInstaller(const AddOnInstaller&) = delete;
   AddOnInstaller& operator=(const AddOnInstaller&) = delete;
 
@@ -44,6 +48,7 @@ class AddOnInstaller {
 
  private:
   AddOnEventSink& m_events;
+  const store::StoreLocator m_store;
 };
 
 }  // namespace vorneth

@@ -3,7 +3,7 @@
 #include "addons/addon_results.h"
 #include "net/request_maker.h"
 #include "platform/trace.h"
-#include "store/vorneth_db.h"
+#include "store/addon_records.h"
 
 namespace vorneth {
 
@@ -12,7 +12,7 @@ int32_t AddOnInstances::CreateAddOnInstance(const std::string& uuid, const std::
   TraceFunction trace("Vorneth::CreateAddOnInstance");
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
-  if (!VornethDB::IsInstalled(uuid, version)) {
+  if (!store::IsInstalled(m_store(), uuid, version)) {
     trace.Text("uuid.c_str ()", uuid);
     trace.Text("version.c_str ()", version);
     trace.Message("Vorneth::IsInstalled not installed.");

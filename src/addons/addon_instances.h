@@ -17,14 +17,17 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "addons/addon_table.h"
+#include "store/store_folder.h"
 
 namespace vorneth {
 
 class AddOnInstances {
  public:
-  AddOnInstances() = default;
+  // Installation records are looked up in the store `store` finds.
+  explicit AddOnInstances(store::StoreLocator store) : m_store(std::move(store)) {}
   AddOnInstances(const AddOnInstances&) = delete;
   AddOnInstances& operator=(const AddOnInstances&) = delete;
 
@@ -44,6 +47,7 @@ class AddOnInstances {
   const AddOnTable& table() const { return m_table; }
 
  private:
+  const store::StoreLocator m_store;
   AddOnTable m_table;
 };
 

@@ -19,6 +19,15 @@ std::string SystemError(const char* what) {
   return std::string(what) + ": error " + std::to_string(GetLastError());
 }
 
+// At most about two seconds of pauses in all before a replacement that
+// readers keep refusing is given up.
+constexpr DWORD kMoveAttempts = 48;
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // Owns the temporary file's handle and, unless committed, the file itself.
 class TemporaryFile {
  public:
@@ -47,10 +56,26 @@ class TemporaryFile {
     if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
     m_handle = INVALID_HANDLE_VALUE;
   }
+  // A target that a reader has open cannot be replaced until the reader
+  // closes it (the system refuses with a sharing or access error, whatever
+  // the reader's sharing flags), and readers hold the file only while they
+  // read it whole: such a refusal is tried again, a bounded number of times
+  // with growing pauses. A folder at the target refuses for good.
   bool MoveOver(const std::wstring& target) {
     Close();
-    m_committed = MoveFileExW(m_path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    return m_committed;
+    DWORD error = ERROR_SUCCESS;
+    for (DWORD attempt = 0, pause = 1; attempt < kMoveAttempts; ++attempt, pause = std::min<DWORD>(pause * 2, 50)) {
+      if (MoveFileExW(m_path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        m_committed = true;
+        return true;
+      }
+      error = GetLastError();
+      if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || IsFolder(target)) break;
+      Sleep(pause);
+    }
+    // The caller reports the refusal that ended the attempts.
+    SetLastError(error);
+    return false;
   }
 
  private:

@@ -2,13 +2,16 @@
 // the main thread with their answer written before the next request is read.
 // One table row per command name; handlers that take parameters read them
 // first and answer ["Error"] when one has a type that cannot be read as text.
+// The store is the session's (m_store); a change that fails was traced where
+// it failed and the answer does not tell it, so its Status stops here.
 #include <string_view>
 
 #include "json/json_conversions.h"
 #include "platform/trace.h"
 #include "session/command_results.h"
 #include "session/vorneth.h"
-#include "store/vorneth_db.h"
+#include "store/addon_records.h"
+#include "store/domain_permissions.h"
 
 namespace vorneth {
 
@@ -18,11 +21,11 @@ struct HostCommands {
   static void GetHostVersion(Vorneth&, const Json::Value&, const TraceFunction&, Json::Value& answer) {
     answer["response"] = kHostVersionDotted;
   }
-  static void ReadAddOnList(Vorneth&, const Json::Value&, const TraceFunction&, Json::Value& answer) {
-    answer["response"] = VornethDB::ReadAddOnList();
+  static void ReadAddOnList(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    answer["response"] = store::ReadAddOnList(session.m_store());
   }
-  static void ReadPermList(Vorneth&, const Json::Value&, const TraceFunction&, Json::Value& answer) {
-    answer["response"] = VornethDB::ReadPermList();
+  static void ReadPermList(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
+    answer["response"] = store::ReadPermList(session.m_store());
   }
   static void UninstallAddOn(Vorneth& session, const Json::Value& params, const TraceFunction& trace,
                              Json::Value& answer) {
@@ -48,12 +51,12 @@ struct HostCommands {
     answer["response"] = session.m_blacklisted ? 1 : 0;
   }
   static void SetDomainDenied(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
-    VornethDB::SetDomainDenied(session.m_domain);
+    (void)store::SetDomainDenied(session.m_store(), session.m_domain);
     session.m_blacklisted = true;
     answer["response"] = session.m_domain;
   }
   static void SetDomainAllowed(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
-    VornethDB::SetDomainAllowed(session.m_domain);
+    (void)store::SetDomainAllowed(session.m_store(), session.m_domain);
     session.m_blacklisted = false;
     answer["response"] = session.m_domain;
   }
@@ -61,7 +64,7 @@ struct HostCommands {
                                  Json::Value& answer) {
     std::string url, list;
     if (!TextParams(params, trace, answer, url, list)) return;
-    VornethDB::RemoveFromPermList(url, list);
+    (void)store::RemoveFromPermList(session.m_store(), url, list);
     session.RefreshBlacklisted();
     Json::Value echo(Json::arrayValue);
     echo.append(url);
@@ -69,7 +72,7 @@ struct HostCommands {
     answer["response"] = std::move(echo);
   }
   static void IsWhitelistMode(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
-    const bool whitelist = VornethDB::IsWhitelistMode();
+    const bool whitelist = store::IsWhitelistMode(session.m_store());
     session.RefreshBlacklisted();
     answer["response"] = whitelist ? 1 : 0;
   }
@@ -77,7 +80,7 @@ struct HostCommands {
                                 Json::Value& answer) {
     std::string mode;
     if (!ReadText(Element(params, 0), mode)) return BadParams(trace, answer);
-    VornethDB::SetPermissionMode(mode);
+    (void)store::SetPermissionMode(session.m_store(), mode);
     session.RefreshBlacklisted();
     answer["response"] = mode;
   }
@@ -133,7 +136,7 @@ const HostCommand* FindHostCommand(std::string_view name) {
 }  // namespace
 
 void Vorneth::RefreshBlacklisted() {
-  m_blacklisted = VornethDB::IsDomainBlocked(m_domain);
+  m_blacklisted = store::IsDomainBlocked(m_store(), m_domain);
 }
 
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the signature every caller of this operation uses.

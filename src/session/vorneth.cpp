@@ -1,10 +1,12 @@
 #include "session/vorneth.h"
 
+#include <utility>
+
 #include "json/json_conversions.h"
 #include "json/styled_writer.h"
 #include "platform/trace.h"
 #include "session/command_results.h"
-#include "store/vorneth_db.h"
+#include "store/domain_permissions.h"
 
 namespace vorneth {
 namespace {
@@ -15,7 +17,17 @@ constexpr int32_t kDispatchWorkerCount = 3;
 
 Vorneth::Vorneth(const std::string& origin, int32_t id, HostCallback callback, void* context,
                  const std::string& extVersion)
-    : m_extVersion(extVersion), m_sessionId(id), m_callback(callback), m_callbackContext(context) {
+    : Vorneth(origin, id, callback, context, extVersion, &store::StoreFolder::InDataDirectory) {}
+
+Vorneth::Vorneth(const std::string& origin, int32_t id, HostCallback callback, void* context,
+                 const std::string& extVersion, store::StoreLocator store)
+    : m_store(std::move(store)),
+      m_extVersion(extVersion),
+      m_sessionId(id),
+      m_callback(callback),
+      m_callbackContext(context),
+      m_addons(m_store),
+      m_installer(*this, m_store) {
   TraceFunction trace("Vorneth::Vorneth");
   trace.Text("origin.c_str ()", origin);
   trace.Number("id", id);
@@ -25,7 +37,7 @@ Vorneth::Vorneth(const std::string& origin, int32_t id, HostCallback callback, v
   if (m_securityOrigin->InitFromUrl(origin.c_str())) {
     trace.Message("InitFromUrl result is true");
     m_domain = m_securityOrigin->m_origin;
-    m_blacklisted = VornethDB::IsDomainBlocked(m_domain);
+    m_blacklisted = store::IsDomainBlocked(m_store(), m_domain);
   } else {
     trace.Message("InitFromUrl result is false");
   }

@@ -40,6 +40,7 @@
 #include "platform/binary_semaphore.h"
 #include "platform/mutex.h"
 #include "security/security_origin.h"
+#include "store/store_folder.h"
 #include "vorneth_version.h"
 
 namespace vorneth {
@@ -54,7 +55,13 @@ extern "C" const char* EventCallback(void* context, const char* name, const char
 class Vorneth : private AddOnEventSink {
  public:
   // `origin` is the page URL; `id` the session id sent as "instanceId".
+  // The store is the one in the data directory, looked up anew for every
+  // store operation.
   Vorneth(const std::string& origin, int32_t id, HostCallback callback, void* context, const std::string& extVersion);
+  // The same with the store that `store` finds (tests hand a folder of
+  // their own); the session and its add-on code use no other.
+  Vorneth(const std::string& origin, int32_t id, HostCallback callback, void* context, const std::string& extVersion,
+          store::StoreLocator store);
   // Stops the dispatch workers (running commands finish and their answers
   // are written, queued ones are dropped), then disposes every live add-on
   // instance and frees the secure data. Messages sent after the workers
@@ -143,6 +150,7 @@ class Vorneth : private AddOnEventSink {
   std::atomic<bool> m_unregistered{false};
   std::unique_ptr<SecurityOrigin> m_securityOrigin;
   // Set by the constructor, constant afterwards.
+  const store::StoreLocator m_store;
   std::string m_domain;
   const std::string m_extVersion;
   const int32_t m_sessionId;
@@ -166,7 +174,7 @@ class Vorneth : private AddOnEventSink {
 
   // The add-on instance table and its operations, and installation.
   AddOnInstances m_addons;
-  AddOnInstaller m_installer{*this};
+  AddOnInstaller m_installer;
 
   // Secure data, indexed by handle. The texts live in their own buffers so
   // pointers handed out stay valid while the vectors grow.

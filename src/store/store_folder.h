@@ -85,6 +85,13 @@ class StoreFolder {
   std::string m_folder;
 };
 
+// Where a user of the store finds it, asked anew for every operation. The
+// host's sessions look in the data directory each time (InDataDirectory),
+// as VornethDB does; tests hand a folder of their own. Called from any
+// thread that runs a store operation, so it must be safe to call from
+// several at once.
+using StoreLocator = std::function<StoreFolder()>;
+
 // A list member of `document` for changing: added as null when absent and
 // replaced by null when it is neither null nor an array, so the result is
 // always null or an array (appending to null makes it an array). `document`

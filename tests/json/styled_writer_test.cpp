@@ -2,16 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <chrono>
 #include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "json/json_conversions.h"
+#include "platform/child_process.h"
+#include "support/scratch_dir.h"
 
 namespace vorneth {
 namespace {
+
+using testing::ScratchDir;
 
 std::string Write(const Json::Value& value) {
   return StyledWriter().write(value);
@@ -47,30 +52,38 @@ TEST(StyledWriterTest, RealsArePrintedWithSixteenSignificantDigits) {
   EXPECT_EQ(Write(1e16), "1e+16");
 }
 
-// Compiles a locale with a decimal comma into a private folder; the C
-// library finds it through LOCPATH. Empty when the machine cannot.
-std::string CompileDecimalCommaLocale() {
-  char folder[] = "/tmp/vorneth-locale-XXXXXX";
-  if (mkdtemp(folder) == nullptr) return {};
-  const std::string path = std::string(folder) + "/de_DE.UTF-8";
-  const std::string command = "localedef -i de_DE -f UTF-8 " + path + " >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) return {};
-  setenv("LOCPATH", folder, 1);
-  return path;
+// Runs `command` to its end with `environment` changed as ChildProcess
+// describes; its standard output, or nullopt when it could not be started,
+// did not end within a generous bound or ended with a status other than 0.
+std::optional<std::string> RunToEnd(std::vector<std::string> command,
+                                    std::vector<std::pair<std::string, std::optional<std::string>>> environment) {
+  ChildProcess child;
+  if (!child.Start({std::move(command), std::move(environment), {}})) return std::nullopt;
+  child.CloseInput();
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const ReadStatus status = child.Read(out, std::chrono::milliseconds(200));
+    if (status == ReadStatus::kEndOfStream || status == ReadStatus::kError) break;
+  }
+  if (child.Wait(std::chrono::seconds(10)) != 0) return std::nullopt;
+  return out;
 }
 
+// A locale with a decimal comma, compiled from the system's locale sources
+// into a scratch folder, which only the probe's environment (LOCPATH) names:
+// the probe prints what printf makes of 2.5 there and what the writer does.
 TEST(StyledWriterTest, RealsIgnoreTheProcessLocale) {
-  const std::string locale = CompileDecimalCommaLocale();
-  if (locale.empty() || std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+  ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  if (!RunToEnd({"localedef", "-i", "de_DE", "-f", "UTF-8", scratch / "de_DE.UTF-8"}, {})) {
     GTEST_SKIP() << "no locale with a decimal comma can be made here";
   }
-  char probe[16];
-  std::snprintf(probe, sizeof probe, "%.1f", 2.5);
-  const std::string text = Write(2.5);
-  std::setlocale(LC_NUMERIC, "C");
-  ASSERT_STREQ(probe, "2,5") << "the locale did not take effect";
-  EXPECT_EQ(text, "2.5");
-  std::filesystem::remove_all(std::filesystem::path(locale).parent_path());
+  const std::optional<std::string> printed =
+      RunToEnd({LOCALE_PROBE_PATH, "de_DE.UTF-8"}, {{"LOCPATH", scratch.path()}});
+  ASSERT_TRUE(printed.has_value()) << "the probe could not set the compiled locale";
+  ASSERT_EQ(printed->substr(0, 4), "2,5\n") << "the locale did not take effect";
+  EXPECT_EQ(printed->substr(4), "2.5\n");
 }
 
 TEST(StyledWriterTest, StringsEscapeOnlyTheListedBytes) {

@@ -3,17 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <future>
 #include <mutex>
 #include <thread>
 
 #include "session/vorneth.h"
+#include "store/domain_permissions.h"
+#include "store/store_folder.h"
+#include "support/scratch_dir.h"
 #include "trace_recorder.h"
 
 namespace vorneth {
 namespace {
+
+using testing::ScratchDir;
 
 std::mutex g_sentLock;
 std::vector<std::string> g_sent;
@@ -28,30 +31,42 @@ std::vector<std::string> Sent() {
   return g_sent;
 }
 
+// The store is a scratch folder of the test's own, handed to the session.
+store::StoreLocator StoreIn(const ScratchDir& scratch) {
+  return [folder = scratch.path()] { return store::StoreFolder(folder); };
+}
+
 class EventCallbackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char folder[] = "/tmp/vorneth-session-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    dataHome_ = folder;
-    setenv("XDG_DATA_HOME", folder, 1);
+    ASSERT_FALSE(scratch_.path().empty());
     {
       std::lock_guard<std::mutex> lock(g_sentLock);
       g_sent.clear();
     }
-    session_ = std::make_unique<Vorneth>("https://Page.test:444/app", 0, &Capture, nullptr, "1.0");
+    session_ = std::make_unique<Vorneth>("https://Page.test:444/app", 0, &Capture, nullptr, "1.0", StoreIn(scratch_));
   }
-  void TearDown() override {
-    session_.reset();
-    unsetenv("XDG_DATA_HOME");
-    std::filesystem::remove_all(dataHome_);
-  }
+  void TearDown() override { session_.reset(); }
 
   const char* Call(const char* name, const char* data) { return EventCallback(session_.get(), name, data); }
 
-  std::string dataHome_;
+  ScratchDir scratch_;
   std::unique_ptr<Vorneth> session_;
 };
+
+// The store handed in is the session's: a host command changes it, and a
+// session made later on it finds its origin blocked.
+TEST_F(EventCallbackTest, TheSessionKeepsItsRecordsInTheStoreHandedIn) {
+  EXPECT_FALSE(session_->blacklisted());
+  session_->VornethDispatchInternal("SetDomainDenied", Json::Value(Json::arrayValue), "7");
+  const Json::Value denied = store::ReadPermList(store::StoreFolder(scratch_.path()));
+  ASSERT_TRUE(denied.isArray());
+  ASSERT_EQ(denied.size(), 1u);
+  EXPECT_EQ(denied[0].asString(), "https://Page.test:444");
+
+  const Vorneth later("https://Page.test:444/other", 1, &Capture, nullptr, "1.0", StoreIn(scratch_));
+  EXPECT_TRUE(later.blacklisted());
+}
 
 TEST_F(EventCallbackTest, SecureDataCycle) {
   const char* first = Call("SetSecureData", "secret-a");
