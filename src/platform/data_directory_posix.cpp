@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/data_directory_native.h"
+#include "platform/fd_io_posix.h"
 
 namespace vorneth::native {
 namespace {
@@ -30,25 +31,6 @@ constexpr mode_t kFolderMode = 0700;
 // Deeper trees are refused rather than risking the stack and the descriptor
 // table; nothing the host creates comes close.
 constexpr int kMaxDeleteDepth = 512;
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  ~UniqueFd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return m_fd; }
-  int release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
-
- private:
-  int m_fd;
-};
 
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }

@@ -1,5 +1,5 @@
-// Blocking writes to a POSIX file descriptor. Internal to the POSIX side of
-// the platform layer.
+// POSIX file descriptors: an owner that closes them, and blocking writes.
+// Internal to the POSIX side of the platform layer.
 #ifndef VORNETH_PLATFORM_FD_IO_POSIX_H_
 #define VORNETH_PLATFORM_FD_IO_POSIX_H_
 
@@ -9,6 +9,27 @@
 #include <cstddef>
 
 namespace vorneth {
+
+// Owns one descriptor (or none, when negative) and closes it on destruction.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : m_fd(fd) {}
+  ~UniqueFd() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return m_fd; }
+  // Gives the descriptor up without closing it.
+  int release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
+
+ private:
+  int m_fd;
+};
 
 // Writes all `size` bytes, going on after partial writes and interrupted
 // calls. False on the first real error; some bytes may have been written.

@@ -10,25 +10,12 @@
 #include <string>
 #include <system_error>
 
+#include "platform/fd_io_posix.h"
 #include "platform/file_io_internal.h"
 #include "platform/status.h"
 
 namespace vorneth::file_io {
 namespace {
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : m_fd(fd) {}
-  ~Descriptor() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 constexpr size_t kChunk = size_t{64} * 1024;
 
@@ -36,7 +23,7 @@ constexpr size_t kChunk = size_t{64} * 1024;
 
 FileRead ReadRegularFile(const std::string& path, std::string& content, std::string& why) {
   content.clear();
-  const Descriptor file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     if (errno == ENOENT) return FileRead::kAbsent;
     why = ErrnoText("cannot open", errno);

@@ -13,21 +13,9 @@
 #include <utility>
 
 #include "dispatch/command_cache.h"
+#include "support/wait_until.h"
 
 namespace vorneth::testing {
-
-inline constexpr std::chrono::seconds kDeadline{10};
-
-// Polls `done` every millisecond until it holds or kDeadline has passed.
-template <typename Predicate>
-bool WaitUntil(Predicate done) {
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 template <typename T>
 bool IsReady(std::future<T>& future, std::chrono::milliseconds wait = kDeadline) {

@@ -12,6 +12,7 @@
 #include "session/session_test_support.h"
 #include "session/vorneth.h"
 #include "support/trace_recorder.h"
+#include "support/wait_until.h"
 
 namespace vorneth::testing {
 namespace {
@@ -41,16 +42,6 @@ size_t ThreadCount() {
   size_t count = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
   return count;
-}
-
-template <typename Predicate>
-bool WaitUntil(Predicate done) {
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 class SessionLifecycleTest : public ::testing::Test {

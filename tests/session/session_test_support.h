@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "json/json_conversions.h"
+#include "support/wait_until.h"
 
 namespace vorneth::testing {
-
-inline constexpr std::chrono::seconds kDeadline{10};
 
 // An origin the session refuses: its page commands get ["Error", -3] except
 // "GetVersion", and the session never reads the store.
