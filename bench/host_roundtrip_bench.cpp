@@ -34,59 +34,59 @@ class BenchHost {
   BenchHost() {
     std::string folder = (std::filesystem::temp_directory_path() / "vorneth-bench-XXXXXX").string();
     if (mkdtemp(folder.data()) == nullptr) {
-      error_ = "cannot create a temporary folder";
+      m_error = "cannot create a temporary folder";
       return;
     }
-    folder_ = folder;
+    m_folder = folder;
     const char* override_path = getenv("VORNETH_HOST_UNDER_TEST");
     const std::string host = override_path != nullptr && *override_path != '\0' ? override_path : VORNETH_HOST_PATH;
     ChildProcessOptions options;
     options.command = {host, "extension://vorneth-bench/"};
-    options.environment.emplace_back("XDG_DATA_HOME", folder_);
-    if (!child_.Start(options)) {
-      error_ = child_.error();
+    options.environment.emplace_back("XDG_DATA_HOME", m_folder);
+    if (!m_child.Start(options)) {
+      m_error = m_child.error();
       return;
     }
-    if (!child_.Write(EncodeFrame("{\"type\":\"Vorneth-I\",\"command\":\"Create\",\"url\":\"https://bench.example\","
-                                  "\"version\":\"1.0\",\"portId\":\"p\"}"))) {
-      error_ = child_.error();
+    if (!m_child.Write(EncodeFrame("{\"type\":\"Vorneth-I\",\"command\":\"Create\",\"url\":\"https://bench.example\","
+                                   "\"version\":\"1.0\",\"portId\":\"p\"}"))) {
+      m_error = m_child.error();
     }
   }
   ~BenchHost() {
-    child_.CloseInput();
-    child_.Wait(milliseconds(5000));
-    child_.Kill();
-    if (!folder_.empty()) std::filesystem::remove_all(folder_);
+    m_child.CloseInput();
+    m_child.Wait(milliseconds(5000));
+    m_child.Kill();
+    if (!m_folder.empty()) std::filesystem::remove_all(m_folder);
   }
 
-  const std::string& error() const { return error_; }
+  const std::string& error() const { return m_error; }
 
   bool Send(const std::string& frames) {
-    if (child_.Write(frames)) return true;
-    error_ = child_.error();
+    if (m_child.Write(frames)) return true;
+    m_error = m_child.error();
     return false;
   }
 
   // Reads until `count` whole frames have arrived.
   bool Receive(long count) {
     while (count > 0) {
-      while (count > 0 && decoder_.Next()) --count;
+      while (count > 0 && m_decoder.Next()) --count;
       if (count == 0) break;
       std::string bytes;
-      if (child_.Read(bytes, kAnswerTimeout) != ReadStatus::kData) {
-        error_ = "no answer from the host";
+      if (m_child.Read(bytes, kAnswerTimeout) != ReadStatus::kData) {
+        m_error = "no answer from the host";
         return false;
       }
-      decoder_.Append(bytes);
+      m_decoder.Append(bytes);
     }
     return true;
   }
 
  private:
-  std::string folder_;
-  ChildProcess child_;
-  FrameDecoder decoder_;
-  std::string error_;
+  std::string m_folder;
+  ChildProcess m_child;
+  FrameDecoder m_decoder;
+  std::string m_error;
 };
 
 void OneAtATime(benchmark::State& state) {

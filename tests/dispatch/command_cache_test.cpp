@@ -32,14 +32,14 @@ class CommandCacheTest : public ::testing::Test {
  protected:
   void SetUp() override { ClearTraceRecords(); }
   void TearDown() override {
-    cache_.ReleaseGet();
-    for (std::thread& thread : threads_) thread.join();
+    m_cache.ReleaseGet();
+    for (std::thread& thread : m_threads) thread.join();
   }
 
   std::future<void> AsyncPut(const std::string& command, const std::string& callbackId = "cb") {
     auto done = std::make_shared<std::promise<void>>();
-    threads_.emplace_back([this, done, command, callbackId] {
-      cache_.Put(command, Json::Value(Json::arrayValue), callbackId);
+    m_threads.emplace_back([this, done, command, callbackId] {
+      m_cache.Put(command, Json::Value(Json::arrayValue), callbackId);
       done->set_value();
     });
     return done->get_future();
@@ -48,9 +48,9 @@ class CommandCacheTest : public ::testing::Test {
   // The taken entry, or nullopt when Get returned false.
   std::future<std::optional<Entry>> AsyncGet() {
     auto done = std::make_shared<std::promise<std::optional<Entry>>>();
-    threads_.emplace_back([this, done] {
+    m_threads.emplace_back([this, done] {
       Entry entry;
-      const bool taken = cache_.Get(entry.command, entry.params, entry.callbackId);
+      const bool taken = m_cache.Get(entry.command, entry.params, entry.callbackId);
       done->set_value(taken ? std::optional<Entry>(entry) : std::nullopt);
     });
     return done->get_future();
@@ -58,8 +58,8 @@ class CommandCacheTest : public ::testing::Test {
 
   static bool StoredCountIs(size_t n) { return TraceCountMessage("Command stored") == n; }
 
-  VornethCommandCache cache_;
-  std::vector<std::thread> threads_;
+  VornethCommandCache m_cache;
+  std::vector<std::thread> m_threads;
 };
 
 std::vector<std::string> NumbersNamed(const std::string& scope, const std::string& name) {
@@ -76,8 +76,8 @@ TEST_F(CommandCacheTest, PutReturnsOnlyOnceAConsumerHasTakenTheCommand) {
   params.append(7);
   auto returned = std::make_shared<std::promise<bool>>();
   std::future<bool> put = returned->get_future();
-  threads_.emplace_back([this, params, returned] {
-    cache_.Put("InstallAddOns", params, "cb-17");
+  m_threads.emplace_back([this, params, returned] {
+    m_cache.Put("InstallAddOns", params, "cb-17");
     returned->set_value(TraceHasMessage("Command withdrawed"));
   });
 
@@ -85,7 +85,7 @@ TEST_F(CommandCacheTest, PutReturnsOnlyOnceAConsumerHasTakenTheCommand) {
   EXPECT_FALSE(IsReady(put, milliseconds(50))) << "Put returned with no consumer";
 
   Entry entry;
-  ASSERT_TRUE(cache_.Get(entry.command, entry.params, entry.callbackId));
+  ASSERT_TRUE(m_cache.Get(entry.command, entry.params, entry.callbackId));
   ASSERT_TRUE(IsReady(put));
   EXPECT_TRUE(put.get()) << "Put returned before the take was complete";
   EXPECT_EQ(entry.command, "InstallAddOns");
@@ -96,7 +96,7 @@ TEST_F(CommandCacheTest, PutReturnsOnlyOnceAConsumerHasTakenTheCommand) {
 TEST_F(CommandCacheTest, SlotIndicesWrapAroundTheRing) {
   for (int i = 0; i < 5; ++i) {
     auto get = AsyncGet();
-    ASSERT_TRUE(PutWithin(cache_, "Cmd" + std::to_string(i), Json::Value(Json::arrayValue), ""));
+    ASSERT_TRUE(PutWithin(m_cache, "Cmd" + std::to_string(i), Json::Value(Json::arrayValue), ""));
     ASSERT_TRUE(IsReady(get));
     ASSERT_EQ(get.get()->command, "Cmd" + std::to_string(i));
   }
@@ -130,14 +130,14 @@ TEST_F(CommandCacheTest, HoldsThreeCommandsAndHandsThemOutFirstInFirstOut) {
 TEST_F(CommandCacheTest, ReleaseWakesAWaitingGetAndEveryLaterGetFails) {
   auto waiting = AsyncGet();
   EXPECT_FALSE(IsReady(waiting, milliseconds(20)));
-  cache_.ReleaseGet();
+  m_cache.ReleaseGet();
   ASSERT_TRUE(IsReady(waiting));
   EXPECT_FALSE(waiting.get().has_value());
 
-  cache_.ReleaseGet();  // a second release changes nothing
+  m_cache.ReleaseGet();  // a second release changes nothing
   Entry entry{"untouched", Json::Value(1), "untouched"};
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(cache_.Get(entry.command, entry.params, entry.callbackId));
+  EXPECT_FALSE(m_cache.Get(entry.command, entry.params, entry.callbackId));
   EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(10)) << "a released Get must pause";
   EXPECT_EQ(entry.command, "untouched");
 }
@@ -151,7 +151,7 @@ TEST_F(CommandCacheTest, ReleaseFreesWaitingProducersAndDeliversNothing) {
   puts.push_back(AsyncPut("WaitingForRoom"));
   ASSERT_TRUE(WaitUntil([] { return TraceHasMessage("Full queue, waiting"); }));
 
-  cache_.ReleaseGet();
+  m_cache.ReleaseGet();
   for (auto& put : puts) EXPECT_TRUE(IsReady(put));
   auto get = AsyncGet();
   ASSERT_TRUE(IsReady(get));
@@ -176,14 +176,14 @@ TEST_F(CommandCacheTest, ProducerWaitingForBusyConsumersUsesNoProcessorTime) {
   std::shared_future<void> workFinished = finishWork.get_future().share();
   auto second = std::make_shared<std::promise<std::string>>();
   std::future<std::string> secondTaken = second->get_future();
-  threads_.emplace_back([this, workFinished, second] {
+  m_threads.emplace_back([this, workFinished, second] {
     Entry entry;
-    if (!cache_.Get(entry.command, entry.params, entry.callbackId)) return second->set_value("");
+    if (!m_cache.Get(entry.command, entry.params, entry.callbackId)) return second->set_value("");
     workFinished.wait_for(kDeadline);  // busy with the first command
-    const bool taken = cache_.Get(entry.command, entry.params, entry.callbackId);
+    const bool taken = m_cache.Get(entry.command, entry.params, entry.callbackId);
     second->set_value(taken ? entry.command : "");
   });
-  ASSERT_TRUE(PutWithin(cache_, "First", Json::Value(Json::arrayValue), ""));
+  ASSERT_TRUE(PutWithin(m_cache, "First", Json::Value(Json::arrayValue), ""));
   auto put = AsyncPut("Second");
   ASSERT_TRUE(WaitUntil([] { return StoredCountIs(2); }));
 

@@ -87,23 +87,23 @@ class CommandWorkerTest : public ::testing::Test {
  protected:
   void SetUp() override { ClearTraceRecords(); }
   // Declared first so it outlives every worker a test makes.
-  VornethCommandCache cache_;
-  Work work_;
+  VornethCommandCache m_cache;
+  Work m_work;
 };
 
 TEST_F(CommandWorkerTest, RunsEveryCommandInOrderAndSurvivesAThrowingWorkFunction) {
-  VornethCommandWorker worker(1000, &cache_, &Work::Run, &work_);
-  for (const char* command : {"First", "Throw", "Second", "Third"}) ASSERT_TRUE(Put(cache_, command));
-  ASSERT_TRUE(work_.WaitFor([](Work& w) { return w.finished == 4; }));
+  VornethCommandWorker worker(1000, &m_cache, &Work::Run, &m_work);
+  for (const char* command : {"First", "Throw", "Second", "Third"}) ASSERT_TRUE(Put(m_cache, command));
+  ASSERT_TRUE(m_work.WaitFor([](Work& w) { return w.finished == 4; }));
 
-  ASSERT_EQ(work_.started.size(), 4u);
+  ASSERT_EQ(m_work.started.size(), 4u);
   const std::vector<std::string> expected = {"First", "Throw", "Second", "Third"};
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(work_.started[i].arg, &work_);
-    EXPECT_EQ(work_.started[i].command, expected[i]);
-    EXPECT_EQ(work_.started[i].params.size(), 1u);
-    EXPECT_EQ(work_.started[i].params[0].asString(), expected[i]);
-    EXPECT_EQ(work_.started[i].callbackId, "cb-" + expected[i]);
+    EXPECT_EQ(m_work.started[i].arg, &m_work);
+    EXPECT_EQ(m_work.started[i].command, expected[i]);
+    EXPECT_EQ(m_work.started[i].params.size(), 1u);
+    EXPECT_EQ(m_work.started[i].params[0].asString(), expected[i]);
+    EXPECT_EQ(m_work.started[i].callbackId, "cb-" + expected[i]);
   }
   EXPECT_EQ(TraceCountMessage("New command"), 4u);
 
@@ -115,14 +115,14 @@ TEST_F(CommandWorkerTest, RunsEveryCommandInOrderAndSurvivesAThrowingWorkFunctio
 }
 
 TEST_F(CommandWorkerTest, PrepareStopLetsTheRunningCommandFinishThenEndsTheLoop) {
-  VornethCommandWorker worker(3, &cache_, &Work::Run, &work_);
-  work_.SetGate(false);
-  ASSERT_TRUE(Put(cache_, "Slow"));
-  ASSERT_TRUE(work_.WaitFor([](Work& w) { return w.started.size() == 1; }));
+  VornethCommandWorker worker(3, &m_cache, &Work::Run, &m_work);
+  m_work.SetGate(false);
+  ASSERT_TRUE(Put(m_cache, "Slow"));
+  ASSERT_TRUE(m_work.WaitFor([](Work& w) { return w.started.size() == 1; }));
   worker.PrepareStop();
-  work_.SetGate(true);
+  m_work.SetGate(true);
   ASSERT_TRUE(WaitUntil(LoopEnded));
-  EXPECT_EQ(work_.finished, 1u);
+  EXPECT_EQ(m_work.finished, 1u);
   EXPECT_FALSE(TraceHasMessage("this->m_cache->Get() released, finishing worker"));
 
   worker.Join();  // the thread has ended by itself: nothing left to stop
@@ -131,19 +131,19 @@ TEST_F(CommandWorkerTest, PrepareStopLetsTheRunningCommandFinishThenEndsTheLoop)
 }
 
 TEST_F(CommandWorkerTest, CommandTakenAfterPrepareStopIsDropped) {
-  VornethCommandWorker worker(4, &cache_, &Work::Run, &work_);
+  VornethCommandWorker worker(4, &m_cache, &Work::Run, &m_work);
   ASSERT_TRUE(WaitUntil([] { return GetsEntered(1); }));
   worker.PrepareStop();
   std::this_thread::sleep_for(milliseconds(30));
   EXPECT_FALSE(LoopEnded()) << "a waiting worker must keep waiting for a command";
-  ASSERT_TRUE(Put(cache_, "Late"));  // still taken out, so Put returns
+  ASSERT_TRUE(Put(m_cache, "Late"));  // still taken out, so Put returns
   ASSERT_TRUE(WaitUntil(LoopEnded));
-  EXPECT_TRUE(work_.started.empty());
+  EXPECT_TRUE(m_work.started.empty());
   EXPECT_FALSE(TraceHasMessage("New command"));
 }
 
 TEST_F(CommandWorkerTest, StopWakesAWaitingWorkerAndASecondStopIsANoOp) {
-  VornethCommandWorker worker(5, &cache_, &Work::Run, &work_);
+  VornethCommandWorker worker(5, &m_cache, &Work::Run, &m_work);
   ASSERT_TRUE(WaitUntil([] { return GetsEntered(1); }));
   worker.Stop();
   EXPECT_TRUE(LoopEnded());
@@ -158,14 +158,14 @@ TEST_F(CommandWorkerTest, StopWakesAWaitingWorkerAndASecondStopIsANoOp) {
 
 TEST_F(CommandWorkerTest, DestroyingAnUnstoppedWorkerStopsIt) {
   {
-    VornethCommandWorker worker(6, &cache_, &Work::Run, &work_);
+    VornethCommandWorker worker(6, &m_cache, &Work::Run, &m_work);
     ASSERT_TRUE(WaitUntil([] { return GetsEntered(1); }));
   }
   EXPECT_TRUE(TraceHasMessage("Not stoped => stoping", "VornethCommandWorker::~VornethCommandWorker"));
   EXPECT_TRUE(TraceHasMessage("this->m_cache->Get() released, finishing worker"));
   EXPECT_TRUE(LoopEnded());
   // The stop released the cache: a later Put stores nothing and returns.
-  ASSERT_TRUE(Put(cache_, "AfterStop"));
+  ASSERT_TRUE(Put(m_cache, "AfterStop"));
   EXPECT_FALSE(TraceHasMessage("Command stored"));
 }
 
@@ -173,17 +173,17 @@ TEST_F(CommandWorkerTest, DestroyingAnUnstoppedWorkerStopsIt) {
 TEST_F(CommandWorkerTest, WorkersSharingACacheRunCommandsInParallelAndStopTogether) {
   std::vector<std::unique_ptr<VornethCommandWorker>> workers;
   for (int32_t id = 0; id < 3; ++id) {
-    workers.push_back(std::make_unique<VornethCommandWorker>(id, &cache_, &Work::Run, &work_));
+    workers.push_back(std::make_unique<VornethCommandWorker>(id, &m_cache, &Work::Run, &m_work));
   }
-  work_.SetGate(false);
-  for (const char* command : {"A", "B", "C"}) ASSERT_TRUE(Put(cache_, command));
-  EXPECT_TRUE(work_.WaitFor([](Work& w) { return w.running == 3; })) << "commands did not run in parallel";
-  work_.SetGate(true);
-  ASSERT_TRUE(work_.WaitFor([](Work& w) { return w.finished == 3; }));
+  m_work.SetGate(false);
+  for (const char* command : {"A", "B", "C"}) ASSERT_TRUE(Put(m_cache, command));
+  EXPECT_TRUE(m_work.WaitFor([](Work& w) { return w.running == 3; })) << "commands did not run in parallel";
+  m_work.SetGate(true);
+  ASSERT_TRUE(m_work.WaitFor([](Work& w) { return w.finished == 3; }));
   ASSERT_TRUE(WaitUntil([] { return GetsEntered(6); }));  // all three back in Get
 
   for (auto& worker : workers) worker->PrepareStop();
-  cache_.ReleaseGet();
+  m_cache.ReleaseGet();
   while (!workers.empty()) {
     workers.back()->Join();
     workers.pop_back();
@@ -201,8 +201,8 @@ TEST_F(CommandWorkerTest, WorkersSharingACacheRunCommandsInParallelAndStopTogeth
 // A released cache under a worker that was not told to stop: the worker
 // keeps asking, but at the pace of Get's pause, not in a tight loop.
 TEST_F(CommandWorkerTest, WorkerOverAReleasedCacheRetriesAtGetsPace) {
-  VornethCommandWorker worker(7, &cache_, &Work::Run, &work_);
-  cache_.ReleaseGet();
+  VornethCommandWorker worker(7, &m_cache, &Work::Run, &m_work);
+  m_cache.ReleaseGet();
   ASSERT_TRUE(WaitUntil([] { return TraceCountMessage("this->m_cache->Get() failed") >= 2; }));
   const auto start = std::chrono::steady_clock::now();
   const size_t before = TraceCountMessage("this->m_cache->Get() failed");

@@ -16,19 +16,19 @@ constexpr std::chrono::milliseconds kAnswer{10000};
 class CommandSetsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(host_.Start()) << host_.error();
-    ASSERT_TRUE(host_.Send(Create("https://page.test/app", "1.0", "p")));
+    ASSERT_TRUE(m_host.Start()) << m_host.error();
+    ASSERT_TRUE(m_host.Send(Create("https://page.test/app", "1.0", "p")));
   }
   // The "response" text of the answer to one request.
   std::string Response(const std::string& request) {
-    EXPECT_TRUE(host_.Send(request));
-    const std::string answer = host_.ReadFrame(kAnswer).value_or("");
+    EXPECT_TRUE(m_host.Send(request));
+    const std::string answer = m_host.ReadFrame(kAnswer).value_or("");
     const size_t begin = answer.find(R"("response":)");
     const size_t end = answer.find(R"(,"rtype":)");
     if (begin == std::string::npos || end == std::string::npos) return answer;
     return answer.substr(begin + 11, end - begin - 11);
   }
-  HostProcess host_;
+  HostProcess m_host;
 };
 
 TEST_F(CommandSetsTest, PageCommandsRefuseParametersOfTheWrongType) {
@@ -45,7 +45,7 @@ TEST_F(CommandSetsTest, PageCommandsRefuseParametersOfTheWrongType) {
   for (const auto& [command, params] : cases) {
     EXPECT_EQ(Response(PageCommand(command, params, "c", "p")), R"(["Error"])") << command;
   }
-  EXPECT_FALSE(std::filesystem::exists(host_.data_directory() + "/addons"));
+  EXPECT_FALSE(std::filesystem::exists(m_host.data_directory() + "/addons"));
   // The same commands with readable parameters reach their operation.
   EXPECT_EQ(Response(PageCommand("InstallAddOns", R"(["base/", 7])", "c", "p")), R"(["Error", -1])");
   EXPECT_EQ(Response(PageCommand("CreateAddOnInstance", R"(["{a}", null])", "c", "p")), R"(["Error", -5])");
@@ -56,7 +56,7 @@ TEST_F(CommandSetsTest, HostCommandsRefuseParametersOfTheWrongType) {
   EXPECT_EQ(Response(HostCommand("RemoveFromPermList", R"([["https://x.test"], "blacklisted"])", "c", "p")),
             R"(["Error"])");
   EXPECT_EQ(Response(HostCommand("SetPermissionMode", R"([["whitelist"]])", "c", "p")), R"(["Error"])");
-  EXPECT_FALSE(std::filesystem::exists(host_.store_path())) << "a refused command must not touch the store";
+  EXPECT_FALSE(std::filesystem::exists(m_host.store_path())) << "a refused command must not touch the store";
   EXPECT_EQ(Response(HostCommand("UninstallAddOn", R"(["{a}", "1"])", "c", "p")), "0");
 }
 

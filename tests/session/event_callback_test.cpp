@@ -39,32 +39,32 @@ store::StoreLocator StoreIn(const ScratchDir& scratch) {
 class EventCallbackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(scratch_.path().empty());
+    ASSERT_FALSE(m_scratch.path().empty());
     {
       std::lock_guard<std::mutex> lock(g_sentLock);
       g_sent.clear();
     }
-    session_ = std::make_unique<Vorneth>("https://Page.test:444/app", 0, &Capture, nullptr, "1.0", StoreIn(scratch_));
+    m_session = std::make_unique<Vorneth>("https://Page.test:444/app", 0, &Capture, nullptr, "1.0", StoreIn(m_scratch));
   }
-  void TearDown() override { session_.reset(); }
+  void TearDown() override { m_session.reset(); }
 
-  const char* Call(const char* name, const char* data) { return EventCallback(session_.get(), name, data); }
+  const char* Call(const char* name, const char* data) { return EventCallback(m_session.get(), name, data); }
 
-  ScratchDir scratch_;
-  std::unique_ptr<Vorneth> session_;
+  ScratchDir m_scratch;
+  std::unique_ptr<Vorneth> m_session;
 };
 
 // The store handed in is the session's: a host command changes it, and a
 // session made later on it finds its origin blocked.
 TEST_F(EventCallbackTest, TheSessionKeepsItsRecordsInTheStoreHandedIn) {
-  EXPECT_FALSE(session_->blacklisted());
-  session_->VornethDispatchInternal("SetDomainDenied", Json::Value(Json::arrayValue), "7");
-  const Json::Value denied = store::ReadPermList(store::StoreFolder(scratch_.path()));
+  EXPECT_FALSE(m_session->blacklisted());
+  m_session->VornethDispatchInternal("SetDomainDenied", Json::Value(Json::arrayValue), "7");
+  const Json::Value denied = store::ReadPermList(store::StoreFolder(m_scratch.path()));
   ASSERT_TRUE(denied.isArray());
   ASSERT_EQ(denied.size(), 1u);
   EXPECT_EQ(denied[0].asString(), "https://Page.test:444");
 
-  const Vorneth later("https://Page.test:444/other", 1, &Capture, nullptr, "1.0", StoreIn(scratch_));
+  const Vorneth later("https://Page.test:444/other", 1, &Capture, nullptr, "1.0", StoreIn(m_scratch));
   EXPECT_TRUE(later.blacklisted());
 }
 

@@ -47,52 +47,52 @@ size_t ThreadCount() {
 class SessionLifecycleTest : public ::testing::Test {
  protected:
   void SetUp() override { ClearTraceRecords(); }
-  RecordingPage page_;
+  RecordingPage m_page;
 };
 
 TEST_F(SessionLifecycleTest, DestroyedRightAfterCreation) {
   EXPECT_TRUE(ReturnsWithinDeadline([&] {
-    for (int i = 0; i < 20; ++i) NewSession(page_).reset();
+    for (int i = 0; i < 20; ++i) NewSession(m_page).reset();
   }));
   EXPECT_EQ(TraceCountMessage("Thread's main loop ended"), 60u);
   EXPECT_FALSE(TraceHasMessage("Not stoped => stoping")) << "the session stops its own workers";
-  EXPECT_TRUE(page_.Answers().empty());
+  EXPECT_TRUE(m_page.Answers().empty());
 }
 
 TEST_F(SessionLifecycleTest, DestructionWaitsForTheRunningCommandAndItsAnswerIsWritten) {
-  auto session = NewSession(page_);
-  page_.Hold(true);
+  auto session = NewSession(m_page);
+  m_page.Hold(true);
   session->VornethDispatch("GetVersion", Json::Value(Json::arrayValue), "running");
-  ASSERT_TRUE(page_.WaitArrived(1)) << "the command never reached the page";
+  ASSERT_TRUE(m_page.WaitArrived(1)) << "the command never reached the page";
   auto destroyed = std::async(std::launch::async, [&] { session.reset(); });
   ASSERT_TRUE(WaitUntil([] { return Entered("Vorneth::StopDispatchWorkers"); }));
-  page_.Hold(false);
+  m_page.Hold(false);
   ASSERT_EQ(destroyed.wait_for(kDeadline), std::future_status::ready) << "destruction hangs";
-  ASSERT_EQ(page_.Answers().size(), 1u);
-  EXPECT_NE(page_.Answers()[0].find(R"("callbackId":"running")"), std::string::npos);
-  EXPECT_EQ(page_.Response(0), R"(["0x020F0000","1.0"])");
+  ASSERT_EQ(m_page.Answers().size(), 1u);
+  EXPECT_NE(m_page.Answers()[0].find(R"("callbackId":"running")"), std::string::npos);
+  EXPECT_EQ(m_page.Response(0), R"(["0x020F0000","1.0"])");
 }
 
 TEST_F(SessionLifecycleTest, RetireReturnsAtOnceAndTheWorkersEndOnceIdle) {
-  auto session = NewSession(page_);
+  auto session = NewSession(m_page);
   ASSERT_TRUE(session->WorkersRunning());
-  page_.Hold(true);
+  m_page.Hold(true);
   session->VornethDispatch("GetVersion", Json::Value(Json::arrayValue), "last");
-  ASSERT_TRUE(page_.WaitArrived(1));
+  ASSERT_TRUE(m_page.WaitArrived(1));
   EXPECT_TRUE(ReturnsWithinDeadline([&] { session->Retire(); })) << "Retire waited for the running command";
   EXPECT_FALSE(session->WorkersRunning());
   // The two idle workers end while the third still runs its command.
   EXPECT_TRUE(WaitUntil([] { return TraceCountMessage("Thread's main loop ended") == 2; }));
-  page_.Hold(false);
+  m_page.Hold(false);
   EXPECT_TRUE(WaitUntil([] { return TraceCountMessage("Thread's main loop ended") == 3; }));
-  ASSERT_TRUE(page_.WaitAnswers(1));
-  EXPECT_NE(page_.Answers()[0].find(R"("callbackId":"last")"), std::string::npos);
+  ASSERT_TRUE(m_page.WaitAnswers(1));
+  EXPECT_NE(m_page.Answers()[0].find(R"("callbackId":"last")"), std::string::npos);
 
   // A command for a retired session is neither queued nor does it block.
   EXPECT_TRUE(
       ReturnsWithinDeadline([&] { session->VornethDispatch("GetVersion", Json::Value(Json::arrayValue), "late"); }));
   EXPECT_TRUE(ReturnsWithinDeadline([&] { session.reset(); }));
-  EXPECT_EQ(page_.Answers().size(), 1u);
+  EXPECT_EQ(m_page.Answers().size(), 1u);
 }
 
 // What the router does on every "Create": the replaced session is retired
@@ -101,19 +101,19 @@ TEST_F(SessionLifecycleTest, ReplacedSessionsDoNotKeepTheirThreads) {
   // A first session lets the runtime start whatever threads of its own it
   // starts with the first thread (the thread sanitizer has one), so that
   // only the sessions' threads are counted.
-  NewSession(page_).reset();
+  NewSession(m_page).reset();
   const size_t before = ThreadCount();
   std::vector<std::unique_ptr<Vorneth>> replaced;
-  auto current = NewSession(page_);
+  auto current = NewSession(m_page);
   for (int i = 0; i < 200; ++i) {
     current->Retire();
     replaced.push_back(std::move(current));
-    current = NewSession(page_);
+    current = NewSession(m_page);
   }
   EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= before + 3; }))
       << ThreadCount() - before << " threads more than before";
   current->VornethDispatch("GetVersion", Json::Value(Json::arrayValue), "current");
-  ASSERT_TRUE(page_.WaitAnswers(1));
+  ASSERT_TRUE(m_page.WaitAnswers(1));
   EXPECT_TRUE(ReturnsWithinDeadline([&] {
     current.reset();
     replaced.clear();
@@ -123,30 +123,30 @@ TEST_F(SessionLifecycleTest, ReplacedSessionsDoNotKeepTheirThreads) {
 }
 
 TEST_F(SessionLifecycleTest, BlockedOriginAnswersOnlyGetVersion) {
-  auto session = NewSession(page_);
+  auto session = NewSession(m_page);
   EXPECT_TRUE(session->blacklisted());
   const char* commands[] = {"GetVersion", "InstallAddOns", "NoSuchCommand", "getversion", "RegisterEvent"};
   for (size_t i = 0; i < std::size(commands); ++i) {
     Json::Value params(Json::arrayValue);
     params.append("AddOnInstallFinishEvent");
     session->VornethDispatch(commands[i], params, std::to_string(i));
-    ASSERT_TRUE(page_.WaitAnswers(i + 1)) << commands[i];
+    ASSERT_TRUE(m_page.WaitAnswers(i + 1)) << commands[i];
   }
-  EXPECT_EQ(page_.Response(0), R"(["0x020F0000","1.0"])");
-  for (size_t i = 1; i < std::size(commands); ++i) EXPECT_EQ(page_.Response(i), R"(["Error",-3])") << commands[i];
+  EXPECT_EQ(m_page.Response(0), R"(["0x020F0000","1.0"])");
+  for (size_t i = 1; i < std::size(commands); ++i) EXPECT_EQ(m_page.Response(i), R"(["Error",-3])") << commands[i];
   EXPECT_EQ(TraceCountMessage("m_blacklisted is true"), 4u);
   EXPECT_FALSE(TraceHasMessage("Invalid command")) << "the gate comes before the name is looked up";
 }
 
 TEST_F(SessionLifecycleTest, HostCommandsRunWhateverTheOriginAndUnknownOnesAnswerMinusTwo) {
-  auto session = NewSession(page_);
+  auto session = NewSession(m_page);
   session->VornethDispatchInternal("GetHostVersion", Json::Value(), "a");
   session->VornethDispatchInternal("GetDomain", Json::Value(), "b");
   session->VornethDispatchInternal("GetVersion", Json::Value(), "c");
-  ASSERT_EQ(page_.Answers().size(), 3u) << "host commands answer before they return";
-  EXPECT_EQ(page_.Answers()[0], R"({"callbackId":"a","instanceId":0,"response":"2.15.0.0","rtype":"Vorneth-I"})");
-  EXPECT_EQ(page_.Answers()[1], R"({"callbackId":"b","instanceId":0,"response":"","rtype":"Vorneth-I"})");
-  EXPECT_EQ(page_.Answers()[2], R"({"callbackId":"c","instanceId":0,"response":["Error", -2],"rtype":"Vorneth-I"})");
+  ASSERT_EQ(m_page.Answers().size(), 3u) << "host commands answer before they return";
+  EXPECT_EQ(m_page.Answers()[0], R"({"callbackId":"a","instanceId":0,"response":"2.15.0.0","rtype":"Vorneth-I"})");
+  EXPECT_EQ(m_page.Answers()[1], R"({"callbackId":"b","instanceId":0,"response":"","rtype":"Vorneth-I"})");
+  EXPECT_EQ(m_page.Answers()[2], R"({"callbackId":"c","instanceId":0,"response":["Error", -2],"rtype":"Vorneth-I"})");
   EXPECT_TRUE(TraceHasMessage("Invalid command", "Vorneth::VornethDispatchInternal"));
 }
 

@@ -24,7 +24,7 @@ class WorkerStartFailureTest : public ::testing::Test {
  protected:
   void SetUp() override { ClearTraceRecords(); }
   void TearDown() override { AllowThreads(-1); }
-  RecordingPage page_;
+  RecordingPage m_page;
 };
 
 TEST_F(WorkerStartFailureTest, ThreadAndWorkerReportTheRefusal) {
