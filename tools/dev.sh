@@ -137,6 +137,11 @@ run_windows_tests() {
     wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
       /v DefaultConnectionSettings /t REG_BINARY /d 460000000100000001000000000000000000000000000000 /f >/dev/null 2>&1
   fi
+  # One wine server and its services for the whole run, started here with
+  # none of our standard streams: a cold start in every test costs seconds,
+  # and services that a test started would hold ctest's pipes open.
+  wineserver -p60 </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   local status=0
   log "windows build: platform unit tests under wine"
   (cd "$root/build-win" && ctest --output-on-failure --timeout 300) || status=$?
