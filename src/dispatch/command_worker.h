@@ -55,6 +55,9 @@ class VornethCommandWorker {
 
   // Whether the worker's thread was started; fixed at construction.
   bool Started() const { return m_thread->Started(); }
+  // True once the loop has ended (or the worker was stopped): Join then
+  // returns without waiting for a command. Any thread may ask.
+  bool Ended() const { return m_stopped; }
   void PrepareStop();
   void Stop();
   void Join();

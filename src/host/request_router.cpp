@@ -56,8 +56,10 @@ void RequestRouter::RouteParsed(const std::string& body) {
     if (m_session) {
       // Its workers end once idle; destruction at the end only joins them.
       m_session->Retire();
+      m_retiring.push_back(m_session.get());
       m_replaced.push_back(std::move(m_session));
     }
+    std::erase_if(m_retiring, [](Vorneth* retired) { return retired->JoinEndedWorkers(); });
     m_session = std::move(session);
     return;
   }

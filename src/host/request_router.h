@@ -48,6 +48,9 @@ class RequestRouter {
   // Sessions replaced by a later "Create", retired: they receive no more
   // requests but keep their add-on instances until the end.
   std::vector<std::unique_ptr<Vorneth>> m_replaced;
+  // Those of m_replaced that may still have dispatch threads to join. Each
+  // "Create" joins the ended ones, so finished threads never pile up.
+  std::vector<Vorneth*> m_retiring;
 };
 
 }  // namespace vorneth

@@ -110,6 +110,17 @@ void Vorneth::Retire() {
   RequestWorkersStop();
 }
 
+bool Vorneth::JoinEndedWorkers() {
+  MutexLock lock(&m_dispatchLock);
+  if (!m_retired) return m_workers.empty();
+  std::erase_if(m_workers, [](const std::unique_ptr<VornethCommandWorker>& worker) {
+    if (!worker->Ended()) return false;
+    worker->Join();
+    return true;
+  });
+  return m_workers.empty();
+}
+
 bool Vorneth::WorkersRunning() const {
   MutexLock lock(&m_dispatchLock);
   return m_workersRunning && !m_retired;

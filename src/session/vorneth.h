@@ -86,6 +86,11 @@ class Vorneth : private AddOnEventSink {
   void Retire() EXCLUDES(m_dispatchLock);
   // False when the dispatch workers could not all be started.
   bool WorkersRunning() const EXCLUDES(m_dispatchLock);
+  // For a retired session: joins the dispatch workers whose loop has ended,
+  // so that their threads are released, and never waits for one that still
+  // runs a command. True once no worker is left. Called by the thread that
+  // dispatches to the session.
+  bool JoinEndedWorkers() EXCLUDES(m_dispatchLock);
 
   // The work function of the dispatch workers; `arg` is the session.
   static void DispatchWorkerFunc(void* arg, std::string command, Json::Value params, std::string callbackId);

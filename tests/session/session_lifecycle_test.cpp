@@ -95,6 +95,37 @@ TEST_F(SessionLifecycleTest, RetireReturnsAtOnceAndTheWorkersEndOnceIdle) {
   EXPECT_EQ(m_page.Answers().size(), 1u);
 }
 
+size_t CountEntered(std::string_view scope) {
+  size_t count = 0;
+  for (const TraceRecord& r : TraceRecords()) count += r.kind == "enter" && r.scope == scope ? 1 : 0;
+  return count;
+}
+
+// The router joins a retired session's ended workers at every "Create", so
+// that exited threads do not keep their stacks until the end.
+TEST_F(SessionLifecycleTest, RetiredSessionJoinsItsEndedWorkersWithoutWaitingForARunningOne) {
+  auto session = NewSession(m_page);
+  EXPECT_FALSE(session->JoinEndedWorkers()) << "a session in use keeps its workers";
+  m_page.Hold(true);
+  session->VornethDispatch("GetVersion", Json::Value(Json::arrayValue), "held");
+  ASSERT_TRUE(m_page.WaitArrived(1));
+  session->Retire();
+  ASSERT_TRUE(WaitUntil([] { return TraceCountMessage("Thread's main loop ended") == 2; }));
+
+  bool allJoined = true;
+  EXPECT_TRUE(ReturnsWithinDeadline([&] { allJoined = session->JoinEndedWorkers(); }))
+      << "joining waited for the running command";
+  EXPECT_FALSE(allJoined);
+  EXPECT_EQ(CountEntered("VornethCommandWorker::Join"), 2u);
+
+  m_page.Hold(false);
+  ASSERT_TRUE(m_page.WaitAnswers(1));
+  EXPECT_TRUE(WaitUntil([&] { return session->JoinEndedWorkers(); }));
+  EXPECT_EQ(CountEntered("VornethCommandWorker::Join"), 3u);
+  EXPECT_TRUE(ReturnsWithinDeadline([&] { session.reset(); }));
+  EXPECT_EQ(CountEntered("VornethCommandWorker::Join"), 3u) << "destruction had nothing left to join";
+}
+
 // What the router does on every "Create": the replaced session is retired
 // and kept. Its threads must go, not pile up.
 TEST_F(SessionLifecycleTest, ReplacedSessionsDoNotKeepTheirThreads) {
@@ -108,6 +139,7 @@ TEST_F(SessionLifecycleTest, ReplacedSessionsDoNotKeepTheirThreads) {
   for (int i = 0; i < 200; ++i) {
     current->Retire();
     replaced.push_back(std::move(current));
+    for (auto& retired : replaced) retired->JoinEndedWorkers();
     current = NewSession(m_page);
   }
   EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= before + 3; }))
