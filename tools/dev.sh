@@ -17,7 +17,8 @@
 #                        Clang build with -Wthread-safety -Werror
 #   tools/dev.sh format  rewrite every source file in the checked format
 #   tools/dev.sh bench   release build with the benchmarks, then run them
-set -euo pipefail
+set -Eeuo pipefail
+trap 'echo "dev.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -140,6 +141,10 @@ run_windows_tests() {
   # One wine server and its services for the whole run, started here with
   # none of our standard streams: a cold start in every test costs seconds,
   # and services that a test started would hold ctest's pipes open.
+  # A server still running for the prefix set-up cannot be made persistent:
+  # end it first.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   wineserver -p60 </dev/null >/dev/null 2>&1
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   local status=0
