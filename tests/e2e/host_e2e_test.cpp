@@ -8,6 +8,7 @@
 #include "host_process.h"
 #include "json/json_conversions.h"
 #include "support/scratch_dir.h"
+#include "support/wait_until.h"
 
 namespace vorneth::testing {
 namespace {
@@ -542,6 +543,44 @@ TEST(HostTraceTest, PrintingLibrariesCannotCorruptTheFrames) {
   EXPECT_EQ(host.WaitExit(kAnswer), 0);
   EXPECT_TRUE(host.ExpectNoFrame(kSilence));
   EXPECT_EQ(host.partial_bytes(), 0u);
+}
+
+// Every "Create" retires the session it replaces: that session's workers end
+// once idle, and a later "Create" joins them, so threads never pile up in a
+// host that a page keeps re-creating sessions in.
+TEST(HostTraceTest, ReplacedSessionsEndAndGiveBackTheirWorkers) {
+  if (!TestsThisBuildsHost()) GTEST_SKIP() << "another host is under test";
+  ScratchDir folder;
+  ASSERT_FALSE(folder.path().empty());
+  const std::string records = folder / "records.txt";
+  const auto count = [&](const std::string& line) {
+    const std::string trace = ReadWholeFile(records);
+    size_t found = 0;
+    for (size_t at = trace.find(line); at != std::string::npos; at = trace.find(line, at + 1)) ++found;
+    return found;
+  };
+  const std::string loopEnded = "message\tVornethCommandWorker::ThreadMainFunction\t\tThread's main loop ended\n";
+  const std::string joined = "enter\tVornethCommandWorker::Join\t";
+  constexpr size_t kSessions = 30;
+  constexpr size_t kWorkers = 3;
+
+  HostProcessOptions options;
+  options.environment = {{"LD_LIBRARY_PATH", QUENLOG_RECORDER_DIR}, {"QUENLOG_RECORD_FILE", records}};
+  HostProcess host(options);
+  ASSERT_TRUE(host.Start()) << host.error();
+  for (size_t i = 0; i < kSessions; ++i) ASSERT_TRUE(host.Send(Create("https://page.test/", "1.0", "p")));
+  ASSERT_TRUE(host.Send(HostCommand("GetHostVersion", "[]", "1", "p")));
+  ASSERT_TRUE(host.ReadFrame(kAnswer).has_value());
+  // The replaced sessions' workers end while the host still reads.
+  EXPECT_TRUE(WaitUntil([&] { return count(loopEnded) >= kWorkers * (kSessions - 1); }))
+      << count(loopEnded) << " worker loops ended";
+  // The next "Create" joins every one of them.
+  ASSERT_TRUE(host.Send(Create("https://page.test/", "1.0", "p")));
+  ASSERT_TRUE(host.Send(HostCommand("GetHostVersion", "[]", "2", "p")));
+  ASSERT_TRUE(host.ReadFrame(kAnswer).has_value());
+  EXPECT_GE(count(joined), kWorkers * (kSessions - 1));
+  host.CloseInput();
+  EXPECT_EQ(host.WaitExit(kAnswer), 0);
 }
 
 }  // namespace
