@@ -1,14 +1,24 @@
 #include "dispatch/command_cache.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <utility>
 
+#include "platform/processors.h"
 #include "platform/trace.h"
 
 namespace vorneth {
+namespace {
 
-VornethCommandCache::VornethCommandCache() {
+// How long a producer polls for a running consumer. A page command that needs
+// no disk or network is answered well within it; a longer one is not worth
+// the processor time, and the producer sleeps instead.
+constexpr std::chrono::microseconds kRunningConsumerPoll{20};
+
+}  // namespace
+
+VornethCommandCache::VornethCommandCache() : m_mayPoll(UsableProcessorCount() > 1) {
   TraceFunction trace("VornethCommandCache::VornethCommandCache()");
   trace.Number("VORNETH_COMMAND_CACHE_SIZE", VORNETH_COMMAND_CACHE_SIZE);
 }
@@ -19,8 +29,8 @@ VornethCommandCache::~VornethCommandCache() {
 
 void VornethCommandCache::Put(std::string command, Json::Value params, std::string callbackId) {
   TraceFunction trace("VornethCommandCache::Put()");
-  trace.Text("command.c_str ()", command.c_str());
-  trace.Text("callbackId.c_str ()", callbackId.c_str());
+  trace.Text("command.c_str ()", command);
+  trace.Text("callbackId.c_str ()", callbackId);
   if (m_released) {
     return;
   }
@@ -39,42 +49,93 @@ void VornethCommandCache::Put(std::string command, Json::Value params, std::stri
   slot.m_params = std::move(params);
   slot.m_callbackId = std::move(callbackId);
   trace.Number("this->m_write", m_write);
-  trace.Text("command.c_str ()", slot.m_command.c_str());
-  trace.Text("callbackId.c_str ()", slot.m_callbackId.c_str());
+  trace.Text("command.c_str ()", slot.m_command);
+  trace.Text("callbackId.c_str ()", slot.m_callbackId);
   trace.Message("Command stored");
   m_write = Next(m_write);
 
-  // Hand-over. The ring is empty right after storing only when the wait for
-  // room above was cut short by a release: then the held commands are lost.
+  // The ring is empty right after storing only when the wait for room above
+  // was cut short by a release: then the held commands are lost.
   if (IsEmpty()) {
     return;
   }
-  // One wake-up per stored command is enough: every consumer tests the ring
-  // under m_mutex before it waits, so either it sees this command or it is
-  // already waiting and gets woken. Every take notifies m_notFull, which is
-  // where this producer sleeps until the ring has been drained.
-  m_notEmpty.Signal();
-  while (!m_released && !IsEmpty()) m_notFull.Wait(&m_mutex);
+  HandOver();
+}
+
+void VornethCommandCache::HandOver() {
+  bool polled = false;
+  while (!m_released && !IsEmpty()) {
+    if (!polled && ShouldPollForRunningConsumer()) {
+      polled = true;
+      PollForTake();
+    } else if (!m_idle.empty()) {
+      IdleConsumer* consumer = m_idle.back();
+      m_idle.pop_back();
+      GiveOldest(*consumer);
+    } else {
+      // Every consumer is busy: the next one that comes back to Get takes
+      // from the ring and notifies m_notFull.
+      m_notFull.Wait(&m_mutex);
+    }
+  }
+}
+
+bool VornethCommandCache::ShouldPollForRunningConsumer() const {
+  return m_mayPoll && m_running > 0;
+}
+
+void VornethCommandCache::PollForTake() {
+  const uint32_t takes = m_takes.load(std::memory_order_relaxed);
+  m_mutex.Unlock();
+  const auto deadline = std::chrono::steady_clock::now() + kRunningConsumerPoll;
+  while (m_takes.load(std::memory_order_relaxed) == takes && !m_released) {
+    for (int i = 0; i < 16; ++i) SpinPause();
+    if (std::chrono::steady_clock::now() >= deadline) break;
+  }
+  m_mutex.Lock();
+}
+
+int32_t VornethCommandCache::TakeOldest(std::string& command, Json::Value& params, std::string& callbackId) {
+  Slot& slot = m_slots[m_read];
+  command = std::move(slot.m_command);
+  params = std::move(slot.m_params);
+  callbackId = std::move(slot.m_callbackId);
+  const int32_t takenFrom = m_read;
+  m_read = Next(m_read);
+  ++m_running;
+  m_takes.fetch_add(1, std::memory_order_relaxed);
+  // Wakes producers waiting for room and producers waiting for the
+  // hand-over.
+  m_notFull.SignalAll();
+  return takenFrom;
+}
+
+void VornethCommandCache::GiveOldest(IdleConsumer& consumer) {
+  consumer.m_takenFrom = TakeOldest(consumer.m_command, consumer.m_params, consumer.m_callbackId);
+  // Under m_mutex: the consumer's record lives on its stack, and it may leave
+  // as soon as it sees m_takenFrom set.
+  consumer.m_wake.Signal();
 }
 
 bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::string& callbackId) {
   TraceFunction trace("VornethCommandCache::Get()");
   {
     MutexLock lock(&m_mutex);
-    while (!m_released && IsEmpty()) m_notEmpty.Wait(&m_mutex);
-    if (!m_released) {
-      const Slot& slot = m_slots[m_read];
-      command = slot.m_command;
-      params = slot.m_params;
-      callbackId = slot.m_callbackId;
-      trace.Number("this->m_read", m_read);
-      trace.Text("command->c_str ()", command.c_str());
-      trace.Text("callbackId->c_str ()", callbackId.c_str());
+    int32_t takenFrom = -1;
+    if (!m_released && IsEmpty()) {
+      IdleConsumer self(&m_mutex, command, params, callbackId);
+      m_idle.push_back(&self);
+      while (!m_released && self.m_takenFrom < 0) self.m_wake.Wait(&m_mutex);
+      takenFrom = self.m_takenFrom;
+      if (takenFrom < 0) std::erase(m_idle, &self);
+    } else if (!m_released) {
+      takenFrom = TakeOldest(command, params, callbackId);
+    }
+    if (takenFrom >= 0) {
+      trace.Number("this->m_read", takenFrom);
+      trace.Text("command->c_str ()", command);
+      trace.Text("callbackId->c_str ()", callbackId);
       trace.Message("Command withdrawed");
-      m_read = Next(m_read);
-      // Wakes producers waiting for room and producers waiting for the
-      // hand-over.
-      m_notFull.SignalAll();
       return true;
     }
   }
@@ -84,14 +145,20 @@ bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::st
   return false;
 }
 
+void VornethCommandCache::CommandFinished() {
+  MutexLock lock(&m_mutex);
+  if (m_running > 0) --m_running;
+}
+
 void VornethCommandCache::ReleaseGet() {
   TraceFunction trace("VornethCommandCache::ReleaseGet()");
   m_released = true;
-  // A waiter tests the flag under m_mutex and then waits atomically; taking
-  // the mutex here orders the notifications after any such test, so nobody
-  // that saw the flag clear can miss the wake-up.
-  { MutexLock lock(&m_mutex); }
-  m_notEmpty.SignalAll();
+  // Every waiter tests the flag under m_mutex before it sleeps, so waking
+  // them under it reaches each one that could have missed the flag. The
+  // idle consumers are woken under it also because their records live on
+  // their stacks.
+  MutexLock lock(&m_mutex);
+  for (IdleConsumer* consumer : m_idle) consumer->m_wake.Signal();
   m_notFull.SignalAll();
 }
 

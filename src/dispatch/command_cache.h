@@ -9,17 +9,28 @@
 //
 // Put is also a hand-over: it returns only once the ring is empty again
 // (every held command, not only its own, has been taken by a consumer), or
-// once the cache has been released. A producer waiting for busy consumers
-// sleeps on a condition variable and uses no processor time.
+// once the cache has been released. A consumer waiting in Get is handed the
+// oldest held command directly by the producer, under the mutex: the command
+// is taken at that moment (the ring advances exactly as a Get would advance
+// it, so slot numbers stay those of a take), only that consumer is woken, and
+// the producer returns without waiting for it to run. Only while every
+// consumer is busy does the producer wait for one to come back. On a machine
+// with more than one usable processor the producer first waits a few
+// microseconds, polling, for a consumer that is still running a command
+// (CommandFinished tells which are): such a consumer takes the next command
+// without going to sleep, which is cheaper than waking an idle one. With a
+// single usable processor nothing ever polls; every wait sleeps on a
+// condition variable and uses no processor time.
 //
 // ReleaseGet moves the cache, once and for good, into the released state:
 // every waiting and every later Get returns false (after a 10 ms pause), every
 // waiting Put returns, and every later Put returns without storing. Commands
-// still held at that point are never delivered, and nobody is told.
+// still held at that point are never delivered, and nobody is told. A command
+// handed to a consumer before the release was taken: its Get returns it.
 //
-// Thread safety: Put, Get and ReleaseGet may be called from any number of
-// threads at once. The owner destroys the cache only after every thread that
-// could wait on it has ended.
+// Thread safety: Put, Get, CommandFinished and ReleaseGet may be called from
+// any number of threads at once. The owner destroys the cache only after
+// every thread that could wait on it has ended.
 #ifndef VORNETH_DISPATCH_COMMAND_CACHE_H_
 #define VORNETH_DISPATCH_COMMAND_CACHE_H_
 
@@ -28,6 +39,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/mutex.h"
 
@@ -44,16 +56,23 @@ class VornethCommandCache {
   VornethCommandCache(const VornethCommandCache&) = delete;
   VornethCommandCache& operator=(const VornethCommandCache&) = delete;
 
-  // Stores a copy of the command, waiting ("Full queue, waiting") while the
-  // ring is full, then waits until the ring is empty. Returns at once, storing
-  // nothing, on a released cache. A Put that was waiting for room when the
-  // cache was released still fills the free slot, but nothing is delivered.
+  // Stores the command (moved in), waiting ("Full queue, waiting") while the
+  // ring is full, then hands it over as described above. Returns at once,
+  // storing nothing, on a released cache. A Put that was waiting for room
+  // when the cache was released still fills the free slot, but nothing is
+  // delivered.
   void Put(std::string command, Json::Value params, std::string callbackId) EXCLUDES(m_mutex);
 
-  // Waits for a command and copies the oldest one into the out-parameters:
+  // Waits for a command and moves the oldest one into the out-parameters:
   // true. On a released cache (even one still holding commands) it sleeps
   // 10 ms and returns false, leaving the out-parameters untouched.
   bool Get(std::string& command, Json::Value& params, std::string& callbackId) EXCLUDES(m_mutex);
+
+  // Called by a consumer once it has finished running a command that Get
+  // handed it. Only steers whether a producer polls for a running consumer;
+  // a consumer that never calls it costs producers a few microseconds of
+  // polling, nothing else.
+  void CommandFinished() EXCLUDES(m_mutex);
 
   // Releases the cache and wakes every waiting Put and Get. Idempotent.
   void ReleaseGet() EXCLUDES(m_mutex);
@@ -64,23 +83,55 @@ class VornethCommandCache {
     Json::Value m_params;
     std::string m_callbackId;
   };
+  // A consumer asleep in Get, on its own stack: a producer moves the oldest
+  // command into the consumer's out-parameters, sets m_takenFrom and wakes it.
+  struct IdleConsumer {
+    explicit IdleConsumer(Mutex* mutex, std::string& command, Json::Value& params, std::string& callbackId)
+        : m_wake(mutex), m_command(command), m_params(params), m_callbackId(callbackId) {}
+    CondVar m_wake;
+    std::string& m_command;
+    Json::Value& m_params;
+    std::string& m_callbackId;
+    int32_t m_takenFrom = -1;  // the slot the command came from; -1 while waiting
+  };
 
   static int32_t Next(int32_t index) { return (index + 1) % VORNETH_COMMAND_CACHE_SIZE; }
   bool IsEmpty() const REQUIRES(m_mutex) { return m_read == m_write; }
   bool IsFull() const REQUIRES(m_mutex) { return Next(m_write) == m_read; }
 
-  // Guards m_slots, m_read and m_write; the condition variables wait on it.
+  // Put's hand-over: returns once the ring is empty or the cache released.
+  void HandOver() REQUIRES(m_mutex);
+  // Moves the oldest held command into `consumer`'s hands and wakes it.
+  void GiveOldest(IdleConsumer& consumer) REQUIRES(m_mutex);
+  // Moves the oldest held command out of the ring: the slot it left.
+  int32_t TakeOldest(std::string& command, Json::Value& params, std::string& callbackId) REQUIRES(m_mutex);
+  // Whether a producer should poll for a running consumer before sleeping or
+  // waking an idle one.
+  bool ShouldPollForRunningConsumer() const REQUIRES(m_mutex);
+  // Polls, with m_mutex let go, until a consumer takes a command or a few
+  // microseconds have passed.
+  void PollForTake() REQUIRES(m_mutex);
+
+  // Guards the ring, the idle consumers and the running count; every
+  // condition variable waits on it.
   Mutex m_mutex;
-  // Taken slots are not cleared; a slot keeps its command until overwritten.
+  // Taken slots are left moved-from; a slot is refilled by the next Put.
   Slot m_slots[VORNETH_COMMAND_CACHE_SIZE] GUARDED_BY(m_mutex);
   int32_t m_write GUARDED_BY(m_mutex) = 0;  // slot the next Put fills
   int32_t m_read GUARDED_BY(m_mutex) = 0;   // slot the next Get takes
+  // Consumers asleep in Get, the most recent last: it is handed the next
+  // command, as the one whose memory is most likely still in the caches.
+  std::vector<IdleConsumer*> m_idle GUARDED_BY(m_mutex);
+  // Commands handed out whose consumer has not yet said CommandFinished.
+  int32_t m_running GUARDED_BY(m_mutex) = 0;
+  // Counts takes; written under m_mutex, polled without it.
+  std::atomic<uint32_t> m_takes{0};
   // Written without m_mutex; read both with and without it.
   std::atomic<bool> m_released{false};
-  // Consumers wait here while the ring is empty.
-  CondVar m_notEmpty{&m_mutex};
+  // Set at construction: more than one usable processor.
+  const bool m_mayPoll;
   // Producers wait here while the ring is full, and after storing until the
-  // ring is empty. Get notifies it after every take.
+  // ring is empty. Every take notifies it.
   CondVar m_notFull{&m_mutex};
 };
 

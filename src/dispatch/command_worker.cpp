@@ -1,6 +1,7 @@
 #include "dispatch/command_worker.h"
 
 #include <thread>
+#include <utility>
 
 #include "platform/trace.h"
 
@@ -79,6 +80,7 @@ void VornethCommandWorker::ThreadMainFunction(void* arg) {
       continue;
     }
     if (stop) {
+      _this->m_cache->CommandFinished();
       continue;  // taken after the stop request: dropped
     }
     trace.Number("_this->m_id", _this->m_id);
@@ -86,12 +88,13 @@ void VornethCommandWorker::ThreadMainFunction(void* arg) {
     trace.Text("callbackId.c_str ()", callbackId.c_str());
     trace.Message("New command");
     try {
-      _this->m_work(_this->m_arg, command, params, callbackId);
+      _this->m_work(_this->m_arg, std::move(command), std::move(params), std::move(callbackId));
     } catch (...) {
       // Nothing may leave the thread; the command is dropped.
       trace.Number("_this->m_id", _this->m_id);
       trace.Message("Command dropped: the work function threw");
     }
+    _this->m_cache->CommandFinished();
   }
 
   trace.Number("_this->m_id", _this->m_id);

@@ -3,10 +3,11 @@
 // the order the cache hands them out, until it is told to stop.
 //
 // The worker knows nothing of what the commands mean. The work function gets
-// the argument given at construction and copies of the command's name,
-// parameters and callback identifier. An exception thrown by the work
+// the argument given at construction and the command's name, parameters and
+// callback identifier, handed over to it. An exception thrown by the work
 // function is caught and the command dropped; the worker goes on with the
-// next command.
+// next command. After each command the worker tells the cache it has
+// finished (VornethCommandCache::CommandFinished).
 //
 // Stopping:
 //  - PrepareStop only asks: a running command finishes, and the loop ends at

@@ -4,6 +4,7 @@
 #include <json/value.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "dispatch/dispatch_test_support.h"
+#include "platform/mutex.h"
 #include "support/trace_recorder.h"
 
 namespace vorneth::testing {
@@ -197,6 +199,62 @@ TEST_F(CommandCacheTest, ProducerWaitingForBusyConsumersUsesNoProcessorTime) {
   ASSERT_TRUE(IsReady(secondTaken));
   EXPECT_EQ(secondTaken.get(), "Second");
   EXPECT_TRUE(IsReady(put));
+}
+
+// Idle consumers are handed commands directly, busy ones come back to the
+// ring: whichever way a command goes, each is delivered exactly once, every
+// Put returns, and a released cache lets every consumer go.
+TEST_F(CommandCacheTest, ManyProducersAndConsumersDeliverEveryCommandExactlyOnce) {
+  constexpr int kProducers = 3;
+  constexpr int kConsumers = 3;
+  constexpr int kPerProducer = 400;
+  Mutex takenLock;
+  std::vector<std::string> taken;
+  std::vector<std::thread> consumers;
+  for (int c = 0; c < kConsumers; ++c) {
+    consumers.emplace_back([&, c] {
+      Entry entry;
+      for (int n = 0; m_cache.Get(entry.command, entry.params, entry.callbackId); ++n) {
+        // Some commands keep their consumer busy, so producers meet both an
+        // idle consumer and a full ring.
+        if ((n + c) % 7 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        {
+          MutexLock lock(&takenLock);
+          taken.push_back(entry.command + "/" + entry.callbackId + "/" + entry.params[0].asString());
+        }
+        m_cache.CommandFinished();
+      }
+    });
+  }
+  std::vector<std::future<void>> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.push_back(std::async(std::launch::async, [this, p] {
+      for (int i = 0; i < kPerProducer; ++i) {
+        const std::string id = std::to_string(p) + "-" + std::to_string(i);
+        Json::Value params(Json::arrayValue);
+        params.append(id);
+        m_cache.Put("Cmd" + id, std::move(params), "cb" + id);
+      }
+    }));
+  }
+  for (auto& producer : producers) ASSERT_TRUE(IsReady(producer)) << "a Put never returned";
+  const size_t expected = size_t{kProducers} * kPerProducer;
+  ASSERT_TRUE(WaitUntil([&] {
+    MutexLock lock(&takenLock);
+    return taken.size() >= expected;
+  }));
+  m_cache.ReleaseGet();
+  for (std::thread& consumer : consumers) consumer.join();
+
+  std::sort(taken.begin(), taken.end());
+  EXPECT_EQ(std::adjacent_find(taken.begin(), taken.end()), taken.end()) << "a command was delivered twice";
+  ASSERT_EQ(taken.size(), expected);
+  for (int p = 0; p < kProducers; ++p) {
+    for (int i = 0; i < kPerProducer; ++i) {
+      const std::string id = std::to_string(p) + "-" + std::to_string(i);
+      EXPECT_TRUE(std::binary_search(taken.begin(), taken.end(), "Cmd" + id + "/cb" + id + "/" + id)) << id;
+    }
+  }
 }
 
 }  // namespace
