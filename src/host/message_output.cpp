@@ -4,19 +4,29 @@
 
 #include "frame/frame_codec.h"
 #include "json/json_conversions.h"
+#include "json/message_text.h"
 #include "json/styled_writer.h"
 #include "platform/trace.h"
 
 namespace vorneth {
 namespace {
 
-// Parses `text`, sets `name` to the string `value` and writes it again.
-std::string WithMember(const std::string& text, const char* name, const std::string& value) {
-  Json::Value message;
-  ParseJson(text, message);
-  if (!message.isObject() && !message.isNull()) return text;
-  message[name] = value;
-  return StyledWriter().write(message);
+constexpr StyledWriter::ControlBytes kFrameText = StyledWriter::ControlBytes::kEscaped;
+
+// `message` with the member `name` set to the string `value`: inserted by
+// its layout, or else by parsing the text and writing it again (which also
+// replaces a member of that name).
+MessageText WithMember(MessageText message, const char* name, const std::string& value) {
+  if (message.HasLayout() && !message.HasMember(name)) {
+    std::string valueText;
+    StyledWriter(kFrameText).AppendString(valueText, value);
+    if (message.InsertMember(name, valueText)) return message;
+  }
+  Json::Value parsed;
+  ParseJson(message.text(), parsed);
+  if (!parsed.isObject() && !parsed.isNull()) return message;
+  parsed[name] = value;
+  return MessageWriter::Write(parsed, kFrameText);
 }
 
 }  // namespace
@@ -33,31 +43,34 @@ std::string FrameOutput::LastPortId() const {
   return m_lastPortId;
 }
 
-std::string FrameOutput::add_PortId(const std::string& text) const {
+MessageText FrameOutput::add_PortId(MessageText message) const {
   TraceFunction trace("add_PortId");
-  trace.Number("response.length ()", static_cast<int32_t>(text.size()));
-  if (text.empty()) return text;
+  trace.Number("response.length ()", static_cast<int32_t>(message.text().size()));
+  if (message.text().empty()) return message;
   const std::string portId = LastPortId();
   trace.Text("lastPortId.c_str ()", portId);
   trace.Message("response exists, appending portid to the response");
-  std::string result = WithMember(text, "portId", portId);
-  trace.Number("response.length ()", static_cast<int32_t>(result.size()));
+  MessageText result = WithMember(std::move(message), "portId", portId);
+  trace.Number("response.length ()", static_cast<int32_t>(result.text().size()));
   trace.Message("portid appended to the response, new response length");
   return result;
 }
 
-void FrameOutput::WriteMessage(std::string text) {
+void FrameOutput::WriteMessage(MessageText message) {
   TraceFunction trace("Callback");
-  trace.Number("response.length ()", static_cast<int32_t>(text.size()));
-  trace.DataText("response.c_str ()", text);
-  if (!text.empty()) text = add_Padding(add_PortId(text));
+  trace.Number("response.length ()", static_cast<int32_t>(message.text().size()));
+  trace.DataText("response.c_str ()", message.text());
+  if (!message.text().empty()) message = add_Padding(add_PortId(std::move(message)));
+  const std::string& text = message.text();
   const uint32_t length = static_cast<uint32_t>(text.size());
   trace.Number("len", static_cast<int32_t>(length));
   trace.Message("new response length after appending the portId");
 
   // Header and body leave in one write, so a frame is never split by
   // another thread's output.
-  std::string frame = EncodeFrameLength(length);
+  std::string frame;
+  frame.reserve(kFrameHeaderSize + text.size());
+  frame += EncodeFrameLength(length);
   frame += text;
   Status written = Status::Ok();
   {
@@ -77,20 +90,20 @@ bool NeedsPadding(size_t length) {
   return length >= 266 && length % 256 == 10;
 }
 
-std::string add_Padding(const std::string& text) {
+MessageText add_Padding(MessageText message) {
   TraceFunction trace("add_Padding");
-  const size_t length = text.size();
+  const size_t length = message.text().size();
   trace.Number("response.length ()", static_cast<int32_t>(length));
-  if (!NeedsPadding(length)) return text;
+  if (!NeedsPadding(length)) return message;
   if (length > 266) trace.Message("did length mod 256 and the result is zero");
   trace.Number("length", static_cast<int32_t>(length));
   trace.Message("adding padding to response because of message length bug");
-  std::string result = WithMember(text, "padding", "x");
+  MessageText result = WithMember(std::move(message), "padding", "x");
   trace.Message("added padding to the response, new response length");
   return result;
 }
 
-void Callback(std::string text, void* context, int32_t /*instanceId*/) {
+void Callback(MessageText message, void* context, int32_t /*instanceId*/) {
   auto* output = static_cast<FrameOutput*>(context);
   if (output == nullptr) {
     TraceFunction trace("Callback");
@@ -98,7 +111,7 @@ void Callback(std::string text, void* context, int32_t /*instanceId*/) {
     trace.SetResult(-1);
     return;
   }
-  output->WriteMessage(std::move(text));
+  output->WriteMessage(std::move(message));
 }
 
 }  // namespace vorneth

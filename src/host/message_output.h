@@ -7,6 +7,11 @@
 // "padding":"x", which makes it 14 bytes longer. The result is written as
 // one frame: the 4-byte little-endian length and the text.
 //
+// A message that comes with its layout (json/message_text.h) gets those
+// members inserted at their places; any other message is parsed and written
+// again with them, which gives the same bytes. Texts are written with
+// control bytes escaped: the browser drops a message holding one raw.
+//
 // Ownership: main owns the FrameOutput for the whole run and hands its
 // address to every session as the callback's context; it must outlive every
 // session (the router destroys them first).
@@ -22,6 +27,7 @@
 #include <functional>
 #include <string>
 
+#include "json/message_text.h"
 #include "platform/mutex.h"
 #include "platform/status.h"
 
@@ -41,14 +47,14 @@ class FrameOutput {
   void SetLastPortId(const std::string& portId) EXCLUDES(m_portIdLock);
   std::string LastPortId() const EXCLUDES(m_portIdLock);
 
-  // `text` with "portId" set to the last port identifier; "" stays "".
-  std::string add_PortId(const std::string& text) const EXCLUDES(m_portIdLock);
+  // `message` with "portId" set to the last port identifier; "" stays "".
+  MessageText add_PortId(MessageText message) const EXCLUDES(m_portIdLock);
 
   // Adds the port identifier and the padding to `text` (an empty text skips
   // both) and writes it as one frame. A failed write is traced and dropped:
   // the browser reads nothing more from a channel that cannot be written,
   // and the host ends when its input ends.
-  void WriteMessage(std::string text) EXCLUDES(m_portIdLock, m_outputLock);
+  void WriteMessage(MessageText message) EXCLUDES(m_portIdLock, m_outputLock);
 
  private:
   mutable Mutex m_portIdLock;
@@ -58,16 +64,16 @@ class FrameOutput {
   WriteFunction m_write GUARDED_BY(m_outputLock);
 };
 
-// `text` with "padding":"x" added when its length is 266 or more and its low
-// byte is 0x0A; otherwise `text` unchanged.
-std::string add_Padding(const std::string& text);
+// `message` with "padding":"x" added when its length is 266 or more and its
+// low byte is 0x0A; otherwise `message` unchanged.
+MessageText add_Padding(MessageText message);
 // True when a message of `length` bytes gets the padding member.
 bool NeedsPadding(size_t length);
 
 // The host callback handed to every session: `context` is the FrameOutput
 // the message goes to (a null context drops the message, traced);
 // `instanceId` is ignored. An empty text is written as a frame of length 0.
-void Callback(std::string text, void* context, int32_t instanceId);
+void Callback(MessageText message, void* context, int32_t instanceId);
 
 }  // namespace vorneth
 

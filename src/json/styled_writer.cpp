@@ -7,40 +7,30 @@
 namespace vorneth {
 namespace {
 
-void AppendString(std::string& out, const Json::Value& value) {
-  const char* begin = nullptr;
-  const char* end = nullptr;
-  value.getString(&begin, &end);
-  out += '"';
-  for (const char* p = begin; p != end; ++p) {
-    switch (*p) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += *p;
-        break;
-    }
+// The escape of a byte that is not written as itself, or null.
+const char* ShortEscape(char c) {
+  switch (c) {
+    case '"':
+      return "\\\"";
+    case '\\':
+      return "\\\\";
+    case '\b':
+      return "\\b";
+    case '\f':
+      return "\\f";
+    case '\n':
+      return "\\n";
+    case '\r':
+      return "\\r";
+    case '\t':
+      return "\\t";
+    default:
+      return nullptr;
   }
-  out += '"';
+}
+
+bool IsControlByte(char c) {
+  return static_cast<unsigned char>(c) < 0x20;
 }
 
 void AppendReal(std::string& out, double value) {
@@ -50,9 +40,30 @@ void AppendReal(std::string& out, double value) {
   out.append(buffer, result.ptr);
 }
 
-void AppendValue(std::string& out, const Json::Value& value);
+// One write: the options, and whether a real was met.
+class ValueWriter {
+ public:
+  explicit ValueWriter(const StyledWriter& writer) : m_writer(writer) {}
 
-bool UsesLongForm(const Json::Value& array, std::vector<std::string>& elementTexts) {
+  void Value(std::string& out, const Json::Value& value);
+  bool wroteReal() const { return m_wroteReal; }
+
+ private:
+  bool UsesLongForm(const Json::Value& array, std::vector<std::string>& elementTexts);
+  void Array(std::string& out, const Json::Value& array);
+  void Object(std::string& out, const Json::Value& object);
+  void String(std::string& out, const Json::Value& value) {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    value.getString(&begin, &end);
+    m_writer.AppendString(out, std::string_view(begin, static_cast<size_t>(end - begin)));
+  }
+
+  const StyledWriter& m_writer;
+  bool m_wroteReal = false;
+};
+
+bool ValueWriter::UsesLongForm(const Json::Value& array, std::vector<std::string>& elementTexts) {
   const Json::ArrayIndex size = array.size();
   if (size_t{size} * 3 >= StyledWriter::kRightMargin) return true;
   for (const Json::Value& element : array) {
@@ -62,14 +73,14 @@ bool UsesLongForm(const Json::Value& array, std::vector<std::string>& elementTex
   elementTexts.reserve(size);
   for (const Json::Value& element : array) {
     std::string text;
-    AppendValue(text, element);
+    Value(text, element);
     lineLength += text.size();
     elementTexts.push_back(std::move(text));
   }
   return lineLength >= StyledWriter::kRightMargin;
 }
 
-void AppendArray(std::string& out, const Json::Value& array) {
+void ValueWriter::Array(std::string& out, const Json::Value& array) {
   if (array.empty()) {
     out += "[]";
     return;
@@ -88,13 +99,13 @@ void AppendArray(std::string& out, const Json::Value& array) {
     for (const Json::Value& element : array) {
       if (!first) out += separator;
       first = false;
-      AppendValue(out, element);
+      Value(out, element);
     }
   }
   out += ']';
 }
 
-void AppendObject(std::string& out, const Json::Value& object) {
+void ValueWriter::Object(std::string& out, const Json::Value& object) {
   std::vector<std::string> names = object.getMemberNames();
   if (names.empty()) {
     out += "{}";
@@ -106,14 +117,14 @@ void AppendObject(std::string& out, const Json::Value& object) {
   for (const std::string& name : names) {
     if (!first) out += ',';
     first = false;
-    AppendString(out, Json::Value(name));
+    m_writer.AppendString(out, name);
     out += ':';
-    AppendValue(out, object[name]);
+    Value(out, object[name]);
   }
   out += '}';
 }
 
-void AppendValue(std::string& out, const Json::Value& value) {
+void ValueWriter::Value(std::string& out, const Json::Value& value) {
   switch (value.type()) {
     case Json::nullValue:
       out += "null";
@@ -125,28 +136,59 @@ void AppendValue(std::string& out, const Json::Value& value) {
       out += std::to_string(value.asLargestUInt());
       break;
     case Json::realValue:
+      m_wroteReal = true;
       AppendReal(out, value.asDouble());
       break;
     case Json::stringValue:
-      AppendString(out, value);
+      String(out, value);
       break;
     case Json::booleanValue:
       out += value.asBool() ? "true" : "false";
       break;
     case Json::arrayValue:
-      AppendArray(out, value);
+      Array(out, value);
       break;
     case Json::objectValue:
-      AppendObject(out, value);
+      Object(out, value);
       break;
   }
 }
 
 }  // namespace
 
+void StyledWriter::AppendString(std::string& out, std::string_view text) const {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const bool escapeControl = m_controlBytes == ControlBytes::kEscaped;
+  out.reserve(out.size() + text.size() + 2);
+  out += '"';
+  const char* plain = text.data();  // start of the bytes not yet copied
+  const char* const end = text.data() + text.size();
+  for (const char* p = plain; p != end; ++p) {
+    const char* escape = ShortEscape(*p);
+    if (escape == nullptr && !(escapeControl && IsControlByte(*p))) continue;
+    out.append(plain, p);
+    plain = p + 1;
+    if (escape != nullptr) {
+      out += escape;
+    } else {
+      const auto byte = static_cast<unsigned char>(*p);
+      const char unicode[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+      out.append(unicode, sizeof unicode);
+    }
+  }
+  out.append(plain, end);
+  out += '"';
+}
+
+bool StyledWriter::Append(std::string& out, const Json::Value& value) const {
+  ValueWriter writer(*this);
+  writer.Value(out, value);
+  return !writer.wroteReal();
+}
+
 std::string StyledWriter::write(const Json::Value& root) const {
   std::string out;
-  AppendValue(out, root);
+  Append(out, root);
   return out;
 }
 

@@ -112,12 +112,7 @@ extern "C" const char* EventCallback(void* context, const char* name, const char
       return nullptr;
     }
     trace.Message("EventCallback: Vorneth-E...");
-    Json::Value event(Json::objectValue);
-    event["response"] = eventData;
-    event["rtype"] = "Vorneth-E";
-    event["event"] = eventName;
-    event["instanceId"] = session->m_sessionId;
-    session->VornethCallback(std::move(event));
+    session->SendEvent(eventName, eventData);
   } catch (...) {
     // Add-on libraries call in from their own threads and from C; nothing may
     // unwind into them. Only allocation can fail here.

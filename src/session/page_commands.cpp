@@ -224,9 +224,7 @@ void Vorneth::DispatchWorkerFunc(void* arg, std::string command, Json::Value par
   trace.Text("command.c_str ()", command);
   trace.Text("callbackId.c_str ()", callbackId);
 
-  Json::Value answer(Json::objectValue);
-  Json::Value& response = answer["response"];
-  response = Json::Value(Json::arrayValue);
+  Json::Value response(Json::arrayValue);
   PageCall call{*self, PageParams(params), callbackId, trace, response};
   const PageCommand* row = FindPageCommand(command);
   bool send = true;
@@ -243,10 +241,7 @@ void Vorneth::DispatchWorkerFunc(void* arg, std::string command, Json::Value par
   }
 
   if (!send) return;
-  answer["rtype"] = "Vorneth";
-  answer["callbackId"] = callbackId;
-  answer["instanceId"] = self->m_sessionId;
-  self->VornethCallback(answer);
+  self->SendAnswer("Vorneth", callbackId, response);
 }
 
 }  // namespace vorneth

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "json/json_conversions.h"
+#include "json/message_text.h"
 #include "json/styled_writer.h"
 #include "platform/trace.h"
 #include "session/command_results.h"
@@ -12,6 +13,8 @@ namespace vorneth {
 namespace {
 
 constexpr int32_t kDispatchWorkerCount = 3;
+// Messages go to the browser, which drops one that holds a raw control byte.
+constexpr StyledWriter::ControlBytes kMessageText = StyledWriter::ControlBytes::kEscaped;
 
 }  // namespace
 
@@ -129,20 +132,43 @@ bool Vorneth::WorkersRunning() const {
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the signature every caller of this operation uses.
 void Vorneth::VornethCallback(Json::Value response) {
   TraceFunction trace("Vorneth::VornethCallback");
+  int32_t instanceId = 0;
+  ReadInt(Member(response, "instanceId"), instanceId);
+  Deliver(trace, MessageWriter::Write(response, kMessageText), instanceId);
+}
+
+void Vorneth::SendAnswer(const char* rtype, const std::string& callbackId, const Json::Value& response) {
+  TraceFunction trace("Vorneth::VornethCallback");
+  MessageWriter writer(kMessageText);
+  writer.Text("callbackId", callbackId);
+  writer.Number("instanceId", m_sessionId);
+  writer.Value("response", response);
+  writer.Text("rtype", rtype);
+  Deliver(trace, std::move(writer).Finish(), m_sessionId);
+}
+
+void Vorneth::SendEvent(const char* name, const char* data) {
+  TraceFunction trace("Vorneth::VornethCallback");
+  MessageWriter writer(kMessageText);
+  writer.Text("event", name);
+  writer.Number("instanceId", m_sessionId);
+  writer.Text("response", data);
+  writer.Text("rtype", "Vorneth-E");
+  Deliver(trace, std::move(writer).Finish(), m_sessionId);
+}
+
+void Vorneth::Deliver(const TraceFunction& trace, MessageText message, int32_t instanceId) {
   MutexLock lock(&m_callbackLock);
   if (m_callback == nullptr) {
     trace.Message("m_callback is NULL.");
     return;
   }
-  std::string text = StyledWriter().write(response);
-  trace.DataText("response.c_str ()", text);
-  int32_t instanceId = 0;
-  ReadInt(Member(response, "instanceId"), instanceId);
+  trace.DataText("response.c_str ()", message.text());
   trace.Number("instanceId", instanceId);
   trace.Message("callback instance");
   trace.Message("Callback invocation !");
   trace.Message(m_unregistered ? "m_unregistered is true" : "m_unregistered is false");
-  m_callback(std::move(text), m_callbackContext, instanceId);
+  m_callback(std::move(message), m_callbackContext, instanceId);
   trace.Message("after Callback... to verify not crashed");
 }
 
@@ -165,12 +191,9 @@ void Vorneth::VornethDispatch(std::string command, Json::Value params, std::stri
     // Queued, the command would wait for a worker that never comes, and Put
     // would hold the caller with it.
     trace.Message("no dispatch worker running: command refused");
-    Json::Value answer(Json::objectValue);
-    answer["response"].append(kErrorText);
-    answer["rtype"] = "Vorneth";
-    answer["callbackId"] = callbackId;
-    answer["instanceId"] = m_sessionId;
-    VornethCallback(std::move(answer));
+    Json::Value response(Json::arrayValue);
+    response.append(kErrorText);
+    SendAnswer("Vorneth", callbackId, response);
     return;
   }
   m_commandCache.Put(command, std::move(params), callbackId);

@@ -37,16 +37,20 @@
 #include "addons/addon_instances.h"
 #include "dispatch/command_cache.h"
 #include "dispatch/command_worker.h"
+#include "json/message_text.h"
 #include "platform/binary_semaphore.h"
 #include "platform/mutex.h"
+#include "platform/trace.h"
 #include "security/security_origin.h"
 #include "store/store_folder.h"
 #include "vorneth_version.h"
 
 namespace vorneth {
 
-// The host callback that receives every serialised message of a session.
-using HostCallback = void (*)(std::string text, void* context, int32_t instanceId);
+// The host callback that receives every serialised message of a session,
+// written with control bytes escaped and, where the writer could record it,
+// with its layout (json/message_text.h).
+using HostCallback = void (*)(MessageText message, void* context, int32_t instanceId);
 
 // The host callback add-on libraries and the installer talk back through.
 // `context` is the session. Returns a text that stays the session's, or null.
@@ -73,6 +77,10 @@ class Vorneth : private AddOnEventSink {
   // Serialises `response` and hands it to the host callback under the
   // callback lock.
   void VornethCallback(Json::Value response) EXCLUDES(m_callbackLock);
+  // The same for an answer {"callbackId", "instanceId", "response",
+  // "rtype"}, written directly from its parts: no object is built for it.
+  void SendAnswer(const char* rtype, const std::string& callbackId, const Json::Value& response)
+      EXCLUDES(m_callbackLock);
   // Queues a page command; returns once a dispatch worker has taken it. On a
   // session without running workers, answers ["Error"] instead.
   void VornethDispatch(std::string command, Json::Value params, std::string callbackId) EXCLUDES(m_dispatchLock);
@@ -142,6 +150,11 @@ class Vorneth : private AddOnEventSink {
   void StopDispatchWorkers() REQUIRES(m_dispatchLock);
   // m_blacklisted from the store's domain permissions.
   void RefreshBlacklisted();
+  // The rest of VornethCallback, in its trace scope: hands `message` to the
+  // host callback under the callback lock.
+  void Deliver(const TraceFunction& trace, MessageText message, int32_t instanceId) EXCLUDES(m_callbackLock);
+  // An event message {"event", "instanceId", "response", "rtype"}.
+  void SendEvent(const char* name, const char* data) EXCLUDES(m_callbackLock);
   // AddOnEventSink: the installer's events take the add-ons' own way in.
   void RaiseAddOnEvent(const char* name, const char* data) override;
   // Secure-data relay (EventCallback).

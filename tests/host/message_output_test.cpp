@@ -48,21 +48,21 @@ TEST_F(MessageOutputTest, PaddingRuleAppliesWhenTheLowLengthByteIsLineFeed) {
 
   const std::string text = ObjectOfLength(266);
   ASSERT_EQ(text.size(), 266u);
-  const std::string padded = add_Padding(text);
+  const std::string padded = add_Padding(text).text();
   EXPECT_EQ(padded.size(), 280u);
   EXPECT_EQ(padded, "{\"a\":\"" + std::string(258, 'x') + "\",\"padding\":\"x\"}");
-  EXPECT_EQ(add_Padding(ObjectOfLength(265)), ObjectOfLength(265));
-  EXPECT_EQ(add_Padding(ObjectOfLength(267)), ObjectOfLength(267));
-  EXPECT_EQ(add_Padding(ObjectOfLength(522)).size(), 536u);
+  EXPECT_EQ(add_Padding(ObjectOfLength(265)).text(), ObjectOfLength(265));
+  EXPECT_EQ(add_Padding(ObjectOfLength(267)).text(), ObjectOfLength(267));
+  EXPECT_EQ(add_Padding(ObjectOfLength(522)).text().size(), 536u);
 }
 
 TEST_F(MessageOutputTest, PortIdIsSetToTheLastReadIdentifier) {
-  EXPECT_EQ(m_output.add_PortId(""), "");
+  EXPECT_EQ(m_output.add_PortId("").text(), "");
   m_output.SetLastPortId("9");
-  EXPECT_EQ(m_output.add_PortId(R"({"rtype":"Vorneth","callbackId":"1"})"),
+  EXPECT_EQ(m_output.add_PortId(R"({"rtype":"Vorneth","callbackId":"1"})").text(),
             R"({"callbackId":"1","portId":"9","rtype":"Vorneth"})");
   m_output.SetLastPortId("10");
-  EXPECT_EQ(m_output.add_PortId(R"({"portId":"old","z":1})"), R"({"portId":"10","z":1})");
+  EXPECT_EQ(m_output.add_PortId(R"({"portId":"old","z":1})").text(), R"({"portId":"10","z":1})");
 }
 
 TEST_F(MessageOutputTest, CallbackWritesOneFramePerMessage) {

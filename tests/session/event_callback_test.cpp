@@ -21,9 +21,9 @@ using testing::ScratchDir;
 std::mutex g_sentLock;
 std::vector<std::string> g_sent;
 
-void Capture(std::string text, void* /*context*/, int32_t /*instanceId*/) {
+void Capture(MessageText message, void* /*context*/, int32_t /*instanceId*/) {
   std::lock_guard<std::mutex> lock(g_sentLock);
-  g_sent.push_back(std::move(text));
+  g_sent.push_back(std::move(message).TakeText());
 }
 
 std::vector<std::string> Sent() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "json/json_conversions.h"
+#include "json/message_text.h"
 #include "support/wait_until.h"
 
 namespace vorneth::testing {
@@ -25,13 +26,13 @@ inline constexpr const char kRefusedUrl[] = "";
 class RecordingPage {
  public:
   // The host callback; `context` is the RecordingPage.
-  static void Receive(std::string text, void* context, int32_t /*instanceId*/) {
+  static void Receive(MessageText message, void* context, int32_t /*instanceId*/) {
     auto& page = *static_cast<RecordingPage*>(context);
     std::unique_lock<std::mutex> lock(page.m_mutex);
     ++page.m_arrived;
     page.m_changed.notify_all();
     page.m_changed.wait_for(lock, kDeadline, [&] { return !page.m_holding; });
-    page.m_answers.push_back(std::move(text));
+    page.m_answers.push_back(std::move(message).TakeText());
     page.m_changed.notify_all();
   }
 

@@ -1,0 +1,105 @@
+#include "json/message_text.h"
+
+#include <algorithm>
+
+namespace vorneth {
+namespace {
+
+// A name that StyledWriter writes as it is, between quotes.
+bool WrittenAsItIs(std::string_view name) {
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\'; });
+}
+
+}  // namespace
+
+std::string_view MessageText::NameAt(size_t index) const {
+  const size_t begin = m_members[index] + 1;
+  return std::string_view(m_text).substr(begin, m_text.find('"', begin) - begin);
+}
+
+bool MessageText::HasMember(std::string_view name) const {
+  for (size_t i = 0; i < m_memberCount; ++i) {
+    if (NameAt(i) == name) return true;
+  }
+  return false;
+}
+
+bool MessageText::InsertMember(std::string_view name, std::string_view valueText) {
+  if (!m_hasLayout || m_memberCount == kMaxMembers || HasMember(name) || !WrittenAsItIs(name)) return false;
+  size_t index = 0;
+  while (index < m_memberCount && NameAt(index) < name) ++index;
+  // Before a following member the comma goes after the new one; at the end
+  // of a non-empty object, before it.
+  const bool last = index == m_memberCount;
+  std::string member;
+  member.reserve(name.size() + valueText.size() + 4);
+  if (last && m_memberCount > 0) member += ',';
+  const size_t quoteOffset = member.size();
+  member += '"';
+  member += name;
+  member += "\":";
+  member += valueText;
+  if (!last) member += ',';
+  const size_t at = last ? m_text.size() - 1 : m_members[index];
+  m_text.insert(at, member);
+
+  for (size_t i = index; i < m_memberCount; ++i) m_members[i] += static_cast<uint32_t>(member.size());
+  std::copy_backward(m_members.begin() + index, m_members.begin() + m_memberCount,
+                     m_members.begin() + m_memberCount + 1);
+  m_members[index] = static_cast<uint32_t>(at + quoteOffset);
+  ++m_memberCount;
+  return true;
+}
+
+MessageWriter::MessageWriter(StyledWriter::ControlBytes controlBytes) : m_writer(controlBytes) {
+  m_message.m_text = "{";
+}
+
+void MessageWriter::BeginMember(std::string_view name) {
+  MessageText& message = m_message;
+  const size_t count = message.m_memberCount;
+  if (count > 0) message.m_text += ',';
+  if (m_layoutHolds) {
+    m_layoutHolds = count < MessageText::kMaxMembers && WrittenAsItIs(name) &&
+                    (count == 0 || message.NameAt(count - 1) < name) && message.m_text.size() <= UINT32_MAX;
+  }
+  if (m_layoutHolds) message.m_members[count] = static_cast<uint32_t>(message.m_text.size());
+  // Counted whether or not the layout holds, for the commas.
+  message.m_memberCount = count + 1;
+  m_writer.AppendString(message.m_text, name);
+  message.m_text += ':';
+}
+
+void MessageWriter::Text(std::string_view name, std::string_view value) {
+  BeginMember(name);
+  m_writer.AppendString(m_message.m_text, value);
+}
+
+void MessageWriter::Number(std::string_view name, int64_t value) {
+  BeginMember(name);
+  m_message.m_text += std::to_string(value);
+}
+
+void MessageWriter::Value(std::string_view name, const Json::Value& value) {
+  BeginMember(name);
+  if (!m_writer.Append(m_message.m_text, value)) m_layoutHolds = false;
+}
+
+MessageText MessageWriter::Finish() && {
+  m_message.m_text += '}';
+  m_message.m_hasLayout = m_layoutHolds;
+  if (!m_layoutHolds) m_message.m_memberCount = 0;
+  return std::move(m_message);
+}
+
+MessageText MessageWriter::Write(const Json::Value& value, StyledWriter::ControlBytes controlBytes) {
+  if (!value.isObject()) return StyledWriter(controlBytes).write(value);
+  std::vector<std::string> names = value.getMemberNames();
+  std::sort(names.begin(), names.end());
+  MessageWriter writer(controlBytes);
+  for (const std::string& name : names) writer.Value(name, value[name]);
+  return std::move(writer).Finish();
+}
+
+}  // namespace vorneth

@@ -1,0 +1,90 @@
+// A message on its way to the browser: its text, and where its top-level
+// members begin, so that members can be added to it later without parsing
+// it again.
+//
+// MessageWriter writes a message as StyledWriter writes the same object,
+// member by member, and records that layout. A MessageText made from a plain
+// text has no layout: whoever adds a member to it must parse it again.
+// A layout is recorded only when adding a member by it gives exactly the
+// text that parsing, adding and writing again would give: the object holds
+// no real number (its "%.16g" form need not read back to the same number),
+// no member name that needs an escape, and at most kMaxMembers members.
+//
+// Thread safety: none; a message belongs to one thread at a time.
+#ifndef VORNETH_JSON_MESSAGE_TEXT_H_
+#define VORNETH_JSON_MESSAGE_TEXT_H_
+
+#include <json/value.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "json/styled_writer.h"
+
+namespace vorneth {
+
+class MessageText {
+ public:
+  static constexpr size_t kMaxMembers = 8;
+
+  MessageText() = default;
+  // A text without a layout.
+  MessageText(std::string text) : m_text(std::move(text)) {}  // NOLINT(google-explicit-constructor)
+  MessageText(const char* text) : m_text(text) {}             // NOLINT(google-explicit-constructor)
+
+  const std::string& text() const { return m_text; }
+  std::string TakeText() && { return std::move(m_text); }
+  bool HasLayout() const { return m_hasLayout; }
+  bool HasMember(std::string_view name) const;
+
+  // Adds the member `name` with the value text `valueText` (already written
+  // JSON) at its place in byte order of the names. False, leaving the text
+  // unchanged, when there is no layout, the member exists already or the
+  // layout is full.
+  bool InsertMember(std::string_view name, std::string_view valueText);
+
+ private:
+  friend class MessageWriter;
+
+  // The name of member `index`, as written (it needs no escape).
+  std::string_view NameAt(size_t index) const;
+
+  std::string m_text;
+  bool m_hasLayout = false;
+  // Offsets of the opening quote of each member's name, in order.
+  std::array<uint32_t, kMaxMembers> m_members{};
+  size_t m_memberCount = 0;
+};
+
+// Writes one JSON object member by member, in the form StyledWriter gives.
+// Members must come in ascending byte order of their names, each name once
+// (an object's own order); a member out of order drops the layout, not the
+// member.
+class MessageWriter {
+ public:
+  explicit MessageWriter(StyledWriter::ControlBytes controlBytes);
+
+  void Text(std::string_view name, std::string_view value);
+  void Number(std::string_view name, int64_t value);
+  void Value(std::string_view name, const Json::Value& value);
+  // The message: the object closed.
+  MessageText Finish() &&;
+
+  // Every member of `object` in order; for a value that is no object, its
+  // text without a layout.
+  static MessageText Write(const Json::Value& value, StyledWriter::ControlBytes controlBytes);
+
+ private:
+  void BeginMember(std::string_view name);
+
+  StyledWriter m_writer;
+  MessageText m_message;
+  // Whether the layout still holds.
+  bool m_layoutHolds = true;
+};
+
+}  // namespace vorneth
+
+#endif  // VORNETH_JSON_MESSAGE_TEXT_H_
