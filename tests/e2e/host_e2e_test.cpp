@@ -84,6 +84,21 @@ TEST_F(HostTest, PaddingDependsOnTheFinalLength) {
   }
 }
 
+// The browser drops a message that holds a raw control byte, so frames
+// carry them escaped, however the request brought them.
+TEST_F(HostTest, ControlBytesReachThePageEscaped) {
+  CreateSession();
+  EXPECT_EQ(Ask(PageCommand("GetVersion", "[]",
+                            "\x01"
+                            "cb\x1f",
+                            "p\x02")),
+            R"({"callbackId":"\u0001cb\u001f","instanceId":0,"portId":"p\u0002","response":["0x020F0000", "1.0"],)"
+            R"("rtype":"Vorneth"})");
+  EXPECT_EQ(Ask(R"({"callbackId":"\u0001\t","command":"GetVersion","portId":"\u001f","type":"Vorneth"})"),
+            R"({"callbackId":"\u0001\t","instanceId":0,"portId":"\u001f","response":["0x020F0000", "1.0"],)"
+            R"("rtype":"Vorneth"})");
+}
+
 // Lengths whose upper bytes are 0x0A (a line feed) must cross the channel
 // unchanged in both directions: 2,560 to 2,815 bytes and 655,360 and up.
 TEST_F(HostTest, FramesWithLineFeedLengthBytesSurviveBothWays) {

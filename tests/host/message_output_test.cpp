@@ -6,6 +6,8 @@
 
 #include "frame/frame_reader.h"
 #include "json/json_conversions.h"
+#include "json/message_text.h"
+#include "json/styled_writer.h"
 #include "support/trace_recorder.h"
 
 namespace vorneth {
@@ -133,6 +135,107 @@ TEST_F(MessageOutputTest, EachOutputKeepsItsOwnPortIdentifier) {
   Callback(R"({"a":1})", nullptr, 0);
   EXPECT_TRUE(testing::TraceHasMessage("no output for the response, dropped", "Callback"));
   EXPECT_EQ(Frames().size(), 1u);
+}
+
+// The messages sessions send, and some no session sends, each through both
+// ways of adding the output's members: inserted by the layout the writer
+// recorded, and by parsing the text again. Both must give, byte for byte,
+// what parsing, setting the member and writing again gives.
+class MessagePathsTest : public MessageOutputTest {
+ protected:
+  static constexpr StyledWriter::ControlBytes kEscaped = StyledWriter::ControlBytes::kEscaped;
+
+  static std::string WithMember(const std::string& text, const char* name, const std::string& value) {
+    Json::Value message;
+    ParseJson(text, message);
+    message[name] = value;
+    return StyledWriter(kEscaped).write(message);
+  }
+  // The reference: every step parses and writes again.
+  static std::string Expected(const Json::Value& message, const std::string& portId) {
+    std::string text = WithMember(StyledWriter(kEscaped).write(message), "portId", portId);
+    return NeedsPadding(text.size()) ? WithMember(text, "padding", "x") : text;
+  }
+
+  // Writes `message` both ways and checks both frames against the reference.
+  void Check(const Json::Value& message, const std::string& portId) {
+    m_output.SetLastPortId(portId);
+    m_written.clear();
+    Callback(MessageWriter::Write(message, kEscaped), &m_output, 0);
+    Callback(StyledWriter(kEscaped).write(message), &m_output, 0);
+    const std::vector<std::string> frames = Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    const std::string expected = Expected(message, portId);
+    EXPECT_EQ(frames[0], expected) << "with the layout";
+    EXPECT_EQ(frames[1], expected) << "parsed again";
+    for (char c : frames[0]) {
+      ASSERT_GE(static_cast<unsigned char>(c), 0x20) << "a raw control byte in " << frames[0];
+    }
+  }
+};
+
+Json::Value PageAnswer(const std::string& callbackId, const Json::Value& response) {
+  Json::Value answer;
+  answer["callbackId"] = callbackId;
+  answer["instanceId"] = 0;
+  answer["response"] = response;
+  answer["rtype"] = "Vorneth";
+  return answer;
+}
+
+TEST_F(MessagePathsTest, EveryLengthAroundThePaddingRule) {
+  Json::Value version(Json::arrayValue);
+  version.append("0x020F0000");
+  version.append("1.0");
+  for (size_t length = 0; length < 800; ++length) {
+    Check(PageAnswer(std::string(length, 'c'), version), "p");
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(MessagePathsTest, PortIdentifiersThatNeedEscapes) {
+  Json::Value error(Json::arrayValue);
+  error.append("Error");
+  error.append(-3);
+  for (const std::string& portId : {std::string(), std::string("a\"b\\c/d"), std::string("\x01\x1f\b\f\n\r\t", 7),
+                                    std::string("nul\0byte", 8), std::string("\xc3\xa9\xff"), std::string(300, 'p')}) {
+    Check(PageAnswer("7", error), portId);
+    Check(PageAnswer(std::string("cb\x01\x7f", 4), error), portId);
+  }
+}
+
+TEST_F(MessagePathsTest, ResponsesOfEveryShape) {
+  Json::Value longArray(Json::arrayValue);
+  for (int i = 0; i < 30; ++i) longArray.append(i);
+  Json::Value nested(Json::arrayValue);
+  nested.append(longArray);
+  nested.append(Json::Value(Json::objectValue));
+  Json::Value object;
+  object["z\x01"] = "tab\there";
+  object["a"] = Json::Value(Json::arrayValue);
+  object["portId"] = "inner ids stay";
+  Json::Value reals(Json::arrayValue);
+  for (double real : {0.1, -0.0, 1e300, 2.5e-308, 0.30000000000000004, 123456789.123456789}) reals.append(real);
+  for (const Json::Value& response : {longArray, nested, object, reals, Json::Value(), Json::Value(-0.0),
+                                      Json::Value("text"), Json::Value(true), Json::Value(Json::UInt64(1) << 63)}) {
+    Check(PageAnswer("7", response), "p");
+  }
+}
+
+TEST_F(MessagePathsTest, TopLevelNamesAroundTheAddedMembers) {
+  for (const char* name : {"", "a", "pad", "padding", "paddinf", "paddingz", "po", "portIc", "portId", "portId0", "q",
+                           "zz", "q\"", "\x01", "\xff"}) {
+    Json::Value message;
+    message[name] = "v";
+    Check(message, "p");
+    message["response"] = std::string(240, 'r');  // padded once the port identifier is in
+    Check(message, "p");
+  }
+  Check(Json::Value(Json::objectValue), "p");
+  Check(Json::Value(Json::objectValue), std::string(253, 'p'));  // {"portId":"p..."} is 266 bytes
+  Json::Value many;
+  for (char name = 'a'; name <= 'm'; ++name) many[std::string(1, name)] = name;
+  Check(many, "p");
 }
 
 // A read function that hands out `input` `chunk` bytes at a time.
