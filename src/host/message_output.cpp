@@ -17,7 +17,7 @@ constexpr StyledWriter::ControlBytes kFrameText = StyledWriter::ControlBytes::kE
 // its layout, or else by parsing the text and writing it again (which also
 // replaces a member of that name).
 MessageText WithMember(MessageText message, const char* name, const std::string& value) {
-  if (message.HasLayout() && !message.HasMember(name)) {
+  if (message.HasLayout()) {
     std::string valueText;
     StyledWriter(kFrameText).AppendString(valueText, value);
     if (message.InsertMember(name, valueText)) return message;

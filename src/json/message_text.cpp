@@ -11,6 +11,8 @@ bool WrittenAsItIs(std::string_view name) {
                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\'; });
 }
 
+constexpr size_t kTypicalMessage = 240;
+
 }  // namespace
 
 std::string_view MessageText::NameAt(size_t index) const {
@@ -53,6 +55,9 @@ bool MessageText::InsertMember(std::string_view name, std::string_view valueText
 }
 
 MessageWriter::MessageWriter(StyledWriter::ControlBytes controlBytes) : m_writer(controlBytes) {
+  // Room for a typical message and the members the output adds, so that
+  // neither the writing nor the insertions move it.
+  m_message.m_text.reserve(kTypicalMessage);
   m_message.m_text = "{";
 }
 
@@ -84,6 +89,53 @@ void MessageWriter::Number(std::string_view name, int64_t value) {
 void MessageWriter::Value(std::string_view name, const Json::Value& value) {
   BeginMember(name);
   if (!m_writer.Append(m_message.m_text, value)) m_layoutHolds = false;
+}
+
+void MessageWriter::Written(std::string_view name, std::string_view valueText, bool exact) {
+  BeginMember(name);
+  m_message.m_text += valueText;
+  if (!exact) m_layoutHolds = false;
+}
+
+void ArrayWriter::BeginElement() {
+  if (m_count > 0) {
+    if (m_count < kShortFormLimit) m_separators[m_count - 1] = static_cast<uint32_t>(m_text.size());
+    m_text += ',';
+  }
+  ++m_count;
+}
+
+void ArrayWriter::Text(std::string_view value) {
+  BeginElement();
+  m_writer.AppendString(m_text, value);
+}
+
+void ArrayWriter::Number(int64_t value) {
+  BeginElement();
+  m_text += std::to_string(value);
+}
+
+void ArrayWriter::Bool(bool value) {
+  BeginElement();
+  m_text += value ? "true" : "false";
+}
+
+std::string ArrayWriter::Finish() && {
+  if (m_count == 0) return "[]";
+  const size_t textLength = m_text.size() - 1 - (m_count - 1);
+  if (StyledWriter::ArrayUsesLongForm(m_count, textLength, false)) return std::move(m_text) + ']';
+  std::string text;
+  text.reserve(m_text.size() + m_count + 1);
+  size_t from = 0;
+  for (size_t i = 0; i + 1 < m_count; ++i) {
+    const size_t separator = m_separators[i];
+    text.append(m_text, from, separator + 1 - from);
+    text += ' ';
+    from = separator + 1;
+  }
+  text.append(m_text, from, std::string::npos);
+  text += ']';
+  return text;
 }
 
 MessageText MessageWriter::Finish() && {

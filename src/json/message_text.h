@@ -69,6 +69,9 @@ class MessageWriter {
   void Text(std::string_view name, std::string_view value);
   void Number(std::string_view name, int64_t value);
   void Value(std::string_view name, const Json::Value& value);
+  // A value already written by a StyledWriter with the same control-byte
+  // setting; `exact` as StyledWriter::Append returned it.
+  void Written(std::string_view name, std::string_view valueText, bool exact);
   // The message: the object closed.
   MessageText Finish() &&;
 
@@ -83,6 +86,34 @@ class MessageWriter {
   MessageText m_message;
   // Whether the layout still holds.
   bool m_layoutHolds = true;
+};
+
+// Writes an array of scalars element by element, in the form StyledWriter
+// gives the same array, without building it: what a page answer's
+// "response" holds.
+class ArrayWriter {
+ public:
+  explicit ArrayWriter(StyledWriter::ControlBytes controlBytes) : m_writer(controlBytes) {}
+
+  void Text(std::string_view value);
+  void Number(int64_t value);
+  void Bool(bool value);
+  size_t size() const { return m_count; }
+  // The array's text.
+  std::string Finish() &&;
+
+ private:
+  // An array with this many elements or more is always written in the long
+  // form, so only the separators of shorter ones are remembered.
+  static constexpr size_t kShortFormLimit = StyledWriter::kRightMargin / 3 + 1;
+
+  void BeginElement();
+
+  StyledWriter m_writer;
+  // The elements so far, in the long form: "[" and the elements joined by ",".
+  std::string m_text = "[";
+  size_t m_count = 0;
+  std::array<uint32_t, kShortFormLimit> m_separators{};
 };
 
 }  // namespace vorneth

@@ -29,10 +29,6 @@ const char* ShortEscape(char c) {
   }
 }
 
-bool IsControlByte(char c) {
-  return static_cast<unsigned char>(c) < 0x20;
-}
-
 void AppendReal(std::string& out, double value) {
   // to_chars with a precision behaves as printf("%.16g") in the "C" locale.
   char buffer[64];
@@ -65,19 +61,20 @@ class ValueWriter {
 
 bool ValueWriter::UsesLongForm(const Json::Value& array, std::vector<std::string>& elementTexts) {
   const Json::ArrayIndex size = array.size();
-  if (size_t{size} * 3 >= StyledWriter::kRightMargin) return true;
+  // Element texts are written only when the rule needs their length.
+  if (StyledWriter::ArrayUsesLongForm(size, 0, false)) return true;
   for (const Json::Value& element : array) {
     if ((element.isArray() || element.isObject()) && !element.empty()) return true;
   }
-  size_t lineLength = 2 + 2 * static_cast<size_t>(size);
+  size_t textLength = 0;
   elementTexts.reserve(size);
   for (const Json::Value& element : array) {
     std::string text;
     Value(text, element);
-    lineLength += text.size();
+    textLength += text.size();
     elementTexts.push_back(std::move(text));
   }
-  return lineLength >= StyledWriter::kRightMargin;
+  return StyledWriter::ArrayUsesLongForm(size, textLength, false);
 }
 
 void ValueWriter::Array(std::string& out, const Json::Value& array) {
@@ -164,14 +161,16 @@ void StyledWriter::AppendString(std::string& out, std::string_view text) const {
   const char* plain = text.data();  // start of the bytes not yet copied
   const char* const end = text.data() + text.size();
   for (const char* p = plain; p != end; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    // Most bytes are written as they are: one comparison each.
+    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
     const char* escape = ShortEscape(*p);
-    if (escape == nullptr && !(escapeControl && IsControlByte(*p))) continue;
+    if (escape == nullptr && !escapeControl) continue;
     out.append(plain, p);
     plain = p + 1;
     if (escape != nullptr) {
       out += escape;
     } else {
-      const auto byte = static_cast<unsigned char>(*p);
       const char unicode[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
       out.append(unicode, sizeof unicode);
     }

@@ -41,6 +41,13 @@ class StyledWriter {
   // Appends `text` as a quoted JSON string.
   void AppendString(std::string& out, std::string_view text) const;
 
+  // The array rule: whether an array of `count` elements whose texts are
+  // `textLength` bytes long together, holding a non-empty array or object
+  // or not, separates its elements with "," rather than ", ".
+  static bool ArrayUsesLongForm(size_t count, size_t textLength, bool holdsContainer) {
+    return count * 3 >= kRightMargin || holdsContainer || 2 + 2 * count + textLength >= kRightMargin;
+  }
+
  private:
   ControlBytes m_controlBytes;
 };

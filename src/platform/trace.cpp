@@ -84,6 +84,10 @@ TraceState TraceLoad() {
   return LoadSlowPath();
 }
 
+bool TraceEnabled() {
+  return TraceOn();
+}
+
 intptr_t TracePrepare(const char* scope) {
   if (!TraceOn()) return 0;
   return g_entries.prepare(0, kTraceModule, scope, 0);

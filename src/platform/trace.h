@@ -33,6 +33,8 @@ inline constexpr const char kTraceModule[] = "Vorneth";
 // Loads the library on the first call (other threads wait for the loading
 // thread in 1 ms sleeps) and returns the final state, kOff or kOn.
 TraceState TraceLoad();
+// TraceLoad() == TraceState::kOn, after the first call one atomic load.
+bool TraceEnabled();
 
 // Opens a scope: qnLogEnterFunction_PrepareEx(0, "Vorneth", scope, 0).
 // Returns the library's handle, 0 when tracing is off.
@@ -68,23 +70,38 @@ class TraceScope {
 // One whole trace scope named after an operation: prepared and entered on
 // construction, left on destruction (every exit, exceptions included). This
 // is what operations use; the functions above are its building blocks.
+// Tracing is fixed for the life of the process once looked up, so a scope
+// asks once whether it is on, and its entries cost one test each when it is
+// off.
 class TraceFunction {
  public:
-  explicit TraceFunction(const char* scope) : m_handle(TracePrepare(scope)), m_guard(m_handle, m_result) {
-    TraceEnter(m_handle);
+  explicit TraceFunction(const char* scope)
+      : m_on(TraceEnabled()), m_handle(m_on ? TracePrepare(scope) : 0), m_guard(m_handle, m_result) {
+    if (m_on) TraceEnter(m_handle);
   }
   TraceFunction(const TraceFunction&) = delete;
   TraceFunction& operator=(const TraceFunction&) = delete;
 
-  void Text(const char* name, std::string_view text) const { TraceText(m_handle, name, text); }
-  void DataText(const char* name, std::string_view text) const { TraceDataText(m_handle, name, text); }
-  void Number(const char* name, int32_t value) const { TraceNumber(m_handle, name, value); }
-  void Pointer(const char* name, const void* value) const { TracePointer(m_handle, name, value); }
-  void Message(const char* message) const { TraceOutput(m_handle, message); }
+  void Text(const char* name, std::string_view text) const {
+    if (m_on) TraceText(m_handle, name, text);
+  }
+  void DataText(const char* name, std::string_view text) const {
+    if (m_on) TraceDataText(m_handle, name, text);
+  }
+  void Number(const char* name, int32_t value) const {
+    if (m_on) TraceNumber(m_handle, name, value);
+  }
+  void Pointer(const char* name, const void* value) const {
+    if (m_on) TracePointer(m_handle, name, value);
+  }
+  void Message(const char* message) const {
+    if (m_on) TraceOutput(m_handle, message);
+  }
   void SetResult(int32_t result) { m_result = result; }
   intptr_t handle() const { return m_handle; }
 
  private:
+  bool m_on;
   intptr_t m_handle;
   int32_t m_result = 0;
   TraceScope m_guard;

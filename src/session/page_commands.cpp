@@ -8,6 +8,7 @@
 #include "addons/addon_installer.h"
 #include "addons/addon_results.h"
 #include "json/json_conversions.h"
+#include "json/message_text.h"
 #include "platform/trace.h"
 #include "session/command_results.h"
 #include "session/vorneth.h"
@@ -35,12 +36,12 @@ struct PageCall {
   const PageParams m_in;
   const std::string& m_callbackId;
   const TraceFunction& m_trace;
-  Json::Value& m_response;  // the answer's "response" array
+  ArrayWriter& m_response;  // the answer's "response" array
 
-  void Error() { m_response.append(kErrorText); }
+  void Error() { m_response.Text(kErrorText); }
   void Error(int32_t code) {
-    m_response.append(kErrorText);
-    m_response.append(code);
+    m_response.Text(kErrorText);
+    m_response.Number(code);
   }
   // The answer to parameters of the wrong type.
   bool BadParams() {
@@ -65,8 +66,8 @@ bool GetVersion(PageCall& call) {
   call.m_trace.Message(
       "GetVersion: return version number of host and extension, first value is host version, second value is "
       "extension version");
-  call.m_response.append(kHostVersionHex);
-  call.m_response.append(call.m_session.extVersion());
+  call.m_response.Text(kHostVersionHex);
+  call.m_response.Text(call.m_session.extVersion());
   return true;
 }
 
@@ -79,7 +80,7 @@ bool InstallAddOns(PageCall& call) {
   call.m_trace.Number("result", result);
   call.m_trace.Message("InstallAddOns result");
   if (!InstallSucceeded(result)) call.Error();
-  call.m_response.append(result);
+  call.m_response.Number(result);
   return true;
 }
 
@@ -151,7 +152,7 @@ bool RegisterEvent(PageCall& call) {
   call.m_trace.Number("result", known ? 1 : 0);
   call.m_trace.Message("RegisterEvent or UnregisterEvent result");
   if (known) {
-    call.m_response.append(true);
+    call.m_response.Bool(true);
   } else {
     call.Error();
   }
@@ -224,7 +225,7 @@ void Vorneth::DispatchWorkerFunc(void* arg, std::string command, Json::Value par
   trace.Text("command.c_str ()", command);
   trace.Text("callbackId.c_str ()", callbackId);
 
-  Json::Value response(Json::arrayValue);
+  ArrayWriter response(StyledWriter::ControlBytes::kEscaped);
   PageCall call{*self, PageParams(params), callbackId, trace, response};
   const PageCommand* row = FindPageCommand(command);
   bool send = true;
@@ -241,7 +242,7 @@ void Vorneth::DispatchWorkerFunc(void* arg, std::string command, Json::Value par
   }
 
   if (!send) return;
-  self->SendAnswer("Vorneth", callbackId, response);
+  self->SendAnswer("Vorneth", callbackId, std::move(response).Finish());
 }
 
 }  // namespace vorneth

@@ -137,12 +137,12 @@ void Vorneth::VornethCallback(Json::Value response) {
   Deliver(trace, MessageWriter::Write(response, kMessageText), instanceId);
 }
 
-void Vorneth::SendAnswer(const char* rtype, const std::string& callbackId, const Json::Value& response) {
+void Vorneth::SendAnswer(const char* rtype, const std::string& callbackId, std::string_view response) {
   TraceFunction trace("Vorneth::VornethCallback");
   MessageWriter writer(kMessageText);
   writer.Text("callbackId", callbackId);
   writer.Number("instanceId", m_sessionId);
-  writer.Value("response", response);
+  writer.Written("response", response, /*exact=*/true);
   writer.Text("rtype", rtype);
   Deliver(trace, std::move(writer).Finish(), m_sessionId);
 }
@@ -191,9 +191,9 @@ void Vorneth::VornethDispatch(std::string command, Json::Value params, std::stri
     // Queued, the command would wait for a worker that never comes, and Put
     // would hold the caller with it.
     trace.Message("no dispatch worker running: command refused");
-    Json::Value response(Json::arrayValue);
-    response.append(kErrorText);
-    SendAnswer("Vorneth", callbackId, response);
+    ArrayWriter response(kMessageText);
+    response.Text(kErrorText);
+    SendAnswer("Vorneth", callbackId, std::move(response).Finish());
     return;
   }
   m_commandCache.Put(command, std::move(params), callbackId);

@@ -79,8 +79,9 @@ class Vorneth : private AddOnEventSink {
   void VornethCallback(Json::Value response) EXCLUDES(m_callbackLock);
   // The same for an answer {"callbackId", "instanceId", "response",
   // "rtype"}, written directly from its parts: no object is built for it.
-  void SendAnswer(const char* rtype, const std::string& callbackId, const Json::Value& response)
-      EXCLUDES(m_callbackLock);
+  // `response` is the text of an array that an ArrayWriter wrote for
+  // messages (control bytes escaped).
+  void SendAnswer(const char* rtype, const std::string& callbackId, std::string_view response) EXCLUDES(m_callbackLock);
   // Queues a page command; returns once a dispatch worker has taken it. On a
   // session without running workers, answers ["Error"] instead.
   void VornethDispatch(std::string command, Json::Value params, std::string callbackId) EXCLUDES(m_dispatchLock);

@@ -79,5 +79,40 @@ TEST(MessageTextTest, NoLayoutWhereInsertingCouldDifferFromWritingAgain) {
   EXPECT_FALSE(MessageText("{}").InsertMember("c", "3")) << "a plain text has no layout";
 }
 
+// Arrays of scalars across the whole array rule: element counts up to past
+// 25, texts whose total length crosses the right margin, texts holding
+// commas and bytes that need escapes.
+TEST(MessageTextTest, ArraysWrittenElementByElementMatchTheWriter) {
+  for (size_t count = 0; count <= 27; ++count) {
+    for (size_t length = 0; length <= 40; length += 3) {
+      ArrayWriter direct(kEscaped);
+      Json::Value array(Json::arrayValue);
+      for (size_t i = 0; i < count; ++i) {
+        switch (i % 4) {
+          case 0: {
+            const std::string text = std::string(length, 'x') + ",\x01" + std::string(1, static_cast<char>(i));
+            direct.Text(text);
+            array.append(text);
+            break;
+          }
+          case 1:
+            direct.Number(-static_cast<int64_t>(length) * 1000);
+            array.append(-static_cast<Json::Int64>(length) * 1000);
+            break;
+          case 2:
+            direct.Bool(length % 2 == 0);
+            array.append(length % 2 == 0);
+            break;
+          default:
+            direct.Text("");
+            array.append("");
+        }
+      }
+      ASSERT_EQ(direct.size(), count);
+      ASSERT_EQ(std::move(direct).Finish(), StyledWriter(kEscaped).write(array)) << count << " elements, " << length;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vorneth
