@@ -12,6 +12,7 @@ namespace vorneth {
 namespace {
 
 constexpr StyledWriter::ControlBytes kFrameText = StyledWriter::ControlBytes::kEscaped;
+constexpr size_t kKeptFrameBuffer = 64 * 1024;
 
 // `message` with the member `name` set to the string `value`: inserted by
 // its layout, or else by parsing the text and writing it again (which also
@@ -67,15 +68,16 @@ void FrameOutput::WriteMessage(MessageText message) {
   trace.Message("new response length after appending the portId");
 
   // Header and body leave in one write, so a frame is never split by
-  // another thread's output.
-  std::string frame;
-  frame.reserve(kFrameHeaderSize + text.size());
-  frame += EncodeFrameLength(length);
-  frame += text;
+  // another thread's output. The frame is put together in a buffer kept
+  // for the next one; a buffer grown by a large frame is let go.
   Status written = Status::Ok();
   {
     MutexLock lock(&m_outputLock);
-    written = m_write(frame.data(), frame.size());
+    m_frame.clear();
+    m_frame += EncodeFrameLength(length);
+    m_frame += text;
+    written = m_write(m_frame.data(), m_frame.size());
+    if (m_frame.capacity() > kKeptFrameBuffer) std::string().swap(m_frame);
   }
   if (!written.ok()) {
     trace.Text("why", written.why());

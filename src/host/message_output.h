@@ -62,6 +62,8 @@ class FrameOutput {
 
   Mutex m_outputLock;
   WriteFunction m_write GUARDED_BY(m_outputLock);
+  // Where each frame is put together.
+  std::string m_frame GUARDED_BY(m_outputLock);
 };
 
 // `message` with "padding":"x" added when its length is 266 or more and its

@@ -7,18 +7,15 @@ namespace {
 
 // A name that StyledWriter writes as it is, between quotes.
 bool WrittenAsItIs(std::string_view name) {
-  return std::none_of(name.begin(), name.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\'; });
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') return false;
+  }
+  return true;
 }
 
 constexpr size_t kTypicalMessage = 240;
 
 }  // namespace
-
-std::string_view MessageText::NameAt(size_t index) const {
-  const size_t begin = m_members[index] + 1;
-  return std::string_view(m_text).substr(begin, m_text.find('"', begin) - begin);
-}
 
 bool MessageText::HasMember(std::string_view name) const {
   for (size_t i = 0; i < m_memberCount; ++i) {
@@ -28,28 +25,32 @@ bool MessageText::HasMember(std::string_view name) const {
 }
 
 bool MessageText::InsertMember(std::string_view name, std::string_view valueText) {
-  if (!m_hasLayout || m_memberCount == kMaxMembers || HasMember(name) || !WrittenAsItIs(name)) return false;
+  if (!m_hasLayout || m_memberCount == kMaxMembers || !WrittenAsItIs(name)) return false;
   size_t index = 0;
-  while (index < m_memberCount && NameAt(index) < name) ++index;
+  for (; index < m_memberCount; ++index) {
+    const int order = NameAt(index).compare(name);
+    if (order == 0) return false;
+    if (order > 0) break;
+  }
   // Before a following member the comma goes after the new one; at the end
   // of a non-empty object, before it.
   const bool last = index == m_memberCount;
-  std::string member;
-  member.reserve(name.size() + valueText.size() + 4);
-  if (last && m_memberCount > 0) member += ',';
-  const size_t quoteOffset = member.size();
-  member += '"';
-  member += name;
-  member += "\":";
-  member += valueText;
-  if (!last) member += ',';
-  const size_t at = last ? m_text.size() - 1 : m_members[index];
-  m_text.insert(at, member);
+  const bool commaBefore = last && m_memberCount > 0;
+  const size_t size = name.size() + valueText.size() + 4;  // "name": and a comma
+  const size_t at = last ? m_text.size() - 1 : m_members[index].m_offset;
+  m_text.insert(at, size - (last && !commaBefore ? 1 : 0), ',');
+  char* out = m_text.data() + at + (commaBefore ? 1 : 0);
+  *out++ = '"';
+  out = std::copy(name.begin(), name.end(), out);
+  *out++ = '"';
+  *out++ = ':';
+  std::copy(valueText.begin(), valueText.end(), out);  // a comma after it stays from the fill
 
-  for (size_t i = index; i < m_memberCount; ++i) m_members[i] += static_cast<uint32_t>(member.size());
+  const auto inserted = static_cast<uint32_t>(size - (last && !commaBefore ? 1 : 0));
+  for (size_t i = index; i < m_memberCount; ++i) m_members[i].m_offset += inserted;
   std::copy_backward(m_members.begin() + index, m_members.begin() + m_memberCount,
                      m_members.begin() + m_memberCount + 1);
-  m_members[index] = static_cast<uint32_t>(at + quoteOffset);
+  m_members[index] = {static_cast<uint32_t>(at + (commaBefore ? 1 : 0)), static_cast<uint32_t>(name.size())};
   ++m_memberCount;
   return true;
 }
@@ -58,22 +59,31 @@ MessageWriter::MessageWriter(StyledWriter::ControlBytes controlBytes) : m_writer
   // Room for a typical message and the members the output adds, so that
   // neither the writing nor the insertions move it.
   m_message.m_text.reserve(kTypicalMessage);
-  m_message.m_text = "{";
+  m_message.m_text.push_back('{');
 }
 
 void MessageWriter::BeginMember(std::string_view name) {
   MessageText& message = m_message;
   const size_t count = message.m_memberCount;
-  if (count > 0) message.m_text += ',';
+  const bool plainName = WrittenAsItIs(name);
+  const std::string_view comma = count > 0 ? "," : "";
+  if (!plainName) message.m_text += comma;
   if (m_layoutHolds) {
-    m_layoutHolds = count < MessageText::kMaxMembers && WrittenAsItIs(name) &&
-                    (count == 0 || message.NameAt(count - 1) < name) && message.m_text.size() <= UINT32_MAX;
+    m_layoutHolds = plainName && count < MessageText::kMaxMembers && (count == 0 || message.NameAt(count - 1) < name) &&
+                    message.m_text.size() <= UINT32_MAX;
   }
-  if (m_layoutHolds) message.m_members[count] = static_cast<uint32_t>(message.m_text.size());
+  if (m_layoutHolds) {
+    const size_t quote = message.m_text.size() + (plainName ? comma.size() : 0);
+    message.m_members[count] = {static_cast<uint32_t>(quote), static_cast<uint32_t>(name.size())};
+  }
   // Counted whether or not the layout holds, for the commas.
   message.m_memberCount = count + 1;
-  m_writer.AppendString(message.m_text, name);
-  message.m_text += ':';
+  if (plainName) {
+    AppendPieces(message.m_text, {comma, "\"", name, "\":"});
+  } else {
+    m_writer.AppendString(message.m_text, name);
+    message.m_text += ':';
+  }
 }
 
 void MessageWriter::Text(std::string_view name, std::string_view value) {

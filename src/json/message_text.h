@@ -48,13 +48,20 @@ class MessageText {
  private:
   friend class MessageWriter;
 
-  // The name of member `index`, as written (it needs no escape).
-  std::string_view NameAt(size_t index) const;
+  struct Member {
+    uint32_t m_offset;      // of the opening quote of its name
+    uint32_t m_nameLength;  // the name needs no escape: its bytes follow
+  };
+
+  // The name of member `index`, as written.
+  std::string_view NameAt(size_t index) const {
+    return std::string_view(m_text).substr(m_members[index].m_offset + 1, m_members[index].m_nameLength);
+  }
 
   std::string m_text;
   bool m_hasLayout = false;
-  // Offsets of the opening quote of each member's name, in order.
-  std::array<uint32_t, kMaxMembers> m_members{};
+  // The members, in order.
+  std::array<Member, kMaxMembers> m_members{};
   size_t m_memberCount = 0;
 };
 

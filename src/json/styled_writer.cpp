@@ -156,13 +156,21 @@ void ValueWriter::Value(std::string& out, const Json::Value& value) {
 void StyledWriter::AppendString(std::string& out, std::string_view text) const {
   static constexpr char kHex[] = "0123456789abcdef";
   const bool escapeControl = m_controlBytes == ControlBytes::kEscaped;
+  const char* const end = text.data() + text.size();
+  // Most texts need no escape at all: found by one scan, copied in one go.
+  const char* p = std::find_if(text.data(), end, [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == '"' || byte == '\\';
+  });
+  if (p == end) {
+    AppendPieces(out, {"\"", text, "\""});
+    return;
+  }
   out.reserve(out.size() + text.size() + 2);
   out += '"';
   const char* plain = text.data();  // start of the bytes not yet copied
-  const char* const end = text.data() + text.size();
-  for (const char* p = plain; p != end; ++p) {
+  for (; p != end; ++p) {
     const auto byte = static_cast<unsigned char>(*p);
-    // Most bytes are written as they are: one comparison each.
     if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
     const char* escape = ShortEscape(*p);
     if (escape == nullptr && !escapeControl) continue;
@@ -177,6 +185,15 @@ void StyledWriter::AppendString(std::string& out, std::string_view text) const {
   }
   out.append(plain, end);
   out += '"';
+}
+
+void AppendPieces(std::string& out, std::initializer_list<std::string_view> pieces) {
+  size_t size = 0;
+  for (std::string_view piece : pieces) size += piece.size();
+  const size_t at = out.size();
+  out.resize(at + size);
+  char* to = out.data() + at;
+  for (std::string_view piece : pieces) to = std::copy(piece.begin(), piece.end(), to);
 }
 
 bool StyledWriter::Append(std::string& out, const Json::Value& value) const {

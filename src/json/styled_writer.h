@@ -20,6 +20,7 @@
 
 #include <json/value.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,9 @@ class StyledWriter {
  private:
   ControlBytes m_controlBytes;
 };
+
+// Appends the pieces to `out`, growing it once.
+void AppendPieces(std::string& out, std::initializer_list<std::string_view> pieces);
 
 }  // namespace vorneth
 
