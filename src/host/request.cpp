@@ -10,13 +10,15 @@ namespace vorneth {
 namespace {
 
 struct TextMember {
-  const char* m_name;
+  std::string_view m_name;  // a literal, so NUL-terminated for Member
   Request::Text Request::*m_field;
 };
 constexpr TextMember kTextMembers[] = {
     {"type", &Request::m_type}, {"command", &Request::m_command}, {"portId", &Request::m_portId},
     {"url", &Request::m_url},   {"version", &Request::m_version}, {"callbackId", &Request::m_callbackId},
 };
+
+constexpr std::string_view kParams = "params";
 
 // ReadText's rule on a value not read yet: strings, null and booleans are
 // texts; numbers, arrays and objects are not (and are left to the reader
@@ -43,7 +45,7 @@ class RequestMembers final : public SubsetMemberVisitor {
   explicit RequestMembers(Request& request) : m_request(request) {}
 
   void Visit(std::string_view name, SubsetMember& value) override {
-    if (name == "params") {
+    if (name == kParams) {
       value.Read(m_request.m_params);
       return;
     }
@@ -89,7 +91,7 @@ Request ParseRequestStraight(std::string_view body) {
   }
   for (const TextMember& member : kTextMembers) {
     std::string text;
-    if (ReadText(Member(root, member.m_name), text)) {
+    if (ReadText(Member(root, member.m_name.data()), text)) {
       request.*member.m_field = std::move(text);
     } else {
       request.*member.m_field = std::nullopt;

@@ -237,7 +237,7 @@ std::string_view SubsetMember::String() {
 }
 
 void SubsetMember::Read(Json::Value& out) {
-  out = Json::Value();
+  // Reading replaces the payload and the offsets of whatever `out` held.
   if (m_taken || !m_scanner->ReadValue(&out, 1)) m_failed = true;
   m_taken = true;
 }
