@@ -1,5 +1,6 @@
 #include "json/json_subset_reader.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <exception>
