@@ -27,6 +27,7 @@ bool FrameReader::ReadFrame(std::string& body) {
   // The top bit set means a negative length: no body follows.
   if (length == 0 || (length & 0x80000000u) != 0) return true;
   size_t remaining = length;
+  body.reserve(std::min(remaining, kMaxBodyReserve));
   while (remaining > 0) {
     if (!Fill()) return false;
     const size_t take = std::min(remaining, m_end - m_begin);

@@ -3,8 +3,12 @@
 //
 // A length of 0 or a negative length gives an empty body and consumes
 // nothing more. End of input anywhere inside a frame (in the length bytes or
-// in the body) ends the stream: ReadFrame returns false. Nothing is reserved
-// up front from an announced length; the body grows as bytes arrive.
+// in the body) ends the stream: ReadFrame returns false.
+//
+// The body is reserved up front, but never beyond kMaxBodyReserve: a sender
+// may announce up to 2 GiB and send nothing, so a larger body grows as its
+// bytes arrive. The caller's string keeps its storage from frame to frame,
+// and bytes move from the read buffer in pieces as large as the reads.
 #ifndef VORNETH_FRAME_FRAME_READER_H_
 #define VORNETH_FRAME_FRAME_READER_H_
 
@@ -20,9 +24,12 @@ class FrameReader {
   // `read` fills up to n bytes and returns the count, 0 at end of input.
   using ReadFunction = std::function<size_t(char* buffer, size_t n)>;
 
+  static constexpr size_t kMaxBodyReserve = size_t{16} << 20;  // 16 MiB
+
   explicit FrameReader(ReadFunction read, size_t bufferSize = size_t{64} * 1024);
 
-  // Reads the next frame's body into `body`. False at end of input.
+  // Reads the next frame's body into `body`, replacing its content but
+  // keeping its storage. False at end of input.
   bool ReadFrame(std::string& body);
 
  private:

@@ -1,9 +1,10 @@
 #include "host/request_router.h"
 
 #include <exception>
+#include <utility>
 
 #include "host/message_output.h"
-#include "json/json_conversions.h"
+#include "host/request.h"
 #include "platform/trace.h"
 
 namespace vorneth {
@@ -30,16 +31,16 @@ void RequestRouter::RouteParsed(const std::string& body) {
   trace.DataText("inp.c_str ()", body);
   trace.Message("request arrived to native host");
 
-  Json::Value request;
-  ParseJson(body, request);
-  if (!request.isObject() && !request.isNull()) return;
+  Request request = ParseRequest(body);
+  if (!request.m_routable) return;
   // The port identifier is stored for every request, before the request is
   // judged: a request ignored for its other members still names the port.
-  std::string portId;
-  if (!ReadText(Member(request, "portId"), portId)) return;
+  if (!request.m_portId) return;
+  const std::string& portId = *request.m_portId;
   m_output->SetLastPortId(portId);
-  std::string type, command;
-  if (!ReadText(Member(request, "type"), type) || !ReadText(Member(request, "command"), command)) return;
+  if (!request.m_type || !request.m_command) return;
+  const std::string& type = *request.m_type;
+  const std::string& command = *request.m_command;
   trace.Text("command.c_str ()", command);
   trace.Text("type.c_str ()", type);
   trace.Text("portId.c_str ()", portId);
@@ -47,12 +48,11 @@ void RequestRouter::RouteParsed(const std::string& body) {
 
   const bool hostRequest = type == "Vorneth-I";
   if (hostRequest && command == "Create") {
-    std::string url, version;
-    if (!ReadText(Member(request, "url"), url) || !ReadText(Member(request, "version"), version)) return;
-    trace.Text("url.c_str ()", url);
-    trace.Text("version.c_str ()", version);
+    if (!request.m_url || !request.m_version) return;
+    trace.Text("url.c_str ()", *request.m_url);
+    trace.Text("version.c_str ()", *request.m_version);
     trace.Message("Vorneth-I Create");
-    auto session = std::make_unique<Vorneth>(url, 0, &Callback, m_output, version);
+    auto session = std::make_unique<Vorneth>(*request.m_url, 0, &Callback, m_output, *request.m_version);
     if (m_session) {
       // Its workers end once idle; destruction at the end only joins them.
       m_session->Retire();
@@ -65,17 +65,19 @@ void RequestRouter::RouteParsed(const std::string& body) {
   }
   if (!hostRequest && type != "Vorneth") return;
 
-  std::string callbackId;
-  if (!ReadText(Member(request, "callbackId"), callbackId)) return;
-  Json::Value params = Member(request, "params");
-  trace.Text("callbackId.c_str ()", callbackId);
+  if (!request.m_callbackId) return;
+  trace.Text("callbackId.c_str ()", *request.m_callbackId);
+  // The request ends here: its texts and parameters move into the session.
+  std::string callbackId = std::move(*request.m_callbackId);
+  std::string name = std::move(*request.m_command);
   if (hostRequest) {
     trace.Message("Vorneth-I, Executing DispatchInternal");
-    if (m_session) m_session->VornethDispatchInternal(command, std::move(params), callbackId);
+    if (m_session)
+      m_session->VornethDispatchInternal(std::move(name), std::move(request.m_params), std::move(callbackId));
   } else {
     trace.Message("Vorneth, Executing Dispatch");
     if (m_session) {
-      m_session->VornethDispatch(command, std::move(params), callbackId);
+      m_session->VornethDispatch(std::move(name), std::move(request.m_params), std::move(callbackId));
     } else {
       trace.Message("first check of crash protection against incorrect destruction of the object by the other thread");
     }

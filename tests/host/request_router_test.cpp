@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "host/message_output.h"
 
@@ -48,6 +49,32 @@ TEST_F(RequestRouterTest, EveryRequestWithATextPortIdSetsIt) {
 TEST_F(RequestRouterTest, RequestsWithoutATextPortIdKeepTheLastOne) {
   RequestRouter router(&m_output);
   for (const char* request : {R"({"type":"Vorneth","portId":7})", R"({"portId":["p"]})", R"(["portId"])", R"("p")"}) {
+    m_output.SetLastPortId("before");
+    router.Route(request);
+    EXPECT_EQ(m_output.LastPortId(), "before") << request;
+  }
+}
+
+// Bodies that the fast reader leaves to Json::Reader still name their port
+// as they always did: escapes decoded, comments and trailing bytes ignored,
+// the last repeated member counting, damage keeping what came before it.
+TEST_F(RequestRouterTest, BodiesOutsideThePlainSubsetNameThePortAsBefore) {
+  RequestRouter router(&m_output);
+  const std::pair<std::string, std::string> named[] = {
+      {R"({"type":"Vorneth","portId":"a\"b\u0041"})", "a\"bA"},
+      {R"({"portId":"p","params":[1.5]})", "p"},
+      {R"({"portId":/*c*/"q"} trailing)", "q"},
+      {R"({"portId":5,"portId":"r"})", "r"},
+      {R"({"portId":"s","type":"Vorneth","params":[1,)", "s"},
+      {R"({"portId":"t","params":)" + std::string(2000, '[') + std::string(2000, ']') + "}", ""},
+      {std::string("{\"portId\":\"u\0\xff\"}", 16), std::string("u\0\xff", 3)},
+  };
+  for (const auto& [request, portId] : named) {
+    m_output.SetLastPortId("before");
+    router.Route(request);
+    EXPECT_EQ(m_output.LastPortId(), portId) << request;
+  }
+  for (const char* request : {R"({"portId":"a","portId":[5]})", R"([{"portId":"a"}, 1.5])"}) {
     m_output.SetLastPortId("before");
     router.Route(request);
     EXPECT_EQ(m_output.LastPortId(), "before") << request;
