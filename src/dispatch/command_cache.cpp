@@ -81,7 +81,7 @@ void VornethCommandCache::HandOver() {
 }
 
 bool VornethCommandCache::ShouldPollForRunningConsumer() const {
-  return m_mayPoll && m_running > 0;
+  return m_mayPoll && m_running.load(std::memory_order_relaxed) > 0;
 }
 
 void VornethCommandCache::PollForTake() {
@@ -102,7 +102,7 @@ int32_t VornethCommandCache::TakeOldest(std::string& command, Json::Value& param
   callbackId = std::move(slot.m_callbackId);
   const int32_t takenFrom = m_read;
   m_read = Next(m_read);
-  ++m_running;
+  m_running.fetch_add(1, std::memory_order_relaxed);
   m_takes.fetch_add(1, std::memory_order_relaxed);
   // Wakes producers waiting for room and producers waiting for the
   // hand-over.
@@ -146,8 +146,7 @@ bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::st
 }
 
 void VornethCommandCache::CommandFinished() {
-  MutexLock lock(&m_mutex);
-  if (m_running > 0) --m_running;
+  m_running.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void VornethCommandCache::ReleaseGet() {

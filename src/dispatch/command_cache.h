@@ -72,7 +72,7 @@ class VornethCommandCache {
   // handed it. Only steers whether a producer polls for a running consumer;
   // a consumer that never calls it costs producers a few microseconds of
   // polling, nothing else.
-  void CommandFinished() EXCLUDES(m_mutex);
+  void CommandFinished();
 
   // Releases the cache and wakes every waiting Put and Get. Idempotent.
   void ReleaseGet() EXCLUDES(m_mutex);
@@ -123,7 +123,8 @@ class VornethCommandCache {
   // command, as the one whose memory is most likely still in the caches.
   std::vector<IdleConsumer*> m_idle GUARDED_BY(m_mutex);
   // Commands handed out whose consumer has not yet said CommandFinished.
-  int32_t m_running GUARDED_BY(m_mutex) = 0;
+  // Counted up under m_mutex, down without it: only a hint for polling.
+  std::atomic<int32_t> m_running{0};
   // Counts takes; written under m_mutex, polled without it.
   std::atomic<uint32_t> m_takes{0};
   // Written without m_mutex; read both with and without it.

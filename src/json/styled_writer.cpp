@@ -188,12 +188,7 @@ void StyledWriter::AppendString(std::string& out, std::string_view text) const {
 }
 
 void AppendPieces(std::string& out, std::initializer_list<std::string_view> pieces) {
-  size_t size = 0;
-  for (std::string_view piece : pieces) size += piece.size();
-  const size_t at = out.size();
-  out.resize(at + size);
-  char* to = out.data() + at;
-  for (std::string_view piece : pieces) to = std::copy(piece.begin(), piece.end(), to);
+  for (std::string_view piece : pieces) out.append(piece.data(), piece.size());
 }
 
 bool StyledWriter::Append(std::string& out, const Json::Value& value) const {

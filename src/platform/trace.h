@@ -58,7 +58,10 @@ int32_t TraceLevel();
 class TraceScope {
  public:
   TraceScope(intptr_t handle, const int32_t& result) : m_handle(handle), m_result(result) {}
-  ~TraceScope() { TraceLeave(m_handle, m_result); }
+  // A scope without a handle (tracing off) has nothing to close.
+  ~TraceScope() {
+    if (m_handle != 0) TraceLeave(m_handle, m_result);
+  }
   TraceScope(const TraceScope&) = delete;
   TraceScope& operator=(const TraceScope&) = delete;
 
