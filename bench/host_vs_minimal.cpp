@@ -267,9 +267,9 @@ struct Scenario {
 
 constexpr Scenario kScenarios[] = {
     {"instructions", "instructions per request", 0, Aim::kRatioAtMost, 0.3, 1, 1, &InstructionsPerRequest},
-    {"ping-pong", "ping-pong rate, pinned (req/s)", 0, Aim::kRatioAtLeast, 0.9, 5, 2, &PingPongPinned},
-    {"pipelined-pinned", "pipelined rate, pinned (req/s)", 0, Aim::kRatioAtLeast, 1.1, 5, 2, &PipelinedPinned},
-    {"pipelined", "pipelined rate, unpinned (req/s)", 0, Aim::kRatioAtLeast, 1.5, 5, 2, &PipelinedUnpinned},
+    {"ping-pong", "ping-pong rate, pinned (req/s)", 0, Aim::kRatioAtLeast, 0.9, 7, 2, &PingPongPinned},
+    {"pipelined-pinned", "pipelined rate, pinned (req/s)", 0, Aim::kRatioAtLeast, 1.1, 7, 2, &PipelinedPinned},
+    {"pipelined", "pipelined rate, unpinned (req/s)", 0, Aim::kRatioAtLeast, 1.5, 7, 2, &PipelinedUnpinned},
     {"large", "1 MiB request round trip (ms)", 2, Aim::kRatioAtMost, 0.25, 5, 1, &LargeRoundTrip},
     {"cold-start", "cold start (ms)", 2, Aim::kRatioAtMost, 1.2, 5, 1, &ColdStart},
     {"switches", "context switches per request, pinned", 2, Aim::kShown, 0, 3, 1, &SwitchesPerRequest},
@@ -463,8 +463,10 @@ int Main(int argc, char** argv) {
   std::vector<std::pair<const Scenario*, Figure>> figures;
   for (const Scenario& scenario : kScenarios) {
     if (!options.m_only.empty() && options.m_only != scenario.m_key) continue;
-    std::fprintf(stderr, "measuring: %s\n", scenario.m_figure);
+    std::fprintf(stderr, "measuring: %s ... ", scenario.m_figure);
+    const auto scenario_started = Clock::now();
     figures.emplace_back(&scenario, MeasureFigure(scenario, programs, settings));
+    std::fprintf(stderr, "%.1f s\n", Milliseconds(Clock::now() - scenario_started) / 1000.0);
     if (!figures.back().second.m_error.empty())
       errors.push_back(scenario.m_figure + (": " + figures.back().second.m_error));
   }
