@@ -283,6 +283,23 @@ std::optional<double> HostRun::CpuMilliseconds() const {
   return static_cast<double>(user + system) * 1000.0 / static_cast<double>(ticks_per_second);
 }
 
+std::optional<long> HostRun::LiveContextSwitches() const {
+  if (m_pid <= 0) return std::nullopt;
+  std::error_code error;
+  std::filesystem::directory_iterator tasks("/proc/" + std::to_string(m_pid) + "/task", error);
+  if (error) return std::nullopt;
+  long switches = 0;
+  for (const std::filesystem::directory_entry& task : tasks) {
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with("voluntary_ctxt_switches:") || line.starts_with("nonvoluntary_ctxt_switches:")) {
+        switches += std::strtol(line.c_str() + line.find(':') + 1, nullptr, 10);
+      }
+    }
+  }
+  return switches;
+}
+
 bool HostRun::Fail(const std::string& what) {
   Kill();
   m_error = what;

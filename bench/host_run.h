@@ -94,6 +94,11 @@ class HostRun {
   // the file cannot be read or parsed.
   std::optional<double> CpuMilliseconds() const;
 
+  // Voluntary and involuntary context switches so far of the host's threads
+  // now alive, from /proc/<pid>/task/*/status: each wake-up of a thread
+  // counts, however short. Nullopt when /proc cannot tell.
+  std::optional<long> LiveContextSwitches() const;
+
   // Records a failure found by the caller (a wrong answer, say): kills the
   // host and keeps `what` with the end of its standard error. Returns false.
   bool Fail(const std::string& what);

@@ -45,6 +45,9 @@ using std::chrono::milliseconds;
 constexpr char kBrowserArgument[] = "chrome-extension://bench/";
 constexpr char kReproduce[] = "tools/dev.sh bench";
 constexpr size_t kLargeParamBytes = 1 << 20;
+// Idle figures start counting this long after the answer was read, so that
+// a host still returning from its write is not counted as awake.
+constexpr milliseconds kSettle{100};
 
 struct HostProgram {
   std::string m_label;
@@ -230,12 +233,28 @@ Samples IdleCpu(const HostProgram& program, const Settings& settings, bool pinne
   if (pinned && !pin.emplace().pinned()) return Failed("cannot pin the driver to one CPU");
   PageSession session;
   if (!session.Open(HostCommand(program))) return Failed(session.error());
+  std::this_thread::sleep_for(kSettle);
   const std::optional<double> before = session.run().CpuMilliseconds();
   std::this_thread::sleep_for(settings.m_sizes.m_idle);
   const std::optional<double> after = session.run().CpuMilliseconds();
   if (!before || !after) return Failed("cannot read the host's CPU time from /proc");
   if (!session.Finish()) return Failed(session.error());
   return {{*after - *before}, {}, {}};
+}
+
+// Wake-ups of the host's threads while it waits for input after one
+// answer: the CPU time above is counted in clock ticks and can miss short
+// ones.
+Samples IdleWakeups(const HostProgram& program, const Settings& settings) {
+  PageSession session;
+  if (!session.Open(HostCommand(program))) return Failed(session.error());
+  std::this_thread::sleep_for(kSettle);
+  const std::optional<long> before = session.run().LiveContextSwitches();
+  std::this_thread::sleep_for(settings.m_sizes.m_idle);
+  const std::optional<long> after = session.run().LiveContextSwitches();
+  if (!before || !after) return Failed("cannot read the host's context switches from /proc");
+  if (!session.Finish()) return Failed(session.error());
+  return {{static_cast<double>(*after - *before)}, {}, {}};
 }
 
 Samples IdleCpuPinned(const HostProgram& program, const Settings& settings) {
@@ -275,6 +294,7 @@ constexpr Scenario kScenarios[] = {
     {"switches", "context switches per request, pinned", 2, Aim::kShown, 0, 3, 1, &SwitchesPerRequest},
     {"idle-pinned", "idle CPU over 2 s, pinned (ms)", 0, Aim::kHostZero, 0, 1, 1, &IdleCpuPinned},
     {"idle", "idle CPU over 2 s, unpinned (ms)", 0, Aim::kHostZero, 0, 1, 1, &IdleCpuUnpinned},
+    {"idle-wakeups", "idle wake-ups over 2 s, unpinned", 0, Aim::kShown, 0, 1, 1, &IdleWakeups},
 };
 
 double Median(std::vector<double> values) {
@@ -430,8 +450,13 @@ void PrintHeader(const HostProgram (&programs)[2], const Settings& settings) {
   std::printf("host:         %s\n", programs[0].m_path.c_str());
   std::printf("minimal host: %s\n", programs[1].m_path.c_str());
   const CpuPin probe;
-  std::printf("%ld CPUs online; pinned figures run driver and host on CPU %d; medians over alternating rounds%s\n\n",
+  std::printf("%ld CPUs online; pinned figures run driver and host on CPU %d; medians over alternating rounds%s\n",
               sysconf(_SC_NPROCESSORS_ONLN), probe.cpu(), settings.m_quick ? " (--quick: fewer, smaller rounds)" : "");
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) == 3) {
+    std::printf("load average before the run: %.2f %.2f %.2f (other work on the machine shifts every figure)\n\n",
+                load[0], load[1], load[2]);
+  }
   std::fflush(stdout);  // before the progress lines on standard error
 }
 
