@@ -17,16 +17,15 @@
 #include <system_error>
 #include <thread>
 
-extern char** environ;
-
 namespace vorneth::bench {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The driver is single-threaded: strerror's shared buffer is safe here.
 std::string ErrnoText(int error) {
-  return std::strerror(error);
+  return std::strerror(error);  // NOLINT(concurrency-mt-unsafe)
 }
 
 // The caller's environment with XDG_DATA_HOME replaced.
@@ -43,6 +42,7 @@ std::vector<std::string> ChildEnvironment(const std::string& data_home) {
 // The argv/envp form of `words`, valid while `words` lives.
 std::vector<char*> Pointers(std::vector<std::string>& words) {
   std::vector<char*> pointers;
+  pointers.reserve(words.size() + 1);
   for (std::string& word : words) pointers.push_back(word.data());
   pointers.push_back(nullptr);
   return pointers;

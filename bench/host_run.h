@@ -130,7 +130,7 @@ class HostRun {
   FileDescriptor m_input;   // the host's standard input, our end
   FileDescriptor m_output;  // the host's standard output, our end
   FrameDecoder m_decoder;
-  std::vector<char> m_readBuffer = std::vector<char>(64 * 1024);
+  std::vector<char> m_readBuffer = std::vector<char>(size_t{64} * 1024);
   struct rusage m_usage = {};
   std::string m_error;
 };

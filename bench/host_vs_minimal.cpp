@@ -393,11 +393,11 @@ void PrintFigure(const Scenario& scenario, const Figure& figure) {
 
 // The full path of `name` in PATH; empty when it is not there.
 std::string FindInPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): one thread
   std::string_view folders = path != nullptr ? path : "";
   while (!folders.empty()) {
     const size_t colon = std::min(folders.find(':'), folders.size());
-    const std::string candidate = std::string(folders.substr(0, colon)) + "/" + name;
+    std::string candidate = std::string(folders.substr(0, colon)) + "/" + name;
     if (colon > 0 && access(candidate.c_str(), X_OK) == 0) return candidate;
     folders.remove_prefix(std::min(colon + 1, folders.size()));
   }
@@ -405,7 +405,7 @@ std::string FindInPath(const std::string& name) {
 }
 
 HostProgram HostUnderTest() {
-  const char* override_path = std::getenv("VORNETH_HOST_UNDER_TEST");
+  const char* override_path = std::getenv("VORNETH_HOST_UNDER_TEST");  // NOLINT(concurrency-mt-unsafe): one thread
   const bool overridden = override_path != nullptr && *override_path != '\0';
   return {"host", overridden ? override_path : VORNETH_HOST_PATH};
 }

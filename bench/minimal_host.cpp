@@ -66,7 +66,7 @@ class BufferedInput {
     }
   }
 
-  std::vector<char> m_buffer = std::vector<char>(64 * 1024);
+  std::vector<char> m_buffer = std::vector<char>(size_t{64} * 1024);
   size_t m_begin = 0;
   size_t m_end = 0;
 };
