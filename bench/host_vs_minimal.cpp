@@ -23,246 +23,25 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "host_run.h"
-#include "page_session.h"
+#include "measurements.h"
 
 namespace vorneth::bench {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
-constexpr char kBrowserArgument[] = "chrome-extension://bench/";
 constexpr char kReproduce[] = "tools/dev.sh bench";
-constexpr size_t kLargeParamBytes = 1 << 20;
-// Idle figures start counting this long after the answer was read, so that
-// a host still returning from its write is not counted as awake.
-constexpr milliseconds kSettle{100};
 
-struct HostProgram {
-  std::string m_label;
-  std::string m_path;
-};
-
-// How much each run of a scenario does; a smoke run (--quick) does less.
-struct Sizes {
-  long m_instructionsShort;  // ping-pong requests of the two callgrind runs
-  long m_instructionsLong;
-  long m_pingPong;          // timed round trips
-  long m_pipelinedBatches;  // timed batches of kMaxBatch
-  int m_largePerRun;        // 1 MiB round trips
-  int m_coldPerRun;         // spawns
-  long m_switchesShort;     // ping-pong requests of the two counted runs
-  long m_switchesLong;
-  milliseconds m_idle;
-};
-
-constexpr Sizes kFullSizes = {300, 2300, 20000, 700, 6, 4, 1000, 6000, milliseconds(2000)};
-constexpr Sizes kQuickSizes = {100, 600, 2000, 70, 2, 2, 200, 1200, milliseconds(500)};
-
-struct Settings {
-  Sizes m_sizes = kFullSizes;
-  bool m_quick = false;
-  std::string m_valgrind;  // empty when it is not installed
-};
-
-// What one run of a scenario gave for one host: samples, or why none.
-struct Samples {
-  std::vector<double> m_values;
-  std::string m_error;    // the host could not be driven
-  std::string m_skipped;  // the scenario cannot run on this machine
-};
-
-Samples Failed(const std::string& why) {
-  return {{}, why, {}};
-}
-
-double Milliseconds(Clock::duration duration) {
-  return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-std::vector<std::string> HostCommand(const HostProgram& program) {
-  return {program.m_path, kBrowserArgument};
-}
-
-// Requests per second over `batches` batches of `per_batch` requests, after
-// a warm-up of a tenth as many; on one CPU when `pinned`.
-Samples MeasureRate(const HostProgram& program, long batches, long per_batch, bool pinned) {
-  std::optional<CpuPin> pin;
-  if (pinned && !pin.emplace().pinned()) return Failed("cannot pin the driver to one CPU");
-  PageSession session;
-  if (!session.Open(HostCommand(program)) || !session.Run(session.Plan(batches / 10 + 1, per_batch))) {
-    return Failed(session.error());
-  }
-  const std::vector<RequestBatch> plan = session.Plan(batches, per_batch);
-  const auto start = Clock::now();
-  if (!session.Run(plan)) return Failed(session.error());
-  const double seconds = Milliseconds(Clock::now() - start) / 1000.0;
-  if (!session.Finish()) return Failed(session.error());
-  return {{static_cast<double>(batches * per_batch) / seconds}, {}, {}};
-}
-
-Samples PingPongPinned(const HostProgram& program, const Settings& settings) {
-  return MeasureRate(program, settings.m_sizes.m_pingPong, 1, true);
-}
-
-Samples PipelinedPinned(const HostProgram& program, const Settings& settings) {
-  return MeasureRate(program, settings.m_sizes.m_pipelinedBatches, kMaxBatch, true);
-}
-
-Samples PipelinedUnpinned(const HostProgram& program, const Settings& settings) {
-  return MeasureRate(program, settings.m_sizes.m_pipelinedBatches, kMaxBatch, false);
-}
-
-// The instruction total of a callgrind output file (its "totals:" line,
-// else its "summary:" line); nullopt when it has neither.
-std::optional<double> CallgrindTotal(const std::string& path) {
-  std::ifstream file(path);
-  std::optional<double> summary;
-  for (std::string line; std::getline(file, line);) {
-    if (line.starts_with("totals:")) return std::strtod(line.c_str() + 7, nullptr);
-    if (line.starts_with("summary:")) summary = std::strtod(line.c_str() + 8, nullptr);
-  }
-  return summary;
-}
-
-// Instructions of every thread of a host run under callgrind that answers
-// `count` ping-pong requests after the opening one.
-std::optional<double> CountInstructions(const HostProgram& program, const Settings& settings, long count,
-                                        std::string& error) {
-  PageSession session;
-  if (!session.Prepare()) {
-    error = session.error();
-    return std::nullopt;
-  }
-  const std::string output = session.run().folder() + "/callgrind.out";
-  const std::vector<std::string> command = {settings.m_valgrind, "--tool=callgrind", "--callgrind-out-file=" + output,
-                                            program.m_path, kBrowserArgument};
-  if (!session.Open(command) || !session.Run(session.Plan(count, 1)) || !session.Finish()) {
-    error = session.error();
-    return std::nullopt;
-  }
-  std::optional<double> total = CallgrindTotal(output);
-  if (!total) error = "callgrind wrote no instruction total to " + output;
-  return total;
-}
-
-// Two runs differing only in their request count: start-up cancels out.
-Samples InstructionsPerRequest(const HostProgram& program, const Settings& settings) {
-  if (settings.m_valgrind.empty()) return {{}, {}, "valgrind not found: install it (apt-get install valgrind)"};
-  const Sizes& sizes = settings.m_sizes;
-  std::string error;
-  const std::optional<double> fewer = CountInstructions(program, settings, sizes.m_instructionsShort, error);
-  if (!fewer) return Failed(error);
-  const std::optional<double> more = CountInstructions(program, settings, sizes.m_instructionsLong, error);
-  if (!more) return Failed(error);
-  return {{(*more - *fewer) / static_cast<double>(sizes.m_instructionsLong - sizes.m_instructionsShort)}, {}, {}};
-}
-
-// The time from the first byte written to the answer read, per request.
-Samples LargeRoundTrip(const HostProgram& program, const Settings& settings) {
-  std::string letters(kLargeParamBytes, 'a');
-  for (size_t i = 0; i < letters.size(); ++i) letters[i] = static_cast<char>((i % 2 ? 'a' : 'A') + i % 26);
-  const std::string params = "[\"" + letters + "\"]";
-  PageSession session;
-  if (!session.Open(HostCommand(program))) return Failed(session.error());
-  Samples samples;
-  for (int i = 0; i < settings.m_sizes.m_largePerRun; ++i) {
-    const std::vector<RequestBatch> one = session.Plan(1, 1, params);
-    const auto start = Clock::now();
-    if (!session.Run(one)) return Failed(session.error());
-    samples.m_values.push_back(Milliseconds(Clock::now() - start));
-  }
-  if (!session.Finish()) return Failed(session.error());
-  return samples;
-}
-
-// Spawn, Create and GetVersion in one write, first answer read.
-Samples ColdStart(const HostProgram& program, const Settings& settings) {
-  Samples samples;
-  for (int i = 0; i < settings.m_sizes.m_coldPerRun; ++i) {
-    PageSession session;
-    if (!session.Open(HostCommand(program))) return Failed(session.error());
-    samples.m_values.push_back(Milliseconds(Clock::now() - session.run().started_at()));
-    if (!session.Finish()) return Failed(session.error());
-  }
-  return samples;
-}
-
-// Voluntary and involuntary context switches of a pinned host (all its
-// threads) that answers `count` ping-pong requests.
-std::optional<long> ContextSwitches(const HostProgram& program, long count, std::string& error) {
-  CpuPin pin;
-  PageSession session;
-  if (!pin.pinned()) {
-    error = "cannot pin the driver to one CPU";
-    return std::nullopt;
-  }
-  if (!session.Open(HostCommand(program)) || !session.Run(session.Plan(count, 1)) || !session.Finish()) {
-    error = session.error();
-    return std::nullopt;
-  }
-  return session.run().usage().ru_nvcsw + session.run().usage().ru_nivcsw;
-}
-
-Samples SwitchesPerRequest(const HostProgram& program, const Settings& settings) {
-  const Sizes& sizes = settings.m_sizes;
-  std::string error;
-  const std::optional<long> fewer = ContextSwitches(program, sizes.m_switchesShort, error);
-  if (!fewer) return Failed(error);
-  const std::optional<long> more = ContextSwitches(program, sizes.m_switchesLong, error);
-  if (!more) return Failed(error);
-  return {{static_cast<double>(*more - *fewer) / static_cast<double>(sizes.m_switchesLong - sizes.m_switchesShort)},
-          {},
-          {}};
-}
-
-// CPU time the host uses while it waits for input after one answer.
-Samples IdleCpu(const HostProgram& program, const Settings& settings, bool pinned) {
-  std::optional<CpuPin> pin;
-  if (pinned && !pin.emplace().pinned()) return Failed("cannot pin the driver to one CPU");
-  PageSession session;
-  if (!session.Open(HostCommand(program))) return Failed(session.error());
-  std::this_thread::sleep_for(kSettle);
-  const std::optional<double> before = session.run().CpuMilliseconds();
-  std::this_thread::sleep_for(settings.m_sizes.m_idle);
-  const std::optional<double> after = session.run().CpuMilliseconds();
-  if (!before || !after) return Failed("cannot read the host's CPU time from /proc");
-  if (!session.Finish()) return Failed(session.error());
-  return {{*after - *before}, {}, {}};
-}
-
-// Wake-ups of the host's threads while it waits for input after one
-// answer: the CPU time above is counted in clock ticks and can miss short
-// ones.
-Samples IdleWakeups(const HostProgram& program, const Settings& settings) {
-  PageSession session;
-  if (!session.Open(HostCommand(program))) return Failed(session.error());
-  std::this_thread::sleep_for(kSettle);
-  const std::optional<long> before = session.run().LiveContextSwitches();
-  std::this_thread::sleep_for(settings.m_sizes.m_idle);
-  const std::optional<long> after = session.run().LiveContextSwitches();
-  if (!before || !after) return Failed("cannot read the host's context switches from /proc");
-  if (!session.Finish()) return Failed(session.error());
-  return {{static_cast<double>(*after - *before)}, {}, {}};
-}
-
-Samples IdleCpuPinned(const HostProgram& program, const Settings& settings) {
-  return IdleCpu(program, settings, true);
-}
-
-Samples IdleCpuUnpinned(const HostProgram& program, const Settings& settings) {
-  return IdleCpu(program, settings, false);
+double Seconds(Clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
 }
 
 // How a figure is judged.
@@ -352,12 +131,13 @@ std::string TargetText(const Scenario& scenario) {
   return "";
 }
 
-std::string Verdict(const Scenario& scenario, double host, double ratio) {
+// "meets" or "MISSES"; "-" without a target or without a ratio to judge.
+std::string Verdict(const Scenario& scenario, double host, std::optional<double> ratio) {
   switch (scenario.m_aim) {
     case Aim::kRatioAtLeast:
-      return ratio >= scenario.m_target ? "meets" : "MISSES";
+      return !ratio ? "-" : *ratio >= scenario.m_target ? "meets" : "MISSES";
     case Aim::kRatioAtMost:
-      return ratio <= scenario.m_target ? "meets" : "MISSES";
+      return !ratio ? "-" : *ratio <= scenario.m_target ? "meets" : "MISSES";
     case Aim::kHostZero:
       return host == 0 ? "meets" : "MISSES";
     case Aim::kShown:
@@ -380,15 +160,14 @@ void PrintFigure(const Scenario& scenario, const Figure& figure) {
   }
   const double host = Median(figure.m_host);
   const double minimal = Median(figure.m_minimal);
-  const bool has_ratio = minimal != 0;
-  const double ratio = has_ratio ? host / minimal : 0;
+  const std::optional<double> ratio = minimal != 0 ? std::optional<double>(host / minimal) : std::nullopt;
   std::string range = "-";
   if (figure.m_roundRatios.size() > 1) {
     const auto [low, high] = std::minmax_element(figure.m_roundRatios.begin(), figure.m_roundRatios.end());
     range = Number(*low, 2) + "-" + Number(*high, 2);
   }
   PrintRow(scenario.m_figure, Number(host, scenario.m_decimals), Number(minimal, scenario.m_decimals),
-           has_ratio ? Number(ratio, 2) : "-", range, TargetText(scenario), Verdict(scenario, host, ratio));
+           ratio ? Number(*ratio, 2) : "-", range, TargetText(scenario), Verdict(scenario, host, ratio));
 }
 
 // The full path of `name` in PATH; empty when it is not there.
@@ -491,14 +270,14 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "measuring: %s ... ", scenario.m_figure);
     const auto scenario_started = Clock::now();
     figures.emplace_back(&scenario, MeasureFigure(scenario, programs, settings));
-    std::fprintf(stderr, "%.1f s\n", Milliseconds(Clock::now() - scenario_started) / 1000.0);
+    std::fprintf(stderr, "%.1f s\n", Seconds(Clock::now() - scenario_started));
     if (!figures.back().second.m_error.empty())
       errors.push_back(scenario.m_figure + (": " + figures.back().second.m_error));
   }
   PrintRow("figure", "host", "minimal host", "ratio", "ratio range", "target", "");
   for (const auto& [scenario, figure] : figures) PrintFigure(*scenario, figure);
   std::printf("\n(ratio = host / minimal host; the range spans the rounds' own ratios; run took %.0f s)\n",
-              Milliseconds(Clock::now() - started) / 1000.0);
+              Seconds(Clock::now() - started));
   for (const std::string& error : errors) std::printf("FAILED %s\n", error.c_str());
   return errors.empty() ? 0 : 1;
 }
