@@ -16,7 +16,9 @@
 #                        fails), clang-tidy (its checks are errors) and the
 #                        Clang build with -Wthread-safety -Werror
 #   tools/dev.sh format  rewrite every source file in the checked format
-#   tools/dev.sh bench   release build with the benchmarks, then run them
+#   tools/dev.sh bench   release build with the benchmarks, then run them,
+#                        host_vs_minimal last: every speed figure of the host
+#                        beside a minimal host's, with ratio and target
 set -Eeuo pipefail
 trap 'echo "dev.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
@@ -199,14 +201,19 @@ run_tests() {
   log "all tests passed in $((SECONDS - started)) s"
 }
 
+# The Google benchmarks, then host_vs_minimal (bench/host_vs_minimal.cpp):
+# the host against the minimal host of bench/minimal_host.cpp, instructions
+# counted under valgrind's callgrind.
 run_bench() {
-  install_packages "${build_packages[@]}" libbenchmark-dev
+  install_packages "${build_packages[@]}" libbenchmark-dev valgrind
   configure build-bench -DCMAKE_BUILD_TYPE=Release -DVORNETH_TESTS=OFF -DVORNETH_BENCH=ON
   ninja -C "$root/build-bench" -j"$jobs"
   for bench in "$root"/build-bench/bin/*_bench; do
     log "$(basename "$bench")"
     "$bench"
   done
+  log "host_vs_minimal"
+  "$root/build-bench/bin/host_vs_minimal"
 }
 
 case "${1:-}" in
@@ -216,7 +223,7 @@ case "${1:-}" in
   format) run_format ;;
   bench) run_bench ;;
   *)
-    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
