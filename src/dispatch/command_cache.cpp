@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/address_wait.h"
 #include "platform/processors.h"
 #include "platform/trace.h"
 
@@ -35,49 +36,68 @@ void VornethCommandCache::Put(std::string command, Json::Value params, std::stri
     return;
   }
 
-  MutexLock lock(&m_mutex);
-  while (IsFull()) {
-    if (m_released) {
-      break;
+  PendingWakes wakes;
+  {
+    MutexLock lock(&m_mutex);
+    while (IsFull()) {
+      if (m_released) {
+        break;
+      }
+      trace.Message("Full queue, waiting");
+      m_notFull.Wait(&m_mutex);
     }
-    trace.Message("Full queue, waiting");
-    m_notFull.Wait(&m_mutex);
-  }
 
-  Slot& slot = m_slots[m_write];
-  slot.m_command = std::move(command);
-  slot.m_params = std::move(params);
-  slot.m_callbackId = std::move(callbackId);
-  trace.Number("this->m_write", m_write);
-  trace.Text("command.c_str ()", slot.m_command);
-  trace.Text("callbackId.c_str ()", slot.m_callbackId);
-  trace.Message("Command stored");
-  m_write = Next(m_write);
+    Slot& slot = m_slots[m_write];
+    slot.m_command = std::move(command);
+    slot.m_params = std::move(params);
+    slot.m_callbackId = std::move(callbackId);
+    trace.Number("this->m_write", m_write);
+    trace.Text("command.c_str ()", slot.m_command);
+    trace.Text("callbackId.c_str ()", slot.m_callbackId);
+    trace.Message("Command stored");
+    m_write = Next(m_write);
 
-  // The ring is empty right after storing only when the wait for room above
-  // was cut short by a release: then the held commands are lost.
-  if (IsEmpty()) {
-    return;
+    // The ring is empty right after storing only when the wait for room
+    // above was cut short by a release: then the held commands are lost.
+    if (!IsEmpty()) HandOver(wakes);
   }
-  HandOver();
+  wakes.WakeAll();
 }
 
-void VornethCommandCache::HandOver() {
+void VornethCommandCache::HandOver(PendingWakes& wakes) {
   bool polled = false;
   while (!m_released && !IsEmpty()) {
     if (!polled && ShouldPollForRunningConsumer()) {
       polled = true;
+      WakeUnlocked(wakes);
       PollForTake();
     } else if (!m_idle.empty()) {
       IdleConsumer* consumer = m_idle.back();
       m_idle.pop_back();
       GiveOldest(*consumer);
+      wakes.Add(consumer);
+      if (wakes.Full()) WakeUnlocked(wakes);
+    } else if (!wakes.Empty()) {
+      // Those handed a command are woken before anybody waits for them to
+      // come back; the ring may have changed meanwhile, so look again.
+      WakeUnlocked(wakes);
     } else {
       // Every consumer is busy: the next one that comes back to Get takes
       // from the ring and notifies m_notFull.
       m_notFull.Wait(&m_mutex);
     }
   }
+}
+
+void VornethCommandCache::PendingWakes::WakeAll() {
+  for (int32_t i = 0; i < m_count; ++i) WakeOneWaiter(*m_words[i]);
+  m_count = 0;
+}
+
+void VornethCommandCache::WakeUnlocked(PendingWakes& wakes) {
+  m_mutex.Unlock();
+  wakes.WakeAll();
+  m_mutex.Lock();
 }
 
 bool VornethCommandCache::ShouldPollForRunningConsumer() const {
@@ -112,32 +132,37 @@ int32_t VornethCommandCache::TakeOldest(std::string& command, Json::Value& param
 
 void VornethCommandCache::GiveOldest(IdleConsumer& consumer) {
   consumer.m_takenFrom = TakeOldest(consumer.m_command, consumer.m_params, consumer.m_callbackId);
-  // Under m_mutex: the consumer's record lives on its stack, and it may leave
-  // as soon as it sees m_takenFrom set.
-  consumer.m_wake.Signal();
+  consumer.m_state.store(IdleConsumer::kHanded, std::memory_order_release);
 }
 
 bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::string& callbackId) {
   TraceFunction trace("VornethCommandCache::Get()");
+  int32_t takenFrom = -1;
+  IdleConsumer self(command, params, callbackId);
+  bool idle = false;
   {
     MutexLock lock(&m_mutex);
-    int32_t takenFrom = -1;
-    if (!m_released && IsEmpty()) {
-      IdleConsumer self(&m_mutex, command, params, callbackId);
-      m_idle.push_back(&self);
-      while (!m_released && self.m_takenFrom < 0) self.m_wake.Wait(&m_mutex);
-      takenFrom = self.m_takenFrom;
-      if (takenFrom < 0) std::erase(m_idle, &self);
-    } else if (!m_released) {
+    if (!m_released && !IsEmpty()) {
       takenFrom = TakeOldest(command, params, callbackId);
+    } else if (!m_released) {
+      m_idle.push_back(&self);
+      idle = true;
     }
-    if (takenFrom >= 0) {
-      trace.Number("this->m_read", takenFrom);
-      trace.Text("command->c_str ()", command);
-      trace.Text("callbackId->c_str ()", callbackId);
-      trace.Message("Command withdrawed");
-      return true;
+  }
+  if (idle) {
+    uint32_t state = self.m_state.load(std::memory_order_acquire);
+    while (state == IdleConsumer::kWaiting) {
+      WaitWhileEqual(self.m_state, IdleConsumer::kWaiting);
+      state = self.m_state.load(std::memory_order_acquire);
     }
+    if (state == IdleConsumer::kHanded) takenFrom = self.m_takenFrom;
+  }
+  if (takenFrom >= 0) {
+    trace.Number("this->m_read", takenFrom);
+    trace.Text("command->c_str ()", command);
+    trace.Text("callbackId->c_str ()", callbackId);
+    trace.Message("Command withdrawed");
+    return true;
   }
   // A release wins over held commands. The pause, outside the lock, keeps a
   // worker that keeps calling a released cache from spinning.
@@ -152,13 +177,19 @@ void VornethCommandCache::CommandFinished() {
 void VornethCommandCache::ReleaseGet() {
   TraceFunction trace("VornethCommandCache::ReleaseGet()");
   m_released = true;
-  // Every waiter tests the flag under m_mutex before it sleeps, so waking
-  // them under it reaches each one that could have missed the flag. The
-  // idle consumers are woken under it also because their records live on
-  // their stacks.
-  MutexLock lock(&m_mutex);
-  for (IdleConsumer* consumer : m_idle) consumer->m_wake.Signal();
-  m_notFull.SignalAll();
+  // Every waiter registers or tests the flag under m_mutex, so whoever is
+  // not told here sees the flag itself.
+  std::vector<std::atomic<uint32_t>*> released;
+  {
+    MutexLock lock(&m_mutex);
+    for (IdleConsumer* consumer : m_idle) {
+      consumer->m_state.store(IdleConsumer::kReleased, std::memory_order_release);
+      released.push_back(&consumer->m_state);
+    }
+    m_idle.clear();
+    m_notFull.SignalAll();
+  }
+  for (std::atomic<uint32_t>* word : released) WakeOneWaiter(*word);
 }
 
 }  // namespace vorneth

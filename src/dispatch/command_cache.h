@@ -83,16 +83,36 @@ class VornethCommandCache {
     Json::Value m_params;
     std::string m_callbackId;
   };
-  // A consumer asleep in Get, on its own stack: a producer moves the oldest
-  // command into the consumer's out-parameters, sets m_takenFrom and wakes it.
+  // A consumer asleep in Get, on its own stack. A producer moves the oldest
+  // command into the consumer's out-parameters and sets m_takenFrom under
+  // m_mutex, then turns m_state to kHanded; a release turns it to kReleased.
+  // The consumer sleeps on m_state alone (platform/address_wait.h), so once
+  // woken it needs no lock: it never waits for the producer that woke it.
   struct IdleConsumer {
-    explicit IdleConsumer(Mutex* mutex, std::string& command, Json::Value& params, std::string& callbackId)
-        : m_wake(mutex), m_command(command), m_params(params), m_callbackId(callbackId) {}
-    CondVar m_wake;
+    static constexpr uint32_t kWaiting = 0;
+    static constexpr uint32_t kHanded = 1;
+    static constexpr uint32_t kReleased = 2;
+    IdleConsumer(std::string& command, Json::Value& params, std::string& callbackId)
+        : m_command(command), m_params(params), m_callbackId(callbackId) {}
     std::string& m_command;
     Json::Value& m_params;
     std::string& m_callbackId;
-    int32_t m_takenFrom = -1;  // the slot the command came from; -1 while waiting
+    int32_t m_takenFrom = -1;  // the slot the command came from
+    std::atomic<uint32_t> m_state{kWaiting};
+  };
+  // Consumers whose state changed and who are still to be woken: woken only
+  // once m_mutex has been let go. Holds what one hand-over can change
+  // between two waits: at most the commands the ring holds.
+  class PendingWakes {
+   public:
+    void Add(IdleConsumer* consumer) { m_words[m_count++] = &consumer->m_state; }
+    bool Full() const { return m_count == VORNETH_COMMAND_CACHE_SIZE; }
+    bool Empty() const { return m_count == 0; }
+    void WakeAll();
+
+   private:
+    std::atomic<uint32_t>* m_words[VORNETH_COMMAND_CACHE_SIZE] = {};
+    int32_t m_count = 0;
   };
 
   static int32_t Next(int32_t index) { return (index + 1) % VORNETH_COMMAND_CACHE_SIZE; }
@@ -100,9 +120,12 @@ class VornethCommandCache {
   bool IsFull() const REQUIRES(m_mutex) { return Next(m_write) == m_read; }
 
   // Put's hand-over: returns once the ring is empty or the cache released.
-  void HandOver() REQUIRES(m_mutex);
-  // Moves the oldest held command into `consumer`'s hands and wakes it.
+  // Consumers it handed commands to are left in `wakes`.
+  void HandOver(PendingWakes& wakes) REQUIRES(m_mutex);
+  // Moves the oldest held command into `consumer`'s hands.
   void GiveOldest(IdleConsumer& consumer) REQUIRES(m_mutex);
+  // Wakes `wakes` with m_mutex let go for the while.
+  void WakeUnlocked(PendingWakes& wakes) REQUIRES(m_mutex);
   // Moves the oldest held command out of the ring: the slot it left.
   int32_t TakeOldest(std::string& command, Json::Value& params, std::string& callbackId) REQUIRES(m_mutex);
   // Whether a producer should poll for a running consumer before sleeping or
@@ -112,8 +135,7 @@ class VornethCommandCache {
   // microseconds have passed.
   void PollForTake() REQUIRES(m_mutex);
 
-  // Guards the ring, the idle consumers and the running count; every
-  // condition variable waits on it.
+  // Guards the ring and the idle consumers; m_notFull waits on it.
   Mutex m_mutex;
   // Taken slots are left moved-from; a slot is refilled by the next Put.
   Slot m_slots[VORNETH_COMMAND_CACHE_SIZE] GUARDED_BY(m_mutex);
