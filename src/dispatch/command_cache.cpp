@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/address_wait.h"
+#include "platform/postponed_work.h"
 #include "platform/processors.h"
 #include "platform/trace.h"
 
@@ -74,8 +75,7 @@ void VornethCommandCache::HandOver(PendingWakes& wakes) {
     } else if (!m_idle.empty()) {
       IdleConsumer* consumer = m_idle.back();
       m_idle.pop_back();
-      GiveOldest(*consumer);
-      wakes.Add(consumer);
+      if (GiveOldest(*consumer)) wakes.Add(&consumer->m_state);
       if (wakes.Full()) WakeUnlocked(wakes);
     } else if (!wakes.Empty()) {
       // Those handed a command are woken before anybody waits for them to
@@ -130,9 +130,9 @@ int32_t VornethCommandCache::TakeOldest(std::string& command, Json::Value& param
   return takenFrom;
 }
 
-void VornethCommandCache::GiveOldest(IdleConsumer& consumer) {
+bool VornethCommandCache::GiveOldest(IdleConsumer& consumer) {
   consumer.m_takenFrom = TakeOldest(consumer.m_command, consumer.m_params, consumer.m_callbackId);
-  consumer.m_state.store(IdleConsumer::kHanded, std::memory_order_release);
+  return consumer.m_state.exchange(IdleConsumer::kHanded, std::memory_order_acq_rel) == IdleConsumer::kSleeping;
 }
 
 bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::string& callbackId) {
@@ -149,11 +149,17 @@ bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::st
       idle = true;
     }
   }
+  // What the thread left for now (its last answer) goes before it sleeps:
+  // a command may meanwhile reach it without waking it.
+  RunPostponedWork();
   if (idle) {
-    uint32_t state = self.m_state.load(std::memory_order_acquire);
-    while (state == IdleConsumer::kWaiting) {
-      WaitWhileEqual(self.m_state, IdleConsumer::kWaiting);
-      state = self.m_state.load(std::memory_order_acquire);
+    uint32_t state = IdleConsumer::kWaiting;
+    if (self.m_state.compare_exchange_strong(state, IdleConsumer::kSleeping, std::memory_order_acq_rel)) {
+      state = IdleConsumer::kSleeping;
+      while (state == IdleConsumer::kSleeping) {
+        WaitWhileEqual(self.m_state, IdleConsumer::kSleeping);
+        state = self.m_state.load(std::memory_order_acquire);
+      }
     }
     if (state == IdleConsumer::kHanded) takenFrom = self.m_takenFrom;
   }
@@ -183,8 +189,9 @@ void VornethCommandCache::ReleaseGet() {
   {
     MutexLock lock(&m_mutex);
     for (IdleConsumer* consumer : m_idle) {
-      consumer->m_state.store(IdleConsumer::kReleased, std::memory_order_release);
-      released.push_back(&consumer->m_state);
+      if (consumer->m_state.exchange(IdleConsumer::kReleased, std::memory_order_acq_rel) == IdleConsumer::kSleeping) {
+        released.push_back(&consumer->m_state);
+      }
     }
     m_idle.clear();
     m_notFull.SignalAll();

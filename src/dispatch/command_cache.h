@@ -88,10 +88,13 @@ class VornethCommandCache {
   // m_mutex, then turns m_state to kHanded; a release turns it to kReleased.
   // The consumer sleeps on m_state alone (platform/address_wait.h), so once
   // woken it needs no lock: it never waits for the producer that woke it.
+  // The consumer turns m_state from kWaiting to kSleeping right before it
+  // sleeps; only a consumer that did needs the wake-up call.
   struct IdleConsumer {
     static constexpr uint32_t kWaiting = 0;
     static constexpr uint32_t kHanded = 1;
     static constexpr uint32_t kReleased = 2;
+    static constexpr uint32_t kSleeping = 3;
     IdleConsumer(std::string& command, Json::Value& params, std::string& callbackId)
         : m_command(command), m_params(params), m_callbackId(callbackId) {}
     std::string& m_command;
@@ -105,7 +108,7 @@ class VornethCommandCache {
   // between two waits: at most the commands the ring holds.
   class PendingWakes {
    public:
-    void Add(IdleConsumer* consumer) { m_words[m_count++] = &consumer->m_state; }
+    void Add(std::atomic<uint32_t>* word) { m_words[m_count++] = word; }
     bool Full() const { return m_count == VORNETH_COMMAND_CACHE_SIZE; }
     bool Empty() const { return m_count == 0; }
     void WakeAll();
@@ -122,8 +125,9 @@ class VornethCommandCache {
   // Put's hand-over: returns once the ring is empty or the cache released.
   // Consumers it handed commands to are left in `wakes`.
   void HandOver(PendingWakes& wakes) REQUIRES(m_mutex);
-  // Moves the oldest held command into `consumer`'s hands.
-  void GiveOldest(IdleConsumer& consumer) REQUIRES(m_mutex);
+  // Moves the oldest held command into `consumer`'s hands. True when the
+  // consumer sleeps and must be woken.
+  bool GiveOldest(IdleConsumer& consumer) REQUIRES(m_mutex);
   // Wakes `wakes` with m_mutex let go for the while.
   void WakeUnlocked(PendingWakes& wakes) REQUIRES(m_mutex);
   // Moves the oldest held command out of the ring: the slot it left.

@@ -3,6 +3,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/postponed_work.h"
 #include "platform/trace.h"
 
 namespace vorneth {
@@ -97,6 +98,8 @@ void VornethCommandWorker::ThreadMainFunction(void* arg) {
     _this->m_cache->CommandFinished();
   }
 
+  // An answer the last command left for later leaves now.
+  RunPostponedWork();
   trace.Number("_this->m_id", _this->m_id);
   trace.Message("Thread's main loop ended");
   _this->m_stopped = true;

@@ -6,6 +6,7 @@
 #include "json/json_conversions.h"
 #include "json/message_text.h"
 #include "json/styled_writer.h"
+#include "platform/postponed_work.h"
 #include "platform/trace.h"
 
 namespace vorneth {
@@ -67,6 +68,13 @@ void FrameOutput::WriteMessage(MessageText message) {
   trace.Number("len", static_cast<int32_t>(length));
   trace.Message("new response length after appending the portId");
 
+  // A frame written at the very end of a worker's command may wait until
+  // the worker is ready for the next one. Not while tracing: the outcome of
+  // the write belongs in this scope.
+  if (!trace.on() && PostponementAllowed()) {
+    PostponeFrame(text);
+    return;
+  }
   // Header and body leave in one write, so a frame is never split by
   // another thread's output. The frame is put together in a buffer kept
   // for the next one; a buffer grown by a large frame is let go.
@@ -74,11 +82,14 @@ void FrameOutput::WriteMessage(MessageText message) {
   {
     MutexLock lock(&m_outputLock);
     m_frame.clear();
-    m_frame += EncodeFrameLength(length);
-    m_frame += text;
+    AppendFrame(m_frame, text);
     written = m_write(m_frame.data(), m_frame.size());
     if (m_frame.capacity() > kKeptFrameBuffer) std::string().swap(m_frame);
   }
+  TraceWritten(trace, written);
+}
+
+void FrameOutput::TraceWritten(TraceFunction& trace, const Status& written) {
   if (!written.ok()) {
     trace.Text("why", written.why());
     trace.Message("response could not be written");
@@ -86,6 +97,41 @@ void FrameOutput::WriteMessage(MessageText message) {
     return;
   }
   trace.Message("response outputted from native");
+}
+
+// The frames this thread has left for later, all for one output.
+struct FrameOutput::PostponedFrames {
+  FrameOutput* m_output = nullptr;
+  std::string m_frames;
+};
+
+thread_local FrameOutput::PostponedFrames FrameOutput::t_postponed;
+
+void FrameOutput::PostponeFrame(const std::string& text) {
+  if (t_postponed.m_output != this) WritePostponed();
+  t_postponed.m_output = this;
+  AppendFrame(t_postponed.m_frames, text);
+  Postpone(&FrameOutput::WritePostponed);
+}
+
+void FrameOutput::WritePostponed() {
+  PostponedFrames& postponed = t_postponed;
+  if (postponed.m_output == nullptr || postponed.m_frames.empty()) return;
+  FrameOutput& output = *postponed.m_output;
+  Status written = Status::Ok();
+  {
+    MutexLock lock(&output.m_outputLock);
+    written = output.m_write(postponed.m_frames.data(), postponed.m_frames.size());
+  }
+  postponed.m_frames.clear();
+  if (postponed.m_frames.capacity() > kKeptFrameBuffer) std::string().swap(postponed.m_frames);
+  TraceFunction trace("Callback");
+  TraceWritten(trace, written);
+}
+
+void FrameOutput::AppendFrame(std::string& out, const std::string& text) {
+  out += EncodeFrameLength(static_cast<uint32_t>(text.size()));
+  out += text;
 }
 
 bool NeedsPadding(size_t length) {

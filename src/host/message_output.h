@@ -30,6 +30,7 @@
 #include "json/message_text.h"
 #include "platform/mutex.h"
 #include "platform/status.h"
+#include "platform/trace.h"
 
 namespace vorneth {
 
@@ -53,10 +54,22 @@ class FrameOutput {
   // Adds the port identifier and the padding to `text` (an empty text skips
   // both) and writes it as one frame. A failed write is traced and dropped:
   // the browser reads nothing more from a channel that cannot be written,
-  // and the host ends when its input ends.
+  // and the host ends when its input ends. Inside a PostponementScope
+  // (platform/postponed_work.h) the frame is written at the thread's next
+  // RunPostponedWork instead, with what else the thread left for then; the
+  // output must live until then.
   void WriteMessage(MessageText message) EXCLUDES(m_portIdLock, m_outputLock);
 
  private:
+  struct PostponedFrames;
+
+  static void TraceWritten(TraceFunction& trace, const Status& written);
+  static void AppendFrame(std::string& out, const std::string& text);
+  void PostponeFrame(const std::string& text);
+  // Writes the calling thread's postponed frames.
+  static void WritePostponed();
+  static thread_local PostponedFrames t_postponed;
+
   mutable Mutex m_portIdLock;
   std::string m_lastPortId GUARDED_BY(m_portIdLock);
 

@@ -102,6 +102,7 @@ class TraceFunction {
   }
   void SetResult(int32_t result) { m_result = result; }
   intptr_t handle() const { return m_handle; }
+  bool on() const { return m_on; }
 
  private:
   bool m_on;

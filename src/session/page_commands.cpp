@@ -9,6 +9,7 @@
 #include "addons/addon_results.h"
 #include "json/json_conversions.h"
 #include "json/message_text.h"
+#include "platform/postponed_work.h"
 #include "platform/trace.h"
 #include "session/command_results.h"
 #include "session/vorneth.h"
@@ -242,6 +243,9 @@ void Vorneth::DispatchWorkerFunc(void* arg, std::string command, Json::Value par
   }
 
   if (!send) return;
+  // The answer is the command's last step: the worker may write it once it
+  // has said it is ready for the next command.
+  PostponementScope postpone;
   self->SendAnswer("Vorneth", callbackId, std::move(response).Finish());
 }
 
