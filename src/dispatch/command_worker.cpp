@@ -15,8 +15,10 @@ VornethCommandWorker::VornethCommandWorker(int32_t id, VornethCommandCache* cach
   trace.Pointer("cache", cache);
   trace.Pointer("work", reinterpret_cast<const void*>(work));
   trace.Pointer("arg", arg);
+  // The new thread is not given the processor here: nothing waits for it to
+  // reach the cache (a Put waits for a consumer anyway), and yielding would
+  // put its whole start-up in front of the session's first answer.
   m_thread = std::make_unique<JoinableThread>(&VornethCommandWorker::ThreadMainFunction, this);
-  std::this_thread::yield();
 }
 
 VornethCommandWorker::~VornethCommandWorker() {

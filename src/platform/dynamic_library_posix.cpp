@@ -1,6 +1,8 @@
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
+#include <string_view>
 #include <vector>
 
 #include "platform/dynamic_library.h"
@@ -15,11 +17,30 @@ void* OpenLibrary(const std::string& path) {
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-// dlopen with RTLD_NOLOAD matches a loaded object by the name it was loaded
-// under or by its soname and takes a reference on it; the reference is never
-// dropped, as for every library the host holds.
+// The loaded objects are looked through by the file names they were loaded
+// from; only a match is opened again (RTLD_NOLOAD, by its full path), which
+// takes a reference on it that is never dropped, as for every library the
+// host holds. Asking dlopen by the bare name instead would search the whole
+// library path on disk when the library is not loaded, which is the usual
+// case.
 void* FindLoadedLibrary(const std::string& name) {
-  return dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  struct Search {
+    const std::string* m_name;
+    std::string m_path;
+  } search{&name, {}};
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto* search = static_cast<Search*>(data);
+        const std::string_view path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        const size_t slash = path.rfind('/');
+        const std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
+        if (file != *search->m_name) return 0;
+        search->m_path = path;
+        return 1;
+      },
+      &search);
+  if (search.m_path.empty()) return nullptr;
+  return dlopen(search.m_path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
 }
 
 void* LookupSymbol(void* library, const char* name) {
