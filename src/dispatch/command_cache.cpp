@@ -132,18 +132,30 @@ int32_t VornethCommandCache::TakeOldest(std::string& command, Json::Value& param
 
 bool VornethCommandCache::GiveOldest(IdleConsumer& consumer) {
   consumer.m_takenFrom = TakeOldest(consumer.m_command, consumer.m_params, consumer.m_callbackId);
+  consumer.m_takenAfterStop = consumer.m_stopRequested != nullptr && consumer.m_stopRequested->load();
   return consumer.m_state.exchange(IdleConsumer::kHanded, std::memory_order_acq_rel) == IdleConsumer::kSleeping;
 }
 
 bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::string& callbackId) {
+  IdleConsumer self(command, params, callbackId, nullptr);
+  return Take(self);
+}
+
+bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::string& callbackId,
+                              const std::atomic<bool>& stopRequested, bool& takenAfterStop) {
+  IdleConsumer self(command, params, callbackId, &stopRequested);
+  const bool taken = Take(self);
+  takenAfterStop = self.m_takenAfterStop;
+  return taken;
+}
+
+bool VornethCommandCache::Take(IdleConsumer& self) {
   TraceFunction trace("VornethCommandCache::Get()");
-  int32_t takenFrom = -1;
-  IdleConsumer self(command, params, callbackId);
   bool idle = false;
   {
     MutexLock lock(&m_mutex);
     if (!m_released && !IsEmpty()) {
-      takenFrom = TakeOldest(command, params, callbackId);
+      GiveOldest(self);
     } else if (!m_released) {
       m_idle.push_back(&self);
       idle = true;
@@ -152,21 +164,21 @@ bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::st
   // What the thread left for now (its last answer) goes before it sleeps:
   // a command may meanwhile reach it without waking it.
   RunPostponedWork();
-  if (idle) {
-    uint32_t state = IdleConsumer::kWaiting;
-    if (self.m_state.compare_exchange_strong(state, IdleConsumer::kSleeping, std::memory_order_acq_rel)) {
-      state = IdleConsumer::kSleeping;
-      while (state == IdleConsumer::kSleeping) {
-        WaitWhileEqual(self.m_state, IdleConsumer::kSleeping);
-        state = self.m_state.load(std::memory_order_acquire);
-      }
+  uint32_t state = IdleConsumer::kWaiting;
+  if (!idle || !self.m_state.compare_exchange_strong(state, IdleConsumer::kSleeping, std::memory_order_acq_rel)) {
+    // Taken from the ring, or handed a command (or released) before it slept.
+    state = self.m_state.load(std::memory_order_acquire);
+  } else {
+    state = IdleConsumer::kSleeping;
+    while (state == IdleConsumer::kSleeping) {
+      WaitWhileEqual(self.m_state, IdleConsumer::kSleeping);
+      state = self.m_state.load(std::memory_order_acquire);
     }
-    if (state == IdleConsumer::kHanded) takenFrom = self.m_takenFrom;
   }
-  if (takenFrom >= 0) {
-    trace.Number("this->m_read", takenFrom);
-    trace.Text("command->c_str ()", command);
-    trace.Text("callbackId->c_str ()", callbackId);
+  if (state == IdleConsumer::kHanded) {
+    trace.Number("this->m_read", self.m_takenFrom);
+    trace.Text("command->c_str ()", self.m_command);
+    trace.Text("callbackId->c_str ()", self.m_callbackId);
     trace.Message("Command withdrawed");
     return true;
   }

@@ -67,6 +67,12 @@ class VornethCommandCache {
   // true. On a released cache (even one still holding commands) it sleeps
   // 10 ms and returns false, leaving the out-parameters untouched.
   bool Get(std::string& command, Json::Value& params, std::string& callbackId) EXCLUDES(m_mutex);
+  // The same for a consumer that can be asked to stop (a worker): also tells
+  // whether `stopRequested` was already set when the command was taken.
+  // A command handed to a waiting consumer is taken when it is handed, which
+  // may be well before the consumer wakes; the flag is read then.
+  bool Get(std::string& command, Json::Value& params, std::string& callbackId, const std::atomic<bool>& stopRequested,
+           bool& takenAfterStop) EXCLUDES(m_mutex);
 
   // Called by a consumer once it has finished running a command that Get
   // handed it. Only steers whether a producer polls for a running consumer;
@@ -95,12 +101,15 @@ class VornethCommandCache {
     static constexpr uint32_t kHanded = 1;
     static constexpr uint32_t kReleased = 2;
     static constexpr uint32_t kSleeping = 3;
-    IdleConsumer(std::string& command, Json::Value& params, std::string& callbackId)
-        : m_command(command), m_params(params), m_callbackId(callbackId) {}
+    IdleConsumer(std::string& command, Json::Value& params, std::string& callbackId,
+                 const std::atomic<bool>* stopRequested)
+        : m_command(command), m_params(params), m_callbackId(callbackId), m_stopRequested(stopRequested) {}
     std::string& m_command;
     Json::Value& m_params;
     std::string& m_callbackId;
-    int32_t m_takenFrom = -1;  // the slot the command came from
+    const std::atomic<bool>* m_stopRequested;  // null for a consumer without one
+    int32_t m_takenFrom = -1;                  // the slot the command came from
+    bool m_takenAfterStop = false;
     std::atomic<uint32_t> m_state{kWaiting};
   };
   // Consumers whose state changed and who are still to be woken: woken only
@@ -130,6 +139,8 @@ class VornethCommandCache {
   bool GiveOldest(IdleConsumer& consumer) REQUIRES(m_mutex);
   // Wakes `wakes` with m_mutex let go for the while.
   void WakeUnlocked(PendingWakes& wakes) REQUIRES(m_mutex);
+  // Both Gets.
+  bool Take(IdleConsumer& self) EXCLUDES(m_mutex);
   // Moves the oldest held command out of the ring: the slot it left.
   int32_t TakeOldest(std::string& command, Json::Value& params, std::string& callbackId) REQUIRES(m_mutex);
   // Whether a producer should poll for a running consumer before sleeping or

@@ -75,8 +75,9 @@ void VornethCommandWorker::ThreadMainFunction(void* arg) {
   Json::Value params;
   std::string callbackId;
   while (!_this->m_stop) {
-    const bool taken = _this->m_cache->Get(command, params, callbackId);
-    const bool stop = _this->m_stop;
+    bool takenAfterStop = false;
+    const bool taken = _this->m_cache->Get(command, params, callbackId, _this->m_stop, takenAfterStop);
+    const bool stop = taken ? takenAfterStop : _this->m_stop.load();
     if (!taken) {
       trace.Number("_this->m_id", _this->m_id);
       trace.Message(stop ? "this->m_cache->Get() released, finishing worker" : "this->m_cache->Get() failed");

@@ -142,6 +142,22 @@ TEST_F(CommandWorkerTest, CommandTakenAfterPrepareStopIsDropped) {
   EXPECT_FALSE(TraceHasMessage("New command"));
 }
 
+// Put returns once its command is taken, and a command handed to a waiting
+// worker is taken then, before the worker has even woken: a stop asked for
+// after Put returned lets that command run.
+TEST_F(CommandWorkerTest, CommandTakenBeforePrepareStopRunsEvenIfTheWorkerHadNotWokenYet) {
+  for (int round = 0; round < 20; ++round) {
+    ClearTraceRecords();
+    VornethCommandCache cache;  // a worker's end releases its cache
+    Work work;
+    VornethCommandWorker worker(6, &cache, &Work::Run, &work);
+    ASSERT_TRUE(WaitUntil([] { return GetsEntered(1); }));
+    ASSERT_TRUE(Put(cache, "Early"));
+    worker.PrepareStop();
+    ASSERT_TRUE(work.WaitFor([](Work& w) { return w.finished == 1; })) << "dropped in round " << round;
+  }
+}
+
 TEST_F(CommandWorkerTest, StopWakesAWaitingWorkerAndASecondStopIsANoOp) {
   VornethCommandWorker worker(5, &m_cache, &Work::Run, &m_work);
   ASSERT_TRUE(WaitUntil([] { return GetsEntered(1); }));

@@ -395,6 +395,21 @@ TEST_F(HostTest, HostsSharingTheStoreLoseNoChange) {
   EXPECT_EQ(second, kChanges);
 }
 
+// A command the host has taken in before the port closes is answered, even
+// when the close follows right behind it.
+TEST_F(HostTest, ACommandRightBeforeTheEndOfInputIsStillAnswered) {
+  for (int round = 0; round < 10; ++round) {
+    ASSERT_TRUE(m_host.Start());
+    ASSERT_TRUE(m_host.Send(Create("https://page.test/app", "1.0", "p")));
+    ASSERT_TRUE(m_host.Send(PageCommand("GetVersion", "[]", "last", "p")));
+    m_host.CloseInput();
+    const std::optional<std::string> answer = m_host.ReadFrame(kAnswer);
+    ASSERT_TRUE(answer.has_value()) << "round " << round;
+    EXPECT_NE(answer->find(R"("callbackId":"last")"), std::string::npos) << *answer;
+    EXPECT_EQ(m_host.WaitExit(kAnswer), 0);
+  }
+}
+
 TEST_F(HostTest, EndOfInputEndsTheHostWithStatusZero) {
   CreateSession();
   // Pipelined page commands are all answered; then the port closes.
