@@ -161,9 +161,10 @@ bool VornethCommandCache::Take(IdleConsumer& self) {
       idle = true;
     }
   }
-  // What the thread left for now (its last answer) goes before it sleeps:
-  // a command may meanwhile reach it without waking it.
-  RunPostponedWork();
+  // What the thread left for later (its last answers) goes before it sleeps,
+  // and a command may meanwhile reach it without waking it. While commands
+  // keep coming it stays for later: the answers of a burst leave together.
+  if (idle || m_released) RunPostponedWork();
   uint32_t state = IdleConsumer::kWaiting;
   if (!idle || !self.m_state.compare_exchange_strong(state, IdleConsumer::kSleeping, std::memory_order_acq_rel)) {
     // Taken from the ring, or handed a command (or released) before it slept.

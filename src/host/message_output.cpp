@@ -111,6 +111,11 @@ void FrameOutput::PostponeFrame(const std::string& text) {
   if (t_postponed.m_output != this) WritePostponed();
   t_postponed.m_output = this;
   AppendFrame(t_postponed.m_frames, text);
+  // Frames gathered from a long burst leave before they grow large.
+  if (t_postponed.m_frames.size() >= kKeptFrameBuffer) {
+    WritePostponed();
+    return;
+  }
   Postpone(&FrameOutput::WritePostponed);
 }
 

@@ -56,9 +56,15 @@ struct PageCall {
 // false when an add-on worker has taken the command and answers later.
 using PageHandler = bool (*)(PageCall& call);
 
+// How long a command may take. A prompt one neither waits nor touches disk,
+// network or an add-on: answers a worker has left for later may wait behind
+// it (platform/postponed_work.h). Before any other command they are written.
+enum class Pace { kPrompt, kMayWait };
+
 struct PageCommand {
   const char* m_name;
   PageHandler m_handler;
+  Pace m_pace;
 };
 
 bool GetVersion(PageCall& call) {
@@ -198,15 +204,15 @@ constexpr const char kGetVersion[] = "GetVersion";
 
 // Every command but "GetVersion" passes the permission gate first.
 constexpr PageCommand kPageCommands[] = {
-    {kGetVersion, &GetVersion},
-    {"InstallAddOns", &InstallAddOns},
-    {"CreateAddOnInstance", &CreateAddOnInstance},
-    {"DisposeAddOnInstance", &DisposeAddOnInstance},
-    {"InvokeAddOnInstance", &InvokeAddOnInstance},
-    {"RegisterEvent", &RegisterEvent},
-    {"UnregisterEvent", &RegisterEvent},
-    {"RegisterAddOnEvent", &RegisterAddOnEvent},
-    {"UnregisterAddOnEvent", &UnregisterAddOnEvent},
+    {kGetVersion, &GetVersion, Pace::kPrompt},
+    {"InstallAddOns", &InstallAddOns, Pace::kMayWait},
+    {"CreateAddOnInstance", &CreateAddOnInstance, Pace::kMayWait},
+    {"DisposeAddOnInstance", &DisposeAddOnInstance, Pace::kMayWait},
+    {"InvokeAddOnInstance", &InvokeAddOnInstance, Pace::kMayWait},
+    {"RegisterEvent", &RegisterEvent, Pace::kPrompt},
+    {"UnregisterEvent", &RegisterEvent, Pace::kPrompt},
+    {"RegisterAddOnEvent", &RegisterAddOnEvent, Pace::kMayWait},
+    {"UnregisterAddOnEvent", &UnregisterAddOnEvent, Pace::kMayWait},
 };
 
 const PageCommand* FindPageCommand(std::string_view name) {
@@ -239,6 +245,7 @@ void Vorneth::DispatchWorkerFunc(void* arg, std::string command, Json::Value par
     trace.Message("Invalid command");
     call.Error(kResultUnknownCommand);
   } else {
+    if (row->m_pace != Pace::kPrompt) RunPostponedWork();
     send = row->m_handler(call);
   }
 
