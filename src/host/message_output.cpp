@@ -13,7 +13,7 @@ namespace vorneth {
 namespace {
 
 constexpr StyledWriter::ControlBytes kFrameText = StyledWriter::ControlBytes::kEscaped;
-constexpr size_t kKeptFrameBuffer = 64 * 1024;
+constexpr size_t kKeptFrameBuffer = size_t{64} * 1024;
 
 // `message` with the member `name` set to the string `value`: inserted by
 // its layout, or else by parsing the text and writing it again (which also
