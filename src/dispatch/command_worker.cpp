@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/postponed_work.h"
+#include "platform/thread_scheduling.h"
 #include "platform/trace.h"
 
 namespace vorneth {
@@ -67,6 +68,7 @@ void VornethCommandWorker::Join() {
 
 void VornethCommandWorker::ThreadMainFunction(void* arg) {
   auto* _this = static_cast<VornethCommandWorker*>(arg);
+  PreferLongTurns();
   TraceFunction trace("VornethCommandWorker::ThreadMainFunction");
   trace.Number("_this->m_id", _this->m_id);
   trace.Pointer("arg", arg);
