@@ -18,6 +18,7 @@ Status OpenHostChannel() {
     return streams;
   }
   Status output = native::TakeOverStandardOutput();
+  native::WidenChannelPipes();
   if (!output.ok()) {
     trace.Text("why", output.why());
     trace.Message("frames go to standard output as it is");

@@ -17,6 +17,9 @@ Status OpenMissingStandardStreams();
 // Makes the private duplicate of standard output, points standard output at
 // standard error and puts the channel in binary mode.
 Status TakeOverStandardOutput();
+// Asks for larger pipe buffers on both ends of the channel; a hint that
+// may change nothing.
+void WidenChannelPipes();
 size_t ReadStandardInput(char* buffer, size_t size);
 Status WriteFrameOutput(const char* data, size_t size);
 

@@ -48,6 +48,16 @@ Status TakeOverStandardOutput() {
   return Status::Ok();
 }
 
+// A pipe holds 64 KiB unless asked for more: a large request then crosses
+// in many small turns of writer and reader. Up to 1 MiB needs no privilege.
+// Only a hint: a channel that is no pipe, or a smaller system limit, leaves
+// the size as it is.
+void WidenChannelPipes() {
+  constexpr int kPipeSize = 1 << 20;
+  fcntl(STDIN_FILENO, F_SETPIPE_SZ, kPipeSize);
+  if (g_outputFd >= 0) fcntl(g_outputFd, F_SETPIPE_SZ, kPipeSize);
+}
+
 size_t ReadStandardInput(char* buffer, size_t size) {
   for (;;) {
     const ssize_t count = read(STDIN_FILENO, buffer, size);

@@ -92,6 +92,10 @@ Status TakeOverStandardOutput() {
   return Status::Ok();
 }
 
+// The browser creates the pipes, with the sizes it chooses; a Windows pipe
+// cannot be widened from the reading end.
+void WidenChannelPipes() {}
+
 size_t ReadStandardInput(char* buffer, size_t size) {
   const unsigned chunk = size > 1u << 30 ? 1u << 30 : static_cast<unsigned>(size);
   const int count = _read(0, buffer, chunk);
