@@ -14,6 +14,7 @@
 #include <deque>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -174,26 +175,29 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, bool& 
 
 // The requests, taken from the command line or, line by line, from standard
 // input. Standard input is read on a thread of its own so that the host's
-// output is printed while a person is still typing.
+// output is printed while a person is still typing. What that thread fills
+// is shared with it: a reader still blocked on standard input when the
+// client ends is left behind, and must not find the lines gone.
 class RequestSource {
  public:
   explicit RequestSource(const Options& options) {
     if (!options.from_stdin) {
-      m_lines.assign(options.requests.begin(), options.requests.end());
-      m_ended = true;
+      MutexLock lock(&m_shared->m_mutex);
+      m_shared->m_lines.assign(options.requests.begin(), options.requests.end());
+      m_shared->m_ended = true;
       return;
     }
-    m_reader = std::thread([this] { ReadStandardInput(); });
+    m_reader = std::thread([shared = m_shared] { ReadStandardInput(*shared); });
   }
   ~RequestSource() {
     if (!m_reader.joinable()) return;
     bool ended;
     {
-      MutexLock lock(&m_mutex);
-      ended = m_ended;
+      MutexLock lock(&m_shared->m_mutex);
+      ended = m_shared->m_ended;
     }
     // A reader still blocked on standard input cannot be woken portably; it
-    // ends with the process.
+    // ends with the process, holding its share of the lines.
     if (ended) {
       m_reader.join();
     } else {
@@ -204,35 +208,39 @@ class RequestSource {
   RequestSource& operator=(const RequestSource&) = delete;
 
   // The next request if one is ready.
-  std::optional<std::string> Take() EXCLUDES(m_mutex) {
-    MutexLock lock(&m_mutex);
-    if (m_lines.empty()) return std::nullopt;
-    std::string line = std::move(m_lines.front());
-    m_lines.pop_front();
+  std::optional<std::string> Take() {
+    MutexLock lock(&m_shared->m_mutex);
+    if (m_shared->m_lines.empty()) return std::nullopt;
+    std::string line = std::move(m_shared->m_lines.front());
+    m_shared->m_lines.pop_front();
     return line;
   }
   // True when every request has been taken and no more will come.
-  bool Exhausted() EXCLUDES(m_mutex) {
-    MutexLock lock(&m_mutex);
-    return m_ended && m_lines.empty();
+  bool Exhausted() {
+    MutexLock lock(&m_shared->m_mutex);
+    return m_shared->m_ended && m_shared->m_lines.empty();
   }
 
  private:
-  void ReadStandardInput() EXCLUDES(m_mutex) {
+  struct Lines {
+    Mutex m_mutex;
+    std::deque<std::string> m_lines GUARDED_BY(m_mutex);
+    bool m_ended GUARDED_BY(m_mutex) = false;
+  };
+
+  static void ReadStandardInput(Lines& shared) {
     std::string line;
     while (std::getline(std::cin, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.find_first_not_of(" \t") == std::string::npos) continue;
-      MutexLock lock(&m_mutex);
-      m_lines.push_back(line);
+      MutexLock lock(&shared.m_mutex);
+      shared.m_lines.push_back(line);
     }
-    MutexLock lock(&m_mutex);
-    m_ended = true;
+    MutexLock lock(&shared.m_mutex);
+    shared.m_ended = true;
   }
 
-  Mutex m_mutex;
-  std::deque<std::string> m_lines GUARDED_BY(m_mutex);
-  bool m_ended GUARDED_BY(m_mutex) = false;
+  const std::shared_ptr<Lines> m_shared = std::make_shared<Lines>();
   std::thread m_reader;
 };
 
