@@ -14,7 +14,7 @@ namespace {
 
 std::atomic<int64_t> g_done{0};
 
-void CountCommand(void* /*arg*/, std::string /*command*/, Json::Value /*params*/, std::string /*callbackId*/) {
+void CountCommand(void* /*arg*/, std::string /*command*/, const Json::Value& /*params*/, std::string /*callbackId*/) {
   g_done.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -26,7 +26,7 @@ void BM_CommandHandOver(benchmark::State& state) {
   }
   Json::Value params(Json::arrayValue);
   params.append("AddOnInstallFinishEvent");
-  for (auto _ : state) cache.Put("RegisterEvent", params, "42");
+  for (auto _ : state) cache.Put("RegisterEvent", Json::Value(params), "42");
   state.SetItemsProcessed(state.iterations());
   for (auto& worker : workers) worker->Stop();
 }

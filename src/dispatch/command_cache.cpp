@@ -29,7 +29,7 @@ VornethCommandCache::~VornethCommandCache() {
   TraceFunction trace("VornethCommandCache::~VornethCommandCache()");
 }
 
-void VornethCommandCache::Put(std::string command, Json::Value params, std::string callbackId) {
+void VornethCommandCache::Put(std::string command, Json::Value&& params, std::string callbackId) {
   TraceFunction trace("VornethCommandCache::Put()");
   trace.Text("command.c_str ()", command);
   trace.Text("callbackId.c_str ()", callbackId);

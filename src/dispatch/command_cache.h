@@ -61,7 +61,9 @@ class VornethCommandCache {
   // storing nothing, on a released cache. A Put that was waiting for room
   // when the cache was released still fills the free slot, but nothing is
   // delivered.
-  void Put(std::string command, Json::Value params, std::string callbackId) EXCLUDES(m_mutex);
+  // The parameters are taken over, not copied: a command's parameters may
+  // be large.
+  void Put(std::string command, Json::Value&& params, std::string callbackId) EXCLUDES(m_mutex);
 
   // Waits for a command and moves the oldest one into the out-parameters:
   // true. On a released cache (even one still holding commands) it sleeps

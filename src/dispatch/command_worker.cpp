@@ -94,7 +94,7 @@ void VornethCommandWorker::ThreadMainFunction(void* arg) {
     trace.Text("callbackId.c_str ()", callbackId.c_str());
     trace.Message("New command");
     try {
-      _this->m_work(_this->m_arg, std::move(command), std::move(params), std::move(callbackId));
+      _this->m_work(_this->m_arg, std::move(command), params, std::move(callbackId));
     } catch (...) {
       // Nothing may leave the thread; the command is dropped.
       trace.Number("_this->m_id", _this->m_id);

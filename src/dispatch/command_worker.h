@@ -44,7 +44,7 @@ namespace vorneth {
 
 class VornethCommandWorker {
  public:
-  using WorkFunction = void (*)(void* arg, std::string command, Json::Value params, std::string callbackId);
+  using WorkFunction = void (*)(void* arg, std::string command, const Json::Value& params, std::string callbackId);
 
   // Starts the thread. If the system refuses it, the refusal is traced, the
   // worker has no loop and Started() is false (Join then traces "Not

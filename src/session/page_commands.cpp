@@ -225,7 +225,7 @@ const PageCommand* FindPageCommand(std::string_view name) {
 }  // namespace
 
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the signature every caller of this operation uses.
-void Vorneth::DispatchWorkerFunc(void* arg, std::string command, Json::Value params, std::string callbackId) {
+void Vorneth::DispatchWorkerFunc(void* arg, std::string command, const Json::Value& params, std::string callbackId) {
   auto* self = static_cast<Vorneth*>(arg);
   TraceFunction trace("Vorneth::DispatchWorkerFunc");
   trace.Pointer("vorneth", self);

@@ -102,7 +102,7 @@ class Vorneth : private AddOnEventSink {
   bool JoinEndedWorkers() EXCLUDES(m_dispatchLock);
 
   // The work function of the dispatch workers; `arg` is the session.
-  static void DispatchWorkerFunc(void* arg, std::string command, Json::Value params, std::string callbackId);
+  static void DispatchWorkerFunc(void* arg, std::string command, const Json::Value& params, std::string callbackId);
 
   // Add-on operations (addons/addon_instances.h).
   int32_t CreateAddOnInstance(const std::string& uuid, const std::string& version, const std::string& callbackId) {

@@ -13,7 +13,7 @@
 namespace vorneth::testing {
 namespace {
 
-void NoWork(void*, std::string, Json::Value, std::string) {}
+void NoWork(void*, std::string, const Json::Value&, std::string) {}
 
 std::unique_ptr<VornethCommandWorker> MakeWorker(int32_t workerId, VornethCommandCache* cache) {
   return std::make_unique<VornethCommandWorker>(workerId, cache, &NoWork, nullptr);

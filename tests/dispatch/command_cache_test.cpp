@@ -79,7 +79,7 @@ TEST_F(CommandCacheTest, PutReturnsOnlyOnceAConsumerHasTakenTheCommand) {
   auto returned = std::make_shared<std::promise<bool>>();
   std::future<bool> put = returned->get_future();
   m_threads.emplace_back([this, params, returned] {
-    m_cache.Put("InstallAddOns", params, "cb-17");
+    m_cache.Put("InstallAddOns", Json::Value(params), "cb-17");
     returned->set_value(TraceHasMessage("Command withdrawed"));
   });
 

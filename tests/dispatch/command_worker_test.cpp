@@ -40,7 +40,7 @@ struct Work {
   size_t peakRunning = 0;
   bool gateOpen = true;
 
-  static void Run(void* arg, std::string command, Json::Value params, std::string callbackId) {
+  static void Run(void* arg, std::string command, const Json::Value& params, std::string callbackId) {
     Work& work = *static_cast<Work*>(arg);
     std::unique_lock<std::mutex> lock(work.mutex);
     work.started.push_back({arg, command, params, callbackId});

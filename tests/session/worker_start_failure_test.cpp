@@ -18,7 +18,7 @@
 namespace vorneth::testing {
 namespace {
 
-void NoWork(void*, std::string, Json::Value, std::string) {}
+void NoWork(void*, std::string, const Json::Value&, std::string) {}
 
 class WorkerStartFailureTest : public ::testing::Test {
  protected:
