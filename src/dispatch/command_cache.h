@@ -19,8 +19,11 @@
 // microseconds, polling, for a consumer that is still running a command
 // (CommandFinished tells which are): such a consumer takes the next command
 // without going to sleep, which is cheaper than waking an idle one. With a
-// single usable processor nothing ever polls; every wait sleeps on a
-// condition variable and uses no processor time.
+// single usable processor nothing ever polls; every wait sleeps (a producer
+// on a condition variable, a consumer on a word of its own) and uses no
+// processor time. A consumer about to sleep, or meeting a released cache,
+// first runs the work its thread postponed (platform/postponed_work.h): its
+// last answers.
 //
 // ReleaseGet moves the cache, once and for good, into the released state:
 // every waiting and every later Get returns false (after a 10 ms pause), every
