@@ -149,13 +149,24 @@ bool VornethCommandCache::Get(std::string& command, Json::Value& params, std::st
   return taken;
 }
 
+void VornethCommandCache::TraceTaken(const TraceFunction& trace, const IdleConsumer& self) {
+  trace.Number("this->m_read", self.m_takenFrom);
+  trace.Text("command->c_str ()", self.m_command);
+  trace.Text("callbackId->c_str ()", self.m_callbackId);
+  trace.Message("Command withdrawed");
+}
+
 bool VornethCommandCache::Take(IdleConsumer& self) {
   TraceFunction trace("VornethCommandCache::Get()");
   bool idle = false;
+  bool traced = false;
   {
     MutexLock lock(&m_mutex);
     if (!m_released && !IsEmpty()) {
       GiveOldest(self);
+      // Traced before the producers it woke can return.
+      TraceTaken(trace, self);
+      traced = true;
     } else if (!m_released) {
       m_idle.push_back(&self);
       idle = true;
@@ -177,10 +188,7 @@ bool VornethCommandCache::Take(IdleConsumer& self) {
     }
   }
   if (state == IdleConsumer::kHanded) {
-    trace.Number("this->m_read", self.m_takenFrom);
-    trace.Text("command->c_str ()", self.m_command);
-    trace.Text("callbackId->c_str ()", self.m_callbackId);
-    trace.Message("Command withdrawed");
+    if (!traced) TraceTaken(trace, self);
     return true;
   }
   // A release wins over held commands. The pause, outside the lock, keeps a

@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "platform/mutex.h"
+#include "platform/trace.h"
 
 namespace vorneth {
 
@@ -146,6 +147,8 @@ class VornethCommandCache {
   void WakeUnlocked(PendingWakes& wakes) REQUIRES(m_mutex);
   // Both Gets.
   bool Take(IdleConsumer& self) EXCLUDES(m_mutex);
+  // Get's record of a command taken.
+  static void TraceTaken(const TraceFunction& trace, const IdleConsumer& self);
   // Moves the oldest held command out of the ring: the slot it left.
   int32_t TakeOldest(std::string& command, Json::Value& params, std::string& callbackId) REQUIRES(m_mutex);
   // Whether a producer should poll for a running consumer before sleeping or
