@@ -141,7 +141,8 @@ std::string StoreFolder::PathOf(const char* name) const {
 }
 
 Json::Value StoreFolder::Read() const {
-  StoreLock lock(PathOf(kLockFileName));
+  // No file lock: see the header.
+  MutexLock lock(&g_processMutex);
   return Load(*this).document;
 }
 

@@ -7,14 +7,15 @@
 // operations of addon_records.h and domain_permissions.h, which take it as
 // their first argument; tests hand them a folder of their own.
 //
-// Locking: every read and every read-modify-write holds, in this order, one
-// process-wide mutex (threads of this process, whatever the folder) and an
-// advisory lock on "vorneth.db.lock" beside the store (other host processes:
-// the browser starts one host per port, all on the same data directory).
-// Writes replace the file in one step (temporary file, flush, rename), so a
-// reader never sees a partial file, and a process killed midway leaves the
-// old or the new document plus at most a temporary file "vorneth.db.*.tmp",
-// which the next write removes under the lock.
+// Locking: every read-modify-write holds, in this order, one process-wide
+// mutex (threads of this process, whatever the folder) and an advisory lock
+// on "vorneth.db.lock" beside the store (other host processes: the browser
+// starts one host per port, all on the same data directory). A read holds
+// the mutex only. Writes replace the file in one step (temporary file,
+// flush, rename), so a reader never sees a partial file, and a process
+// killed midway leaves the old or the new document plus at most a temporary
+// file "vorneth.db.*.tmp", which the next write removes under the lock. A
+// read thus neither waits for another process nor creates the lock file.
 //
 // What a store that is not a plain, whole JSON object reads as, and what a
 // change does with it:
@@ -29,8 +30,7 @@
 //   then writes the valid document built from what was read.
 // - A top level other than an object or null (a foreign file): reads as
 //   that value; a change leaves the file alone.
-// - The lock file cannot be opened or locked: reads go ahead (the file is
-//   only ever replaced whole); a change fails.
+// - The lock file cannot be opened or locked: a change fails.
 // Every failure is traced where it happens and returned as the change's
 // Status. A change that leaves the file's bytes as they were writes nothing.
 #ifndef VORNETH_STORE_STORE_FOLDER_H_
@@ -64,7 +64,8 @@ class StoreFolder {
   // "<folder>/<name>"; empty when there is no folder.
   std::string PathOf(const char* name) const;
 
-  // The document under the lock (trace scope "VornethDB::ReadVornethDB").
+  // The document, under the process-wide mutex (trace scope
+  // "VornethDB::ReadVornethDB").
   Json::Value Read() const;
 
   // One read-modify-write under the lock. `change` gets the document read

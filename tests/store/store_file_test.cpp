@@ -28,6 +28,7 @@ TEST_F(StoreFileTest, WithoutAFileReadsAreEmptyAndTheFirstChangeWritesOnlyItsMem
   EXPECT_TRUE(Folder().Read().isNull());
   ExpectReadsAsEmpty(Folder());
   EXPECT_FALSE(StoreBytes().has_value());
+  EXPECT_TRUE(Scratch().Names().empty()) << "reads write nothing, not even the lock file";
 
   EXPECT_OK(store::SetPermissionMode(Folder(), "whitelist"));
   EXPECT_EQ(StoreBytes(), R"({"permission-mode":"whitelist"})");
