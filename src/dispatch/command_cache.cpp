@@ -18,6 +18,9 @@ namespace {
 // the processor time, and the producer sleeps instead.
 constexpr std::chrono::microseconds kRunningConsumerPoll{20};
 
+// How long Get waits before it reports a released cache.
+constexpr std::chrono::milliseconds kReleasedGetPause{10};
+
 }  // namespace
 
 VornethCommandCache::VornethCommandCache() : m_mayPoll(UsableProcessorCount() > 1) {
@@ -192,8 +195,10 @@ bool VornethCommandCache::Take(IdleConsumer& self) {
     return true;
   }
   // A release wins over held commands. The pause, outside the lock, keeps a
-  // worker that keeps calling a released cache from spinning.
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // consumer that keeps calling a released cache from spinning; one told to
+  // stop is on its way out.
+  const bool leaving = self.m_stopRequested != nullptr && self.m_stopRequested->load();
+  if (!leaving) std::this_thread::sleep_for(kReleasedGetPause);
   return false;
 }
 

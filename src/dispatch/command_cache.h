@@ -26,7 +26,8 @@
 // last answers.
 //
 // ReleaseGet moves the cache, once and for good, into the released state:
-// every waiting and every later Get returns false (after a 10 ms pause), every
+// every waiting and every later Get returns false (after a 10 ms pause, which
+// a consumer told to stop skips), every
 // waiting Put returns, and every later Put returns without storing. Commands
 // still held at that point are never delivered, and nobody is told. A command
 // handed to a consumer before the release was taken: its Get returns it.
@@ -76,7 +77,10 @@ class VornethCommandCache {
   // The same for a consumer that can be asked to stop (a worker): also tells
   // whether `stopRequested` was already set when the command was taken.
   // A command handed to a waiting consumer is taken when it is handed, which
-  // may be well before the consumer wakes; the flag is read then.
+  // may be well before the consumer wakes; the flag is read then. On a
+  // released cache it returns false without the pause once `stopRequested`
+  // is set: the consumer is leaving, so it cannot spin, and the session's
+  // end need not wait for it.
   bool Get(std::string& command, Json::Value& params, std::string& callbackId, const std::atomic<bool>& stopRequested,
            bool& takenAfterStop) EXCLUDES(m_mutex);
 

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -141,6 +142,18 @@ TEST_F(CommandCacheTest, ReleaseWakesAWaitingGetAndEveryLaterGetFails) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(m_cache.Get(entry.command, entry.params, entry.callbackId));
   EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(10)) << "a released Get must pause";
+  EXPECT_EQ(entry.command, "untouched");
+
+  // A consumer told to stop is leaving and is not held up: five such Gets
+  // would take at least 50 ms with the pause.
+  const std::atomic<bool> stopRequested{true};
+  const auto leaving = std::chrono::steady_clock::now();
+  for (int i = 0; i < 5; ++i) {
+    bool takenAfterStop = true;
+    EXPECT_FALSE(m_cache.Get(entry.command, entry.params, entry.callbackId, stopRequested, takenAfterStop));
+    EXPECT_FALSE(takenAfterStop);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - leaving, milliseconds(50)) << "a stopping consumer must not pause";
   EXPECT_EQ(entry.command, "untouched");
 }
 
