@@ -16,7 +16,8 @@
 //   host's standard error.
 // - Finish closes the input and expects, in time, the end of the output with
 //   no byte beyond the frames already received, then exit status 0; usage()
-//   is valid after it.
+//   is valid after it. A finished run may Start again: the new host gets
+//   the same scratch folder, with whatever the last one left in it.
 // - The destructor kills and reaps a host still running and removes the
 //   scratch folder with everything in it.
 // - Linux only; nothing here throws.

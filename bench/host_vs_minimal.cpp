@@ -70,6 +70,7 @@ constexpr Scenario kScenarios[] = {
     {"pipelined", "pipelined rate, unpinned (req/s)", 0, Aim::kRatioAtLeast, 1.5, 7, 2, &PipelinedUnpinned},
     {"large", "1 MiB request round trip (ms)", 2, Aim::kRatioAtMost, 0.25, 5, 1, &LargeRoundTrip},
     {"cold-start", "cold start (ms)", 2, Aim::kRatioAtMost, 1.2, 5, 1, &ColdStart},
+    {"first-start", "first start, new data folder (ms)", 2, Aim::kShown, 0, 5, 1, &FirstStart},
     {"switches", "context switches per request, pinned", 2, Aim::kShown, 0, 3, 1, &SwitchesPerRequest},
     {"idle-pinned", "idle CPU over 2 s, pinned (ms)", 0, Aim::kHostZero, 0, 1, 1, &IdleCpuPinned},
     {"idle", "idle CPU over 2 s, unpinned (ms)", 0, Aim::kHostZero, 0, 1, 1, &IdleCpuUnpinned},

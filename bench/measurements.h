@@ -38,7 +38,7 @@ struct Sizes {
   std::chrono::milliseconds m_idle;
 };
 
-inline constexpr Sizes kFullSizes = {300, 2300, 20000, 700, 6, 4, 1000, 6000, std::chrono::milliseconds(2000)};
+inline constexpr Sizes kFullSizes = {300, 2300, 20000, 700, 6, 20, 1000, 6000, std::chrono::milliseconds(2000)};
 inline constexpr Sizes kQuickSizes = {100, 600, 2000, 70, 2, 2, 200, 1200, std::chrono::milliseconds(2000)};
 
 struct Settings {
@@ -70,8 +70,10 @@ Samples PipelinedUnpinned(const HostProgram& program, const Settings& settings);
 Samples LargeRoundTrip(const HostProgram& program, const Settings& settings);
 
 // Milliseconds from the spawn to the first answer (Create and GetVersion
-// written together); one sample per spawn.
+// written together); one sample per spawn. ColdStart starts every host on
+// a data folder an earlier start left; FirstStart on a new, empty one.
 Samples ColdStart(const HostProgram& program, const Settings& settings);
+Samples FirstStart(const HostProgram& program, const Settings& settings);
 
 // Context switches (voluntary and involuntary, all threads, from wait4)
 // per ping-pong request of a pinned host, from two runs that differ only in

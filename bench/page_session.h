@@ -7,7 +7,8 @@
 // "https://bench.example", version "1.0") and one "GetVersion", written
 // together; that first answer is checked member by member. Every later
 // answer must be a whole frame naming the callbackId of one request of its
-// batch, each exactly once, with nothing written beyond the answers.
+// batch, each exactly once, with nothing written beyond the answers. After
+// Finish, Open starts a new host on the same data folder (HostRun::Start).
 //
 // Failures are those of HostRun: the host is killed and error() says why.
 //
