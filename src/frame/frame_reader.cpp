@@ -7,12 +7,13 @@
 
 namespace vorneth {
 
-FrameReader::FrameReader(ReadFunction read, size_t bufferSize) : m_read(std::move(read)), m_buffer(bufferSize) {}
+FrameReader::FrameReader(ReadFunction read, size_t bufferSize)
+    : m_read(std::move(read)), m_buffer(std::make_unique_for_overwrite<char[]>(bufferSize)), m_size(bufferSize) {}
 
 bool FrameReader::Fill() {
   if (m_begin < m_end) return true;
   m_begin = m_end = 0;
-  m_end = m_read(m_buffer.data(), m_buffer.size());
+  m_end = m_read(m_buffer.get(), m_size);
   return m_end > 0;
 }
 
@@ -31,7 +32,7 @@ bool FrameReader::ReadFrame(std::string& body) {
   while (remaining > 0) {
     if (!Fill()) return false;
     const size_t take = std::min(remaining, m_end - m_begin);
-    body.append(m_buffer.data() + m_begin, take);
+    body.append(m_buffer.get() + m_begin, take);
     m_begin += take;
     remaining -= take;
   }

@@ -14,8 +14,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace vorneth {
 
@@ -37,7 +37,10 @@ class FrameReader {
   bool Fill();
 
   ReadFunction m_read;
-  std::vector<char> m_buffer;
+  // Left uninitialised: only bytes the reads put there are ever used, and
+  // filling 64 KiB up front would cost the first request its page faults.
+  std::unique_ptr<char[]> m_buffer;
+  size_t m_size;
   size_t m_begin = 0;
   size_t m_end = 0;
 };
