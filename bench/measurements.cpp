@@ -167,30 +167,37 @@ Samples LargeRoundTrip(const HostProgram& program, const Settings& settings) {
   return samples;
 }
 
-// Spawn, Create and GetVersion in one write, first answer read. Every
-// start is measured on the data folder an unmeasured first start left, as
-// every start but a user's very first finds it.
+namespace {
+
+// One start of `session`'s host: spawn, Create and GetVersion in one
+// write, first answer read; the time to it goes into `samples`.
+bool TimeStart(PageSession& session, const HostProgram& program, Samples& samples) {
+  if (!session.Open(HostCommand(program))) return false;
+  samples.m_values.push_back(Milliseconds(Clock::now() - session.run().started_at()));
+  return session.Finish();
+}
+
+}  // namespace
+
+// Every start is measured on the data folder an unmeasured first start
+// left, as every start but a user's very first finds it.
 Samples ColdStart(const HostProgram& program, const Settings& settings) {
   PageSession session;
-  if (!session.Open(HostCommand(program)) || !session.Finish()) return Failed(session.error());
-  Samples samples;
+  Samples unmeasured, samples;
+  if (!TimeStart(session, program, unmeasured)) return Failed(session.error());
   for (int i = 0; i < settings.m_sizes.m_coldPerRun; ++i) {
-    if (!session.Open(HostCommand(program))) return Failed(session.error());
-    samples.m_values.push_back(Milliseconds(Clock::now() - session.run().started_at()));
-    if (!session.Finish()) return Failed(session.error());
+    if (!TimeStart(session, program, samples)) return Failed(session.error());
   }
   return samples;
 }
 
-// The same, each start on a new, empty data folder: a user's first start,
-// when the host makes its folder.
+// Each start on a new, empty data folder: a user's first start, when the
+// host makes its folder.
 Samples FirstStart(const HostProgram& program, const Settings& settings) {
   Samples samples;
   for (int i = 0; i < settings.m_sizes.m_coldPerRun; ++i) {
     PageSession session;
-    if (!session.Open(HostCommand(program))) return Failed(session.error());
-    samples.m_values.push_back(Milliseconds(Clock::now() - session.run().started_at()));
-    if (!session.Finish()) return Failed(session.error());
+    if (!TimeStart(session, program, samples)) return Failed(session.error());
   }
   return samples;
 }

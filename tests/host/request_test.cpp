@@ -14,12 +14,8 @@ namespace vorneth {
 namespace {
 
 using testing::JsonTextGenerator;
+using testing::Raw;
 using testing::SameValue;
-
-template <size_t N>
-std::string Raw(const char (&text)[N]) {
-  return std::string(text, N - 1);
-}
 
 // Both readings of `body`, which must agree, params offsets included.
 Request ParsedBothWays(const std::string& body, const std::string& context = "") {

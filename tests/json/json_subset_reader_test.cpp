@@ -15,13 +15,8 @@ namespace vorneth {
 namespace {
 
 using testing::JsonTextGenerator;
+using testing::Raw;
 using testing::SameValue;
-
-// The bytes of a literal, embedded NULs included.
-template <size_t N>
-std::string Raw(const char (&text)[N]) {
-  return std::string(text, N - 1);
-}
 
 std::string Nested(int depth, const std::string& inner = "") {
   return std::string(depth, '[') + inner + std::string(depth, ']');

@@ -4,7 +4,7 @@
 // mutations of any text (bytes replaced, inserted, deleted, cut off).
 //
 // Also SameValue, the strict comparison of two Json::Values: types, values
-// and source offsets, recursively.
+// and source offsets, recursively; and Raw, the bytes of a literal.
 //
 // The same seed gives the same texts on every machine (std::mt19937 is
 // fully specified; only its raw output is used).
@@ -22,6 +22,12 @@
 #include <vector>
 
 namespace vorneth::testing {
+
+// The bytes of a literal, embedded NULs included.
+template <size_t N>
+std::string Raw(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
 
 // "" when `a` and `b` have the same type, value and offsets throughout;
 // otherwise where and how they differ first.
