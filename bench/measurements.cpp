@@ -103,19 +103,26 @@ std::optional<long> ContextSwitches(const HostProgram& program, long count, std:
   return session.run().usage().ru_nvcsw + session.run().usage().ru_nivcsw;
 }
 
+// How far `count` (a reading of the host from /proc, named `what` in the
+// error) moves while the host waits for input after one answer.
+template <typename Count>
+Samples IdleGrowth(const HostProgram& program, const Settings& settings, const char* what, Count count) {
+  PageSession session;
+  if (!session.Open(HostCommand(program))) return Failed(session.error());
+  std::this_thread::sleep_for(kSettle);
+  const auto before = count(session.run());
+  std::this_thread::sleep_for(settings.m_sizes.m_idle);
+  const auto after = count(session.run());
+  if (!before || !after) return Failed(std::string("cannot read the host's ") + what + " from /proc");
+  if (!session.Finish()) return Failed(session.error());
+  return One(static_cast<double>(*after - *before));
+}
+
 // CPU time the host uses while it waits for input after one answer.
 Samples IdleCpu(const HostProgram& program, const Settings& settings, bool pinned) {
   std::optional<CpuPin> pin;
   if (pinned && !pin.emplace().pinned()) return Failed("cannot pin the driver to one CPU");
-  PageSession session;
-  if (!session.Open(HostCommand(program))) return Failed(session.error());
-  std::this_thread::sleep_for(kSettle);
-  const std::optional<double> before = session.run().CpuMilliseconds();
-  std::this_thread::sleep_for(settings.m_sizes.m_idle);
-  const std::optional<double> after = session.run().CpuMilliseconds();
-  if (!before || !after) return Failed("cannot read the host's CPU time from /proc");
-  if (!session.Finish()) return Failed(session.error());
-  return One(*after - *before);
+  return IdleGrowth(program, settings, "CPU time", [](HostRun& run) { return run.CpuMilliseconds(); });
 }
 
 // `bytes` ASCII letters, lower and upper case.
@@ -216,15 +223,7 @@ Samples SwitchesPerRequest(const HostProgram& program, const Settings& settings)
 // answer: the CPU time above is counted in clock ticks and can miss short
 // ones.
 Samples IdleWakeups(const HostProgram& program, const Settings& settings) {
-  PageSession session;
-  if (!session.Open(HostCommand(program))) return Failed(session.error());
-  std::this_thread::sleep_for(kSettle);
-  const std::optional<long> before = session.run().LiveContextSwitches();
-  std::this_thread::sleep_for(settings.m_sizes.m_idle);
-  const std::optional<long> after = session.run().LiveContextSwitches();
-  if (!before || !after) return Failed("cannot read the host's context switches from /proc");
-  if (!session.Finish()) return Failed(session.error());
-  return One(static_cast<double>(*after - *before));
+  return IdleGrowth(program, settings, "context switches", [](HostRun& run) { return run.LiveContextSwitches(); });
 }
 
 Samples IdleCpuPinned(const HostProgram& program, const Settings& settings) {

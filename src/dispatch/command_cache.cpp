@@ -162,14 +162,12 @@ void VornethCommandCache::TraceTaken(const TraceFunction& trace, const IdleConsu
 bool VornethCommandCache::Take(IdleConsumer& self) {
   TraceFunction trace("VornethCommandCache::Get()");
   bool idle = false;
-  bool traced = false;
   {
     MutexLock lock(&m_mutex);
     if (!m_released && !IsEmpty()) {
       GiveOldest(self);
       // Traced before the producers it woke can return.
       TraceTaken(trace, self);
-      traced = true;
     } else if (!m_released) {
       m_idle.push_back(&self);
       idle = true;
@@ -191,7 +189,9 @@ bool VornethCommandCache::Take(IdleConsumer& self) {
     }
   }
   if (state == IdleConsumer::kHanded) {
-    if (!traced) TraceTaken(trace, self);
+    // A command from the ring was traced under the lock; a hand-over is
+    // traced here.
+    if (idle) TraceTaken(trace, self);
     return true;
   }
   // A release wins over held commands. The pause, outside the lock, keeps a
