@@ -40,7 +40,7 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libgtest-dev)
+build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libzip-dev libssl-dev libgtest-dev)
 check_packages=(clang clang-format clang-tidy)
 windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev libgtest-dev wine wine32:i386 wine64
   libgnutls30:i386)
