@@ -1,0 +1,65 @@
+// Read access to a ZIP archive held in memory: the one place that calls the
+// ZIP library, so the choice of library can change here alone.
+//
+// An archive is opened over a block of bytes that the caller keeps alive
+// and unchanged for the life of the object. Entries are addressed by index,
+// 0 to EntryCount() - 1, in the order of the archive's central directory.
+// One object is used from one thread at a time; separate objects share
+// nothing.
+#ifndef VORNETH_ADDONS_ZIP_ARCHIVE_H_
+#define VORNETH_ADDONS_ZIP_ARCHIVE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+namespace vorneth {
+
+class ZipArchive {
+ public:
+  // None when `bytes` is not an archive the library can read (traced).
+  static std::unique_ptr<ZipArchive> Open(std::span<const uint8_t> bytes);
+  ~ZipArchive();
+  ZipArchive(const ZipArchive&) = delete;
+  ZipArchive& operator=(const ZipArchive&) = delete;
+
+  uint64_t EntryCount() const;
+  // The entry's name as stored (raw bytes, "/" separators).
+  std::string EntryName(uint64_t index) const;
+  // Marked as a folder: the name ends in "/", or its external attributes
+  // carry the MS-DOS folder bit 0x10.
+  bool IsDirectory(uint64_t index) const;
+  // Marked as a symbolic link by Unix external attributes.
+  bool IsSymbolicLink(uint64_t index) const;
+
+  // The index of the entry named `name`, compared without regard to ASCII
+  // letter case; none when there is no such entry.
+  std::optional<uint64_t> Find(std::string_view name) const;
+
+  // The entry's whole content, or none when it cannot be read (a damaged
+  // entry, a failed checksum) or holds more than `limit` bytes; the limit
+  // is counted on the bytes as they come out, not taken from the archive's
+  // own size fields.
+  std::optional<std::string> Read(uint64_t index, size_t limit) const;
+  // The entry's content handed to `sink` in pieces, as it is decompressed.
+  // Stops at the first failure of the sink, of the library or of the
+  // content's checksum, and returns it.
+  using ChunkSink = std::function<Status(std::span<const uint8_t> chunk)>;
+  Status ReadChunks(uint64_t index, const ChunkSink& sink) const;
+
+ private:
+  struct Handle;
+  explicit ZipArchive(std::unique_ptr<Handle> handle);
+  std::unique_ptr<Handle> m_handle;
+};
+
+}  // namespace vorneth
+
+#endif  // VORNETH_ADDONS_ZIP_ARCHIVE_H_
