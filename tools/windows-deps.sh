@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the dependencies of the Windows host (JsonCpp) for i686 mingw-w64
-# from Debian's source packages, and GoogleTest for the Windows unit tests
+# Builds the dependencies of the Windows host (JsonCpp, zlib, libzip) for
+# i686 mingw-w64 from Debian's source packages, and GoogleTest for the Windows unit tests
 # from the sources that Debian's libgtest-dev installs in /usr/src/googletest,
 # and installs them into a prefix.
 #
@@ -13,7 +13,7 @@ set -euo pipefail
 prefix=$(realpath -m "${1:?usage: windows-deps.sh PREFIX}")
 root=$(cd "$(dirname "$0")/.." && pwd)
 suite=bookworm
-packages=(libjsoncpp)
+packages=(libjsoncpp zlib libzip)
 
 # The deb-src twin of the machine's Debian sources, so apt-get source works.
 ensure_sources() {
@@ -54,6 +54,25 @@ cmake -S "$work"/libjsoncpp-*/ -B "$work/jsoncpp-build" -G Ninja -DCMAKE_TOOLCHA
   -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF \
   -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_PKGCONFIG_SUPPORT=ON -DJSONCPP_WITH_CMAKE_PACKAGE=ON >/dev/null
 ninja -C "$work/jsoncpp-build" install >/dev/null
+
+# zlib: Debian's source lacks the win32/ folder its install rules need, so
+# only the static library is built; it and its two headers go in by hand.
+zlib_build="$work/zlib-build"
+cmake -S "$work"/zlib-*/ -B "$zlib_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+ninja -C "$zlib_build" zlibstatic >/dev/null
+mkdir -p "$prefix/include" "$prefix/lib"
+cp "$work"/zlib-*/zlib.h "$zlib_build/zconf.h" "$prefix/include/"
+cp "$zlib_build/libzlibstatic.a" "$prefix/lib/libz.a"
+
+# libzip, static, reading and writing plain archives only: no encryption,
+# no other compression methods, no tools.
+cmake -S "$work"/libzip-*/ -B "$work/libzip-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DVORNETH_WINDOWS_DEPS="$prefix" \
+  -DBUILD_SHARED_LIBS=OFF -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF \
+  -DENABLE_OPENSSL=OFF -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZSTD=OFF \
+  -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF >/dev/null 2>&1
+ninja -C "$work/libzip-build" install >/dev/null
 
 # GoogleTest with its own threads on the posix runtime; gmock is not used.
 cmake -S "$gtest_sources" -B "$work/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
