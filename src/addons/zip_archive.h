@@ -6,6 +6,22 @@
 // 0 to EntryCount() - 1, in the order of the archive's central directory.
 // One object is used from one thread at a time; separate objects share
 // nothing.
+//
+// What the ZIP library does with hostile archives, and what this class adds:
+// - Overlapping entries (many central-directory records pointing into the
+//   same local header and data, the usual "zip bomb" that turns a few
+//   kilobytes into gigabytes): the library accepts them, even with its
+//   stricter consistency check on, and extracts each entry as if it had its
+//   bytes to itself. This class therefore walks the central directory
+//   itself (zip_layout.h) and reports through EntriesApart() whether any two
+//   entries share a byte; an unpacker refuses the archive when they do.
+// - Size fields that lie: the library opens the archive with its stricter
+//   consistency check, which refuses a local header that disagrees with its
+//   central-directory record. On reading, the content stops where the
+//   compressed data ends, and an uncompressed size or checksum that does
+//   not match the bytes that came out fails the read at its end. Read
+//   limits below are counted on the bytes as they come out, so a lying size
+//   field never decides how much is read or allocated.
 #ifndef VORNETH_ADDONS_ZIP_ARCHIVE_H_
 #define VORNETH_ADDONS_ZIP_ARCHIVE_H_
 
@@ -31,13 +47,19 @@ class ZipArchive {
   ZipArchive& operator=(const ZipArchive&) = delete;
 
   uint64_t EntryCount() const;
-  // The entry's name as stored (raw bytes, "/" separators).
+  // The entry's name as stored (raw bytes, "/" separators, NULs kept).
   std::string EntryName(uint64_t index) const;
   // Marked as a folder: the name ends in "/", or its external attributes
   // carry the MS-DOS folder bit 0x10.
   bool IsDirectory(uint64_t index) const;
   // Marked as a symbolic link by Unix external attributes.
   bool IsSymbolicLink(uint64_t index) const;
+
+  // True when every entry's local header and data stand apart from every
+  // other entry's and lie inside the archive. False when two entries share
+  // bytes, and also when the central directory cannot be walked the way the
+  // library walked it (the layout cannot be vouched for).
+  bool EntriesApart() const;
 
   // The index of the entry named `name`, compared without regard to ASCII
   // letter case; none when there is no such entry.
