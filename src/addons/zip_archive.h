@@ -9,19 +9,24 @@
 //
 // What the ZIP library does with hostile archives, and what this class adds:
 // - Overlapping entries (many central-directory records pointing into the
-//   same local header and data, the usual "zip bomb" that turns a few
-//   kilobytes into gigabytes): the library accepts them, even with its
-//   stricter consistency check on, and extracts each entry as if it had its
-//   bytes to itself. This class therefore walks the central directory
-//   itself (zip_layout.h) and reports through EntriesApart() whether any two
-//   entries share a byte; an unpacker refuses the archive when they do.
-// - Size fields that lie: the library opens the archive with its stricter
-//   consistency check, which refuses a local header that disagrees with its
-//   central-directory record. On reading, the content stops where the
-//   compressed data ends, and an uncompressed size or checksum that does
-//   not match the bytes that came out fails the read at its end. Read
-//   limits below are counted on the bytes as they come out, so a lying size
-//   field never decides how much is read or allocated.
+//   same local header and data, or one entry's data running on into the
+//   next entry's header: the "zip bomb" layouts that turn kilobytes into
+//   gigabytes): opened plainly, the library accepts them and extracts every
+//   entry as if it had its bytes to itself. Its stricter consistency check
+//   (ZIP_CHECKCONS) refuses only records that repeat a name or disagree
+//   with their local header, never data running into a following header,
+//   and its refusal looks like "not an archive". So this class opens without
+//   it, walks the central directory itself (zip_layout.h) and reports
+//   through EntriesApart() whether any two entries share a byte; an unpacker
+//   refuses the archive when they do.
+// - Size fields that lie: the library reads a stored entry's compressed
+//   size of bytes and fails at the end when the uncompressed size differs;
+//   for a deflated entry it hands out whatever the data inflates to, more or
+//   less than the size field says, and checks only the CRC. Reads here count
+//   the bytes as they come out and fail as soon as they pass the size field,
+//   or at the end when they fall short of it; a read limit is counted the
+//   same way, so a size field never decides how much is read or kept.
+//   A wrong CRC fails the read at its end.
 #ifndef VORNETH_ADDONS_ZIP_ARCHIVE_H_
 #define VORNETH_ADDONS_ZIP_ARCHIVE_H_
 
