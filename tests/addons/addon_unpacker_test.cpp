@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/scratch_dir.h"
+#include "support/trace_recorder.h"
 #include "support/zip_builder.h"
 
 namespace vorneth::testing {
@@ -120,6 +121,9 @@ TEST_F(AddOnUnpackerTest, LeavesOutFilesOfFoldersTheArchiveDoesNotList) {
   ExpectNothingOutside();
 }
 
+#ifndef _WIN32
+// On Windows a path this long passes the platform's path limit, and the
+// entry is simply missing.
 TEST_F(AddOnUnpackerTest, CutsLongNamesTo259Bytes) {
   const std::string folder = "d/" + std::string(200, 'a') + "/";
   const std::string name = folder + std::string(100, 'b');
@@ -133,6 +137,7 @@ TEST_F(AddOnUnpackerTest, CutsLongNamesTo259Bytes) {
   EXPECT_EQ(Unpacked().size(), 3u);
   ExpectNothingOutside();
 }
+#endif
 
 TEST_F(AddOnUnpackerTest, WritesNoEntryWithAHostileNameOrALink) {
   const std::vector<std::string> hostile = {
@@ -149,8 +154,11 @@ TEST_F(AddOnUnpackerTest, WritesNoEntryWithAHostileNameOrALink) {
   builder.Add(ZipEntry::SymbolicLink("link", "../../../../outside/victim"));
   builder.Add(ZipEntry::SymbolicLink("sub/link", "/"));
   builder.Add(ZipEntry::File("good", "fine"));
+  ClearTraceRecords();
   ASSERT_EQ(Unpack(builder), UnpackResult::kUnpacked);
   EXPECT_EQ(Unpacked(), (std::set<std::string>{"good", "sub/"}));
+  EXPECT_EQ(TraceCountMessage("UnpackAddOnArchive - entry not written"), hostile.size() + 4)
+      << "every refused entry is traced";
   EXPECT_EQ(ReadUnpacked("good"), "fine");
   ExpectNothingOutside();
 }
@@ -200,7 +208,9 @@ TEST_F(AddOnUnpackerTest, RefusesAnOverlappingEntryBombBeforeWritingAnything) {
   bomb.Add(ZipEntry::File("first", "written before the bomb if the check came late"));
   const size_t kernel = bomb.Add(ZipEntry::File("kernel", std::string(1024 * 1024, '\0'), ZipMethod::kDeflated));
   bomb.AddAlias(kernel, 2000, "copy");
+  ClearTraceRecords();
   EXPECT_EQ(Unpack(bomb), UnpackResult::kRefused);
+  EXPECT_TRUE(TraceHasMessage("UnpackAddOnArchive - ERROR - archive refused", "UnpackAddOnArchive"));
   EXPECT_FALSE(fs::exists(m_folder));
   ExpectNothingOutside();
 }
