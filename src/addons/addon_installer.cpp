@@ -5,6 +5,7 @@
 #include <span>
 
 #include "addons/addon_results.h"
+#include "addons/addon_unpacker.h"
 #include "addons/package_verifier.h"
 #include "addons/zip_archive.h"
 #include "json/json_conversions.h"
@@ -134,12 +135,22 @@ void DownloadPackage(const TraceFunction& trace, const std::string& url, const s
   body = std::move(received);
 }
 
-// Unpacks the inner archive into `folder`. False (traced) only when the
-// archive breaks the unpacking limits; other failures leave entries out.
+// Unpacks the inner archive into `folder`, which is created first. False
+// (traced) only when the archive breaks the unpacking limits: the unpacker
+// has then removed the folder. Other failures leave entries out.
 bool UnpackInnerArchive(const TraceFunction& trace, const std::string& inner, const std::string& folder) {
-  (void)inner;
   if (!CreateDirectoryTree(folder)) trace.Message("add-on folder not created");
-  return true;
+  switch (UnpackAddOnArchive(std::span<const uint8_t>(Bytes(inner), inner.size()), folder)) {
+    case UnpackResult::kUnpacked:
+      return true;
+    case UnpackResult::kNotAnArchive:
+      trace.Message("inner archive cannot be read: nothing unpacked");
+      return true;
+    case UnpackResult::kRefused:
+      trace.Message("inner archive breaks the unpacking limits");
+      return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -223,7 +234,6 @@ int32_t AddOnInstaller::InstallPackage(const TraceFunction& trace, const std::st
   if (!folder) {
     trace.Message("no add-on folder: nothing unpacked");
   } else if (!UnpackInnerArchive(trace, *inner, *folder)) {
-    if (!DeleteDirectoryTree(*folder)) trace.Message("partly unpacked add-on folder not removed");
     return kResultSignatureFailed;
   }
   // A failed store write was traced where it happened; the add-on's files
