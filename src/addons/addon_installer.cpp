@@ -98,15 +98,15 @@ void ReadPackageFile(const TraceFunction& trace, const std::string& url, std::st
     trace.Message("file URL too short");
     return;
   }
-  switch (FileReaderWriter::ReadFile(url.substr(kFileUrlPathStart), body, kMaxPackageBytes)) {
-    case FileRead::kTooLarge:
+  switch (FileReaderWriter::ReadFileBounded(url.substr(kFileUrlPathStart), body, kMaxPackageBytes)) {
+    case BoundedRead::kTooLarge:
       status = kResultPackageTooLarge;
       return;
-    case FileRead::kRead:
+    case BoundedRead::kRead:
       status = body.empty() ? kResultPackageNotFound : kResultCompleted;
       return;
-    case FileRead::kAbsent:
-    case FileRead::kFailed:
+    case BoundedRead::kAbsent:
+    case BoundedRead::kFailed:
       status = kResultPackageNotFound;
       return;
   }

@@ -252,8 +252,8 @@ TEST(PathNameTest, OnlyNamesThatStayInsideTheFolderPass) {
   for (const char* name : {"a", "a.txt", "sub/a.txt", "sub\\a", "..a", "a..", "a/..b/c", "./a", "a//b", "é.txt"}) {
     EXPECT_TRUE(IsContainedRelativeName(name)) << name;
   }
-  for (const std::string& name : {""s, ".."s, "../a"s, "a/.."s, "a/../b"s, "a\\..\\b"s, "/a"s, "\\a"s, "C:a"s,
-                                 "c:/a"s, "a\0b"s, "a\nb"s, "a\x7f"s}) {
+  for (const std::string& name : {""s, ".."s, "../a"s, "a/.."s, "a/../b"s, "a\\..\\b"s, "/a"s, "\\a"s, "C:a"s, "c:/a"s,
+                                  "a\0b"s, "a\nb"s, "a\x7f"s}) {
     EXPECT_FALSE(IsContainedRelativeName(name)) << name;
   }
   for (const char* name : {"{5f6e}", "1.0", "..a", "a b", "é"}) {

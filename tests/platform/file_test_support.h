@@ -48,8 +48,6 @@ inline std::string Read(const std::string& path) {
       return content;
     case FileRead::kAbsent:
       return "<absent>";
-    case FileRead::kTooLarge:
-      return "<too large>";
     case FileRead::kFailed:
       break;
   }
