@@ -16,6 +16,9 @@
 
 set(_VORNETH_BASE64_ALPHABET "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
 set(_VORNETH_HEX_DIGITS "0123456789abcdef")
+# The development key of the repository, found beside this module so that
+# the comparison works from any project that includes it.
+get_filename_component(_VORNETH_DEVELOPMENT_KEY "${CMAKE_CURRENT_LIST_DIR}/../keys/development-public.pem" ABSOLUTE)
 # 1.2.840.113549.1.1.1, rsaEncryption, as DER object identifier content.
 set(_VORNETH_RSA_ENCRYPTION_OID "2a864886f70d010101")
 
@@ -203,7 +206,7 @@ function(vorneth_read_public_key path out_modulus out_error)
 endfunction()
 
 if(NOT CMAKE_SCRIPT_MODE_FILE)
-  set(VORNETH_PUBLIC_KEY "${PROJECT_SOURCE_DIR}/keys/development-public.pem" CACHE FILEPATH
+  set(VORNETH_PUBLIC_KEY "${_VORNETH_DEVELOPMENT_KEY}" CACHE FILEPATH
     "PEM file of the RSA-2048 public key (exponent 65537) that add-on packages must be signed with")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${VORNETH_PUBLIC_KEY}")
   vorneth_read_public_key("${VORNETH_PUBLIC_KEY}" VORNETH_PUBLIC_KEY_MODULUS error)
@@ -211,7 +214,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
     message(FATAL_ERROR "VORNETH_PUBLIC_KEY (${VORNETH_PUBLIC_KEY}): ${error}. It must name a PEM file with an "
       "RSA-2048 public key of exponent 65537, such as `openssl pkey -pubout` writes.")
   endif()
-  vorneth_read_public_key("${PROJECT_SOURCE_DIR}/keys/development-public.pem" development_modulus error)
+  vorneth_read_public_key("${_VORNETH_DEVELOPMENT_KEY}" development_modulus error)
   if(VORNETH_PUBLIC_KEY_MODULUS STREQUAL development_modulus)
     message(WARNING "This build takes the DEVELOPMENT signing key (VORNETH_PUBLIC_KEY=${VORNETH_PUBLIC_KEY}). "
       "Its private half is published with the tests, so the host built here accepts add-on packages that "

@@ -24,7 +24,7 @@ inline uint32_t Parity(uint32_t b, uint32_t c, uint32_t d) {
   return b ^ c ^ d;
 }
 inline uint32_t Majority(uint32_t b, uint32_t c, uint32_t d) {
-  return (b & c) | (d & (b | c));
+  return (b & c) + (d & (b ^ c));
 }
 
 // Word i of the schedule for i >= 16, kept in w[i % 16].
