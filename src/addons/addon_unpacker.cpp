@@ -73,7 +73,8 @@ class Unpacker {
     }
     // The platform layer traces its own failures; an entry it cannot write
     // is simply missing.
-    if (m_archive.IsDirectory(index)) {
+    // The cut name decides too: a cut that ends on "/" leaves a folder name.
+    if (name.ends_with('/') || m_archive.IsDirectory(index)) {
       (void)CreateDirectoryTreeBelow(m_folder, name);
       return true;
     }
