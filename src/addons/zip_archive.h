@@ -6,6 +6,27 @@
 // 0 to EntryCount() - 1, in the order of the archive's central directory.
 // One object is used from one thread at a time; separate objects share
 // nothing.
+//
+// What the ZIP library does with hostile archives, and what this class adds:
+// - Overlapping entries (many central-directory records pointing into the
+//   same local header and data, or one entry's data running on into the
+//   next entry's header: the "zip bomb" layouts that turn kilobytes into
+//   gigabytes): opened plainly, the library accepts them and extracts every
+//   entry as if it had its bytes to itself. Its stricter consistency check
+//   (ZIP_CHECKCONS) refuses only records that repeat a name or disagree
+//   with their local header, never data running into a following header,
+//   and its refusal looks like "not an archive". So this class opens without
+//   it, walks the central directory itself (zip_layout.h) and reports
+//   through EntriesApart() whether any two entries share a byte; an unpacker
+//   refuses the archive when they do.
+// - Size fields that lie: the library reads a stored entry's compressed
+//   size of bytes and fails at the end when the uncompressed size differs;
+//   for a deflated entry it hands out whatever the data inflates to, more or
+//   less than the size field says, and checks only the CRC. Reads here count
+//   the bytes as they come out and fail as soon as they pass the size field,
+//   or at the end when they fall short of it; a read limit is counted the
+//   same way, so a size field never decides how much is read or kept.
+//   A wrong CRC fails the read at its end.
 #ifndef VORNETH_ADDONS_ZIP_ARCHIVE_H_
 #define VORNETH_ADDONS_ZIP_ARCHIVE_H_
 
@@ -31,13 +52,19 @@ class ZipArchive {
   ZipArchive& operator=(const ZipArchive&) = delete;
 
   uint64_t EntryCount() const;
-  // The entry's name as stored (raw bytes, "/" separators).
+  // The entry's name as stored (raw bytes, "/" separators, NULs kept).
   std::string EntryName(uint64_t index) const;
   // Marked as a folder: the name ends in "/", or its external attributes
   // carry the MS-DOS folder bit 0x10.
   bool IsDirectory(uint64_t index) const;
   // Marked as a symbolic link by Unix external attributes.
   bool IsSymbolicLink(uint64_t index) const;
+
+  // True when every entry's local header and data stand apart from every
+  // other entry's and lie inside the archive. False when two entries share
+  // bytes, and also when the central directory cannot be walked the way the
+  // library walked it (the layout cannot be vouched for).
+  bool EntriesApart() const;
 
   // The index of the entry named `name`, compared without regard to ASCII
   // letter case; none when there is no such entry.

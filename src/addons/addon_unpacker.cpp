@@ -1,0 +1,140 @@
+#include "addons/addon_unpacker.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "addons/zip_archive.h"
+#include "platform/data_directory.h"
+#include "platform/file_writer.h"
+#include "platform/trace.h"
+
+namespace vorneth {
+namespace {
+
+constexpr char kRefusedEntry[] = "UnpackAddOnArchive - entry not written";
+constexpr char kRefusedArchive[] = "UnpackAddOnArchive - ERROR - archive refused";
+// The trace results of the three outcomes.
+constexpr int32_t kTraceUnpacked = 1;
+constexpr int32_t kTraceNotAnArchive = 0;
+constexpr int32_t kTraceRefused = -1;
+
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
+
+bool IsControlByte(char byte) {
+  const auto value = static_cast<unsigned char>(byte);
+  return value < kFirstPrintable || value == kDelete;
+}
+
+bool IsAsciiLetter(char byte) {
+  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
+}
+
+bool HasParentPart(std::string_view name) {
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = name.size();
+    if (name.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Why an entry name must not be written, or none when it may.
+std::optional<std::string_view> NameRefusal(std::string_view name) {
+  if (name.empty()) return "empty name";
+  if (name.front() == '/' || name.front() == '\\') return "absolute name";
+  if (name.size() >= 2 && IsAsciiLetter(name[0]) && name[1] == ':') return "name with a drive";
+  if (std::any_of(name.begin(), name.end(), IsControlByte)) return "name with a control byte";
+  if (HasParentPart(name)) return "name with a \"..\" part";
+  return std::nullopt;
+}
+
+// One unpacking: the archive, where it goes, and the running total.
+class Unpacker {
+ public:
+  Unpacker(const ZipArchive& archive, const std::string& folder, const UnpackLimits& limits, const TraceFunction& trace)
+      : m_archive(archive), m_folder(folder), m_limits(limits), m_trace(trace) {}
+
+  // False when the total went over the limit: the archive is refused.
+  bool UnpackEntry(uint64_t index) {
+    std::string name = m_archive.EntryName(index);
+    if (name.size() > kMaxEntryNameBytes) name.resize(kMaxEntryNameBytes);
+    std::optional<std::string_view> refusal = NameRefusal(name);
+    if (!refusal && m_archive.IsSymbolicLink(index)) refusal = "symbolic link";
+    if (refusal) {
+      m_trace.Message(kRefusedEntry);
+      m_trace.DataText("name", name);
+      m_trace.Text("why", *refusal);
+      return true;
+    }
+    // The platform layer traces its own failures; an entry it cannot write
+    // is simply missing.
+    if (m_archive.IsDirectory(index)) {
+      (void)CreateDirectoryTreeBelow(m_folder, name);
+      return true;
+    }
+    return ExtractFile(index, name);
+  }
+
+ private:
+  bool ExtractFile(uint64_t index, const std::string& name) {
+    std::unique_ptr<FileWriter> writer;
+    if (!FileWriter::Create(m_folder, name, writer).ok()) return true;
+    bool overLimit = false;
+    const Status read = m_archive.ReadChunks(index, [&](std::span<const uint8_t> chunk) {
+      if (chunk.size() > m_limits.m_maxUnpackedBytes - m_total) {
+        overLimit = true;
+        return Status::Failed("the archive unpacks to more than the limit");
+      }
+      m_total += chunk.size();
+      return writer->Write(chunk);
+    });
+    if (overLimit) return false;
+    // A damaged entry is left cut short: the add-on's signature check
+    // catches it before the add-on runs.
+    if (read.ok()) (void)writer->Finish();
+    return true;
+  }
+
+  const ZipArchive& m_archive;
+  const std::string& m_folder;
+  const UnpackLimits& m_limits;
+  const TraceFunction& m_trace;
+  uint64_t m_total = 0;
+};
+
+UnpackResult Refuse(const TraceFunction& trace, const std::string& folder, const char* why) {
+  trace.Message(kRefusedArchive);
+  trace.Text("why", why);
+  (void)DeleteDirectoryTree(folder);  // traces its own failure
+  return UnpackResult::kRefused;
+}
+
+}  // namespace
+
+UnpackResult UnpackAddOnArchive(std::span<const uint8_t> archive, const std::string& folder,
+                                const UnpackLimits& limits) {
+  TraceFunction trace("UnpackAddOnArchive");
+  trace.Text("folder.c_str ()", folder);
+  const std::unique_ptr<ZipArchive> zip = ZipArchive::Open(archive);
+  if (!zip) {
+    trace.SetResult(kTraceNotAnArchive);
+    return UnpackResult::kNotAnArchive;
+  }
+  trace.SetResult(kTraceRefused);
+  const uint64_t count = zip->EntryCount();
+  if (count > limits.m_maxEntries) return Refuse(trace, folder, "too many entries");
+  if (!zip->EntriesApart()) return Refuse(trace, folder, "entries overlap");
+  Unpacker unpacker(*zip, folder, limits, trace);
+  for (uint64_t index = 0; index < count; ++index) {
+    if (!unpacker.UnpackEntry(index)) return Refuse(trace, folder, "too much content");
+  }
+  trace.SetResult(kTraceUnpacked);
+  return UnpackResult::kUnpacked;
+}
+
+}  // namespace vorneth
