@@ -61,10 +61,10 @@ class PackTest : public ::testing::Test {
     return RunPackTool(m_scratch, args);
   }
 
-  std::vector<ZipEntry> PackedEntries(const std::string& package) {
-    const std::optional<std::vector<ZipEntry>> entries = ReadZip(ReadBytes(package));
+  std::vector<PackedEntry> PackedEntries(const std::string& package) {
+    const std::optional<std::vector<PackedEntry>> entries = ReadZip(ReadBytes(package));
     EXPECT_TRUE(entries.has_value()) << package;
-    return entries.value_or(std::vector<ZipEntry>());
+    return entries.value_or(std::vector<PackedEntry>());
   }
 
   ScratchDir m_scratch;
@@ -76,7 +76,7 @@ TEST_F(PackTest, SignedManifestCoversItselfAndTheInnerArchive) {
   const std::string package = m_scratch / "out.pkg";
   const ToolRun run = Pack(package, {"--name", "Näme", "--description", "says \"hi\"", "--icon", m_icon});
   ASSERT_EQ(run.m_status, 0) << run.m_err;
-  const std::vector<ZipEntry> entries = PackedEntries(package);
+  const std::vector<PackedEntry> entries = PackedEntries(package);
   ASSERT_EQ(EntryNames(entries), (std::vector<std::string>{"addon.zip", "manifest.json"}));
 
   const std::string& text = FindEntry(entries, "manifest.json")->m_content;
@@ -109,7 +109,8 @@ TEST_F(PackTest, SignedManifestCoversItselfAndTheInnerArchive) {
 TEST_F(PackTest, InnerArchiveHoldsTheFolderInOrderWithASignedChecksumList) {
   const std::string package = m_scratch / "out.pkg";
   ASSERT_EQ(Pack(package).m_status, 0);
-  const std::optional<std::vector<ZipEntry>> inner = ReadZip(FindEntry(PackedEntries(package), "addon.zip")->m_content);
+  const std::optional<std::vector<PackedEntry>> inner =
+      ReadZip(FindEntry(PackedEntries(package), "addon.zip")->m_content);
   ASSERT_TRUE(inner.has_value());
   // Byte order: every folder entry before what it holds.
   ASSERT_EQ(EntryNames(*inner), (std::vector<std::string>{"addon.so", "empty/", "signature.json", "sub-x.txt", "sub/",
@@ -119,7 +120,7 @@ TEST_F(PackTest, InnerArchiveHoldsTheFolderInOrderWithASignedChecksumList) {
   epoch.tm_mday = 1;
   epoch.tm_isdst = -1;
   const int64_t dosEpoch = static_cast<int64_t>(std::mktime(&epoch));
-  for (const ZipEntry& entry : *inner) {
+  for (const PackedEntry& entry : *inner) {
     const bool folder = entry.m_name.back() == '/';
     EXPECT_EQ(entry.m_system, 3u) << entry.m_name;  // Unix attributes
     EXPECT_EQ((entry.m_attributes >> 16) & S_IFMT, folder ? S_IFDIR : S_IFREG) << entry.m_name;
@@ -163,7 +164,7 @@ TEST_F(PackTest, SameInputGivesTheSameBytes) {
 
 TEST_F(PackTest, ManifestVersionOneCarriesTheIconAsAFileAndNoOwnSignature) {
   ASSERT_EQ(Pack(m_scratch / "icon.pkg", {"--manifest-version", "1", "--icon", m_icon}).m_status, 0);
-  std::vector<ZipEntry> entries = PackedEntries(m_scratch / "icon.pkg");
+  std::vector<PackedEntry> entries = PackedEntries(m_scratch / "icon.pkg");
   ASSERT_EQ(EntryNames(entries), (std::vector<std::string>{"addon.zip", "icon.png", "manifest.json"}));
   EXPECT_EQ(FindEntry(entries, "icon.png")->m_content, kIcon);
   const Json::Value manifest = Parse(FindEntry(entries, "manifest.json")->m_content);
@@ -185,7 +186,7 @@ TEST_F(PackTest, GivenInnerArchiveIsWrappedUnchanged) {
   const ToolRun run = RunPackTool(m_scratch, {"pack", "--key", kPrivateKey, "--uuid", "u", "--version", "v",
                                               "--inner-archive", m_scratch / "hostile.zip", m_scratch / "h.pkg"});
   ASSERT_EQ(run.m_status, 0) << run.m_err;
-  const std::vector<ZipEntry> entries = PackedEntries(m_scratch / "h.pkg");
+  const std::vector<PackedEntry> entries = PackedEntries(m_scratch / "h.pkg");
   ASSERT_NE(FindEntry(entries, "addon.zip"), nullptr);
   EXPECT_EQ(FindEntry(entries, "addon.zip")->m_content, hostile);
   const Json::Value manifest = Parse(FindEntry(entries, "manifest.json")->m_content);

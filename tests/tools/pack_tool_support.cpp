@@ -1,17 +1,21 @@
 #include "pack_tool_support.h"
 
 #include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/sha.h>
 #include <zip.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "platform/child_process.h"
+#include "vorneth_public_key.h"
 
 namespace vorneth::testing {
 namespace {
@@ -33,12 +37,14 @@ std::optional<std::string> ReadEntry(zip_t* archive, zip_uint64_t index, zip_uin
 
 }  // namespace
 
-ToolRun RunPackTool(const ScratchDir& scratch, const std::vector<std::string>& args) {
+ToolRun RunPackTool(const ScratchDir& scratch, const std::vector<std::string>& args,
+                    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment) {
   ToolRun run;
   ChildProcessOptions options;
   options.command = {kPackTool};
   options.command.insert(options.command.end(), args.begin(), args.end());
   options.stderr_path = scratch / "tool-stderr.txt";
+  options.environment = environment;
   ChildProcess child;
   if (!child.Start(options)) {
     ADD_FAILURE() << child.error();
@@ -56,7 +62,7 @@ ToolRun RunPackTool(const ScratchDir& scratch, const std::vector<std::string>& a
   return run;
 }
 
-std::optional<std::vector<ZipEntry>> ReadZip(const std::string& bytes) {
+std::optional<std::vector<PackedEntry>> ReadZip(const std::string& bytes) {
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
@@ -67,12 +73,12 @@ std::optional<std::vector<ZipEntry>> ReadZip(const std::string& bytes) {
     zip_source_free(source);
     return std::nullopt;
   }
-  std::vector<ZipEntry> entries;
+  std::vector<PackedEntry> entries;
   const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
   for (zip_uint64_t index = 0; index < static_cast<zip_uint64_t>(count); ++index) {
     zip_stat_t stat;
     if (zip_stat_index(archive.get(), index, ZIP_FL_ENC_RAW, &stat) != 0) return std::nullopt;
-    ZipEntry entry;
+    PackedEntry entry;
     entry.m_name = stat.name;
     entry.m_mtime = static_cast<int64_t>(stat.mtime);
     if (zip_file_get_external_attributes(archive.get(), index, 0, &entry.m_system, &entry.m_attributes) != 0) {
@@ -86,14 +92,14 @@ std::optional<std::vector<ZipEntry>> ReadZip(const std::string& bytes) {
   return entries;
 }
 
-std::vector<std::string> EntryNames(const std::vector<ZipEntry>& entries) {
+std::vector<std::string> EntryNames(const std::vector<PackedEntry>& entries) {
   std::vector<std::string> names;
-  for (const ZipEntry& entry : entries) names.push_back(entry.m_name);
+  for (const PackedEntry& entry : entries) names.push_back(entry.m_name);
   return names;
 }
 
-const ZipEntry* FindEntry(const std::vector<ZipEntry>& entries, std::string_view name) {
-  for (const ZipEntry& entry : entries) {
+const PackedEntry* FindEntry(const std::vector<PackedEntry>& entries, std::string_view name) {
+  for (const PackedEntry& entry : entries) {
     if (entry.m_name == name) return &entry;
   }
   return nullptr;
@@ -129,6 +135,21 @@ bool SignatureVerifies(const std::string& publicKeyPath, std::string_view data, 
   return EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha1(), nullptr, key.get()) == 1 &&
          EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
                           reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+}
+
+bool BuiltWithDevelopmentKey() {
+  const std::string pem = ReadBytes(kPublicKey);
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr),
+                                                          EVP_PKEY_free);
+  BIGNUM* modulus = nullptr;
+  if (!key || EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_N, &modulus) != 1) return false;
+  char* hex = BN_bn2hex(modulus);
+  std::string text = hex;
+  OPENSSL_free(hex);
+  BN_free(modulus);
+  for (char& digit : text) digit = static_cast<char>(std::tolower(static_cast<unsigned char>(digit)));
+  return text == kPublicKeyModulusHex;
 }
 
 std::string Sha1LowerHex(std::string_view bytes) {

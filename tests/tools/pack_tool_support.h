@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/scratch_dir.h"
@@ -22,10 +23,12 @@ struct ToolRun {
 };
 
 // Runs vorneth-pack with `args` to its end; its standard error passes
-// through a file in `scratch`, removed again.
-ToolRun RunPackTool(const ScratchDir& scratch, const std::vector<std::string>& args);
+// through a file in `scratch`, removed again. `environment` changes the
+// tool's environment only.
+ToolRun RunPackTool(const ScratchDir& scratch, const std::vector<std::string>& args,
+                    const std::vector<std::pair<std::string, std::optional<std::string>>>& environment = {});
 
-struct ZipEntry {
+struct PackedEntry {
   std::string m_name;
   std::string m_content;
   uint8_t m_system = 0;       // the "made by" system of the attributes
@@ -35,9 +38,9 @@ struct ZipEntry {
 
 // The entries in central-directory order; none when `bytes` is no archive
 // or an entry cannot be read.
-std::optional<std::vector<ZipEntry>> ReadZip(const std::string& bytes);
-std::vector<std::string> EntryNames(const std::vector<ZipEntry>& entries);
-const ZipEntry* FindEntry(const std::vector<ZipEntry>& entries, std::string_view name);
+std::optional<std::vector<PackedEntry>> ReadZip(const std::string& bytes);
+std::vector<std::string> EntryNames(const std::vector<PackedEntry>& entries);
+const PackedEntry* FindEntry(const std::vector<PackedEntry>& entries, std::string_view name);
 
 // Whole files; failures fail the test.
 std::string ReadBytes(const std::string& path);
@@ -47,6 +50,9 @@ void WriteBytes(const std::string& path, std::string_view bytes);
 // key whose public half is the PEM file `publicKeyPath`.
 bool SignatureVerifies(const std::string& publicKeyPath, std::string_view data, const std::string& hex);
 std::string Sha1LowerHex(std::string_view bytes);
+// Whether this build's built-in key is the development key the tests sign
+// with; verify can only accept their packages then.
+bool BuiltWithDevelopmentKey();
 
 inline const std::string kPackTool = VORNETH_PACK_PATH;
 inline const std::string kPublicKey = VORNETH_DEVELOPMENT_PUBLIC_KEY;
