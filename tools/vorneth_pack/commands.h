@@ -16,6 +16,7 @@ using Arguments = std::vector<std::string>;
 int RunKeygen(const Arguments& args);
 int RunPack(const Arguments& args);
 int RunSign(const Arguments& args);
+int RunVerify(const Arguments& args);
 
 // Prints "vorneth-pack: <why>" on standard error and returns `exitStatus`.
 int Report(const Status& failure, int exitStatus);

@@ -22,12 +22,14 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-Status ReadWholeFile(const std::string& path, std::string_view what, std::string& content) {
-  switch (FileReaderWriter::ReadFile(path, content)) {
+Status ReadWholeFile(const std::string& path, std::string_view what, std::string& content, uint64_t limit) {
+  switch (FileReaderWriter::ReadFile(path, content, limit)) {
     case FileRead::kRead:
       return Status::Ok();
     case FileRead::kAbsent:
       return Status::Failed(std::string(what) + " " + path + ": no such file");
+    case FileRead::kTooLarge:
+      return Status::Failed(std::string(what) + " " + path + ": larger than " + std::to_string(limit) + " bytes");
     case FileRead::kFailed:
       break;
   }

@@ -8,17 +8,20 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "platform/file_reader_writer.h"
 #include "platform/status.h"
 
 namespace vorneth::pack {
 
 // The whole content of the regular file at `path` (links, folders and
 // special files are refused). `what` names the file's role in the message,
-// such as "key file".
-Status ReadWholeFile(const std::string& path, std::string_view what, std::string& content);
+// such as "key file". A file of more than `limit` bytes is refused unread.
+Status ReadWholeFile(const std::string& path, std::string_view what, std::string& content,
+                     uint64_t limit = kNoReadLimit);
 
 // Creates `path` with permission bits `mode` (before the umask) and writes
 // `bytes` into it. Fails, leaving whatever is there untouched, when `path`

@@ -41,11 +41,18 @@ constexpr char kUsage[] =
     "  vorneth-pack sign --key PRIVATE.pem FILE\n"
     "      Prints the signature of FILE's bytes as 512 hex digits.\n"
     "\n"
+    "  vorneth-pack verify [--uuid UUID] [--version VERSION] PACKAGE\n"
+    "      Checks PACKAGE as this build's host would, with its own code and\n"
+    "      its built-in public key: the manifest (for UUID and VERSION, by\n"
+    "      default the ones it names itself), the inner archive's signature,\n"
+    "      the unpacking, and the unpacked files against \"signature.json\".\n"
+    "      Prints each check that passed and names the one that failed.\n"
+    "\n"
     "Options may also be written --option=VALUE; \"--\" ends the options.\n"
     "Signatures are RSASSA-PKCS1-v1_5 with SHA-1.\n"
     "\n"
     "Exit status: 0 on success, 1 when an input is bad or a step fails,\n"
-    "2 for a usage error.\n";
+    "2 for a usage error, 3 when verify finds a check the package fails.\n";
 
 struct Command {
   std::string_view m_name;
@@ -56,6 +63,7 @@ constexpr Command kCommands[] = {
     {"keygen", RunKeygen},
     {"pack", RunPack},
     {"sign", RunSign},
+    {"verify", RunVerify},
 };
 
 bool AsksForHelp(const Arguments& args) {
