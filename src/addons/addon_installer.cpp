@@ -98,15 +98,15 @@ void ReadPackageFile(const TraceFunction& trace, const std::string& url, std::st
     trace.Message("file URL too short");
     return;
   }
-  switch (FileReaderWriter::ReadFileBounded(url.substr(kFileUrlPathStart), body, kMaxPackageBytes)) {
-    case BoundedRead::kTooLarge:
+  switch (FileReaderWriter::ReadFile(url.substr(kFileUrlPathStart), body, kMaxPackageBytes)) {
+    case FileRead::kTooLarge:
       status = kResultPackageTooLarge;
       return;
-    case BoundedRead::kRead:
+    case FileRead::kRead:
       status = body.empty() ? kResultPackageNotFound : kResultCompleted;
       return;
-    case BoundedRead::kAbsent:
-    case BoundedRead::kFailed:
+    case FileRead::kAbsent:
+    case FileRead::kFailed:
       status = kResultPackageNotFound;
       return;
   }

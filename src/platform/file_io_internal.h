@@ -19,7 +19,7 @@ namespace vorneth::file_io {
 // bytes (kTooLarge otherwise, checked on its size before reading and on
 // the bytes read); on kFailed `why` says what failed. `content` is empty
 // unless the result is kRead.
-BoundedRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& content, std::string& why);
+FileRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& content, std::string& why);
 
 // file_atomic_<platform>.cpp. `path` is valid UTF-8 and ends in a file name;
 // `folder` is the part before that name, with its trailing separator (empty

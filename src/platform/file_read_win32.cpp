@@ -35,45 +35,45 @@ std::string SystemError(const char* what) {
 
 }  // namespace
 
-BoundedRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& content, std::string& why) {
+FileRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& content, std::string& why) {
   content.clear();
   const std::wstring wide = WindowsWide(path);
   if (wide.empty()) {
     why = "the path is not valid UTF-8";
-    return BoundedRead::kFailed;
+    return FileRead::kFailed;
   }
   const Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return BoundedRead::kAbsent;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileRead::kAbsent;
     why = SystemError("cannot open");
-    return BoundedRead::kFailed;
+    return FileRead::kFailed;
   }
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!GetFileInformationByHandle(file.get(), &info)) {
     why = SystemError("cannot examine");
-    return BoundedRead::kFailed;
+    return FileRead::kFailed;
   }
   if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
       GetFileType(file.get()) != FILE_TYPE_DISK) {
     why = "not a regular file";
-    return BoundedRead::kFailed;
+    return FileRead::kFailed;
   }
   const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  if (size > limit) return BoundedRead::kTooLarge;
+  if (size > limit) return FileRead::kTooLarge;
   std::string chunk(kChunk, '\0');
   for (;;) {
     DWORD got = 0;
     if (!::ReadFile(file.get(), chunk.data(), kChunk, &got, nullptr)) {
       why = SystemError("cannot read");
       content.clear();
-      return BoundedRead::kFailed;
+      return FileRead::kFailed;
     }
-    if (got == 0) return BoundedRead::kRead;
+    if (got == 0) return FileRead::kRead;
     if (got > limit - content.size()) {
       content.clear();
-      return BoundedRead::kTooLarge;
+      return FileRead::kTooLarge;
     }
     content.append(chunk.data(), got);
   }

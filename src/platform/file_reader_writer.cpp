@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <ios>
-#include <limits>
 #include <string_view>
 #include <system_error>
 
@@ -61,34 +60,20 @@ bool IsTemporaryOf(const std::string& entry, const std::string& name) {
 
 }  // namespace
 
-FileRead FileReaderWriter::ReadFile(const std::string& path, std::string& content) {
-  // Without a limit no file is too large.
-  switch (ReadFileBounded(path, content, std::numeric_limits<uint64_t>::max())) {
-    case BoundedRead::kAbsent:
-      return FileRead::kAbsent;
-    case BoundedRead::kRead:
-      return FileRead::kRead;
-    case BoundedRead::kFailed:
-    case BoundedRead::kTooLarge:
-      break;
-  }
-  return FileRead::kFailed;
-}
-
-BoundedRead FileReaderWriter::ReadFileBounded(const std::string& path, std::string& content, uint64_t limit) {
+FileRead FileReaderWriter::ReadFile(const std::string& path, std::string& content, uint64_t limit) {
   TraceFunction trace("FileReaderWriter::ReadFile");
   trace.Text("filePath.c_str ()", path);
   content.clear();
   std::string why;
   fs::path checked;
-  const BoundedRead result =
-      Utf8ToPath(path, checked) ? file_io::ReadRegularFile(path, limit, content, why) : BoundedRead::kFailed;
-  if (result == BoundedRead::kRead) return result;
-  if (result == BoundedRead::kFailed && why.empty()) why = "the path is not valid UTF-8";
-  if (result == BoundedRead::kTooLarge) why = "larger than " + std::to_string(limit) + " bytes";
+  const FileRead result =
+      Utf8ToPath(path, checked) ? file_io::ReadRegularFile(path, limit, content, why) : FileRead::kFailed;
+  if (result == FileRead::kRead) return result;
+  if (result == FileRead::kFailed && why.empty()) why = "the path is not valid UTF-8";
+  if (result == FileRead::kTooLarge) why = "larger than " + std::to_string(limit) + " bytes";
   trace.Text("filePath.c_str ()", path);
   trace.Message(kReadError);
-  if (result != BoundedRead::kAbsent) trace.Text("why", why);
+  if (result != FileRead::kAbsent) trace.Text("why", why);
   return result;
 }
 

@@ -95,20 +95,20 @@ TEST(ReadFileTest, LimitRefusesLargerFilesAndKeepsNothing) {
   const std::string bytes = AllByteValues() + std::string(100000, 'x');
   WriteBytes(path, bytes);
   std::string content = "stale";
-  EXPECT_EQ(FileReaderWriter::ReadFileBounded(path, content, bytes.size()), BoundedRead::kRead);
+  EXPECT_EQ(FileReaderWriter::ReadFile(path, content, bytes.size()), FileRead::kRead);
   EXPECT_EQ(content, bytes);
   ClearTraceRecords();
-  EXPECT_EQ(FileReaderWriter::ReadFileBounded(path, content, bytes.size() - 1), BoundedRead::kTooLarge);
+  EXPECT_EQ(FileReaderWriter::ReadFile(path, content, bytes.size() - 1), FileRead::kTooLarge);
   EXPECT_EQ(content, "");
   EXPECT_TRUE(TraceHasMessage(kOpenError, "FileReaderWriter::ReadFile"));
   EXPECT_TRUE(ScopeHasName("FileReaderWriter::ReadFile", "why"));
-  EXPECT_EQ(FileReaderWriter::ReadFileBounded(path, content, 0), BoundedRead::kTooLarge);
+  EXPECT_EQ(FileReaderWriter::ReadFile(path, content, 0), FileRead::kTooLarge);
   EXPECT_EQ(Read(path), bytes);
   // A missing file stays absent and an empty one is read under any limit.
-  EXPECT_EQ(FileReaderWriter::ReadFileBounded(scratch / "missing", content, 10), BoundedRead::kAbsent);
-  EXPECT_EQ(FileReaderWriter::ReadFileBounded(scratch.path(), content, 10), BoundedRead::kFailed);
+  EXPECT_EQ(FileReaderWriter::ReadFile(scratch / "missing", content, 10), FileRead::kAbsent);
+  EXPECT_EQ(FileReaderWriter::ReadFile(scratch.path(), content, 10), FileRead::kFailed);
   WriteBytes(path, "");
-  EXPECT_EQ(FileReaderWriter::ReadFileBounded(path, content, 0), BoundedRead::kRead);
+  EXPECT_EQ(FileReaderWriter::ReadFile(path, content, 0), FileRead::kRead);
 }
 
 TEST(WriteFileTest, WritesExactBytesAndReplacesTheWholeContent) {
