@@ -448,7 +448,25 @@ TEST_F(InstallTest, TamperedPackagesInstallNothing) {
     EXPECT_FALSE(fs::exists(m_host.store_path()) && Recorded("{t}")) << package;
     EXPECT_FALSE(fs::exists(AddOnFolder("{t}", "1.0"))) << package;
   }
-  // The rebuilt package itself is sound: only the damage refused them.
+  // An unsigned manifest of more than 1 MiB is not valid; at 1 MiB it is.
+  WriteWholeFile(m_root / "inner.zip", inner);
+  std::optional<std::string> signature = RunPack({"sign", "--key", kKey, m_root / "inner.zip"});
+  ASSERT_TRUE(signature.has_value());
+  signature->erase(signature->find_last_not_of(" \r\n") + 1);
+  const std::string unsignedManifest =
+      R"({"manifest_version":1,"signature":")" + *signature + R"(","uuid":"{t}","version":"1.0")";
+  const auto padded = [&](size_t size) {
+    return unsignedManifest + std::string(size - unsignedManifest.size() - 1, ' ') + "}";
+  };
+  WriteWholeFile(Packages() + "/big-manifest.pkg", rebuild(padded((size_t{1} << 20) + 1), inner));
+  EXPECT_EQ(InstallFails(Descriptor("{t}", "1.0", "big-manifest.pkg")), Parse(R"(["Error", -8])").toStyledString());
+  EXPECT_FALSE(fs::exists(AddOnFolder("{t}", "1.0")));
+  WriteWholeFile(Packages() + "/unsigned.pkg", rebuild(padded(size_t{1} << 20), inner));
+  EXPECT_EQ(Install(BaseUrl(), "[" + Descriptor("{t}", "1.0", "unsigned.pkg") + "]", "u").size(), 2u);
+  EXPECT_TRUE(Recorded("{t}"));
+  EXPECT_EQ(ReadWholeFile(AddOnFolder("{t}", "1.0") + "/addon.so"), kClockFiles.at("addon.so"));
+  // The package rebuilt as it was is sound: only the damage refused them.
+  ASSERT_EQ(Parse(Ask(HostCommand("UninstallAddOn", R"(["{t}", "1.0"])", "x", "p")))["response"], 200);
   WriteWholeFile(Packages() + "/rebuilt.pkg", rebuild(manifest, inner));
   EXPECT_EQ(Install(BaseUrl(), "[" + Descriptor("{t}", "1.0", "rebuilt.pkg") + "]", "r").size(), 2u);
   EXPECT_TRUE(Recorded("{t}"));
