@@ -13,7 +13,9 @@ namespace vorneth {
 inline constexpr int32_t kResultNothingMore = 0;
 // A package was installed, or an installed add-on was removed.
 inline constexpr int32_t kResultCompleted = 200;
-// A package could not be installed, or the package list was not a list.
+// A package's retrieval produced no status (it failed before a response,
+// or its URL or descriptor was refused), or the package list was empty or
+// not a list.
 inline constexpr int32_t kResultInstallFailed = -1;
 // The installed files of an add-on fail their signature check; or a
 // package's inner archive is missing, fails its signature, or breaks the
