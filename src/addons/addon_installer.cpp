@@ -1,11 +1,21 @@
 #include "addons/addon_installer.h"
 
+#include <memory>
+#include <optional>
+#include <span>
+
 #include "addons/addon_results.h"
+#include "addons/addon_unpacker.h"
+#include "addons/package_verifier.h"
+#include "addons/zip_archive.h"
 #include "json/json_conversions.h"
 #include "json/styled_writer.h"
 #include "net/request_maker.h"
+#include "platform/addon_platform.h"
 #include "platform/data_directory.h"
-#include "platform/trace.h"
+#include "platform/file_reader_writer.h"
+#include "security/security_origin.h"
+#include "security/security_validator.h"
 #include "store/addon_records.h"
 
 namespace vorneth {
@@ -13,17 +23,22 @@ namespace {
 
 constexpr const char* kDescriptorKeys[] = {"packageUUID", "packageVersion", "packageURL"};
 
+// The entries of a package besides its manifest, and the largest icon
+// taken into the store (a larger one leaves the icon text empty).
+constexpr const char kInnerArchiveFile[] = "addon.zip";
+constexpr const char kIconFile[] = "icon.png";
+constexpr size_t kMaxIconBytes = size_t{1} << 20;
+
+constexpr const char kFileScheme[] = "file";
+
 // The package location relative to the base path: a string as it is; for
-// null or an object, its member "win"; anything else the empty text.
-std::string PackageLocation(const Json::Value& descriptor) {
+// null or an object, its member for this platform. False for any other
+// type, and for a platform member that cannot be read as a text.
+bool PackageLocation(const Json::Value& descriptor, std::string& location) {
   const Json::Value& url = Member(descriptor, "packageURL");
-  std::string location;
-  if (url.isString()) {
-    ReadText(url, location);
-  } else if (url.isNull() || url.isObject()) {
-    ReadText(Member(url, "win"), location);
-  }
-  return location;
+  if (url.isString()) return ReadText(url, location);
+  if (url.isNull() || url.isObject()) return ReadText(Member(url, kPackageUrlMember), location);
+  return false;
 }
 
 // The descriptor as the page gave it, with the three package keys present
@@ -35,6 +50,107 @@ Json::Value EventDescriptor(const Json::Value& descriptor) {
     if (!copy.isMember(key)) copy[key] = Json::Value();
   }
   return copy;
+}
+
+const uint8_t* Bytes(const std::string& text) {
+  return reinterpret_cast<const uint8_t*>(text.data());
+}
+
+// The whole entry `name` of `archive`, of at most `limit` bytes; none
+// (traced) when there is no archive, no such entry, or it cannot be read
+// within the limit.
+std::optional<std::string> ReadEntry(const TraceFunction& trace, const ZipArchive* archive, const char* name,
+                                     size_t limit) {
+  const std::optional<uint64_t> index = archive ? archive->Find(name) : std::nullopt;
+  std::optional<std::string> content = index ? archive->Read(*index, limit) : std::nullopt;
+  if (!content) {
+    trace.Text("entry", name);
+    trace.Message(index ? "package entry cannot be read within its limit" : "package entry missing");
+  }
+  return content;
+}
+
+// The manifest's member `name` as a text; empty (traced) when it has
+// another type.
+std::string ManifestText(const TraceFunction& trace, const Json::Value& manifest, const char* name) {
+  std::string text;
+  if (!ReadText(Member(manifest, name), text)) {
+    trace.Text("member", name);
+    trace.Message("manifest member is not a text");
+  }
+  return text;
+}
+
+// The icon text: for the unsigned manifest version the Base64 text of the
+// package's icon file, otherwise the manifest's "icon".
+std::string IconText(const TraceFunction& trace, const ZipArchive* package, const Json::Value& manifest) {
+  int32_t manifestVersion = 0;
+  if (ReadInt(Member(manifest, "manifest_version"), manifestVersion) && manifestVersion == kUnsignedManifestVersion) {
+    const std::optional<std::string> icon = ReadEntry(trace, package, kIconFile, kMaxIconBytes);
+    return icon ? Base64Encode(Bytes(*icon), icon->size()) : std::string();
+  }
+  return ManifestText(trace, manifest, "icon");
+}
+
+// Reads the package a "file" URL names, within kMaxPackageBytes.
+void ReadPackageFile(const TraceFunction& trace, const std::string& url, std::string& body, int32_t& status) {
+  if (url.size() < kFileUrlMinimumLength) {
+    trace.Message("file URL too short");
+    return;
+  }
+  switch (FileReaderWriter::ReadFile(url.substr(kFileUrlPathStart), body, kMaxPackageBytes)) {
+    case FileRead::kTooLarge:
+      status = kResultPackageTooLarge;
+      return;
+    case FileRead::kRead:
+      status = body.empty() ? kResultPackageNotFound : kResultCompleted;
+      return;
+    case FileRead::kAbsent:
+    case FileRead::kFailed:
+      status = kResultPackageNotFound;
+      return;
+  }
+}
+
+// Downloads the package from the URL's origin; the path is the rest of the
+// URL.
+void DownloadPackage(const TraceFunction& trace, const std::string& url, const std::string& origin, std::string& body,
+                     int32_t& status) {
+  if (origin.size() > url.size()) {
+    trace.Message("URL shorter than its origin text");
+    return;
+  }
+  std::string received;
+  size_t length = 0;
+  if (RequestMaker::MakeHttpRequest(origin, url.substr(origin.size()), received, length, status) != kHttpExchangeDone ||
+      length == 0) {
+    return;
+  }
+  if (length > kMaxPackageBytes || length > received.size()) {
+    trace.Message("downloaded package too large");
+    status = kResultPackageTooLarge;
+    return;
+  }
+  received.resize(length);
+  body = std::move(received);
+}
+
+// Unpacks the inner archive into `folder`, which is created first. False
+// (traced) only when the archive breaks the unpacking limits: the unpacker
+// has then removed the folder. Other failures leave entries out.
+bool UnpackInnerArchive(const TraceFunction& trace, const std::string& inner, const std::string& folder) {
+  if (!CreateDirectoryTree(folder)) trace.Message("add-on folder not created");
+  switch (UnpackAddOnArchive(std::span<const uint8_t>(Bytes(inner), inner.size()), folder)) {
+    case UnpackResult::kUnpacked:
+      return true;
+    case UnpackResult::kNotAnArchive:
+      trace.Message("inner archive cannot be read: nothing unpacked");
+      return true;
+    case UnpackResult::kRefused:
+      trace.Message("inner archive breaks the unpacking limits");
+      return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -50,11 +166,14 @@ int32_t AddOnInstaller::InstallAddOns(const std::string& basePath, const Json::V
   }
   for (Json::ArrayIndex index = 0; index < packages.size(); ++index) {
     const Json::Value& descriptor = packages[index];
-    std::string uuid, version;
-    ReadText(Member(descriptor, "packageUUID"), uuid);
-    ReadText(Member(descriptor, "packageVersion"), version);
-    const std::string url = basePath + PackageLocation(descriptor);
-    result = InstallAddOn(static_cast<int32_t>(index), uuid, version, url);
+    std::string uuid, version, location;
+    if (!ReadText(Member(descriptor, "packageUUID"), uuid) ||
+        !ReadText(Member(descriptor, "packageVersion"), version) || !PackageLocation(descriptor, location)) {
+      trace.Message("package descriptor member of the wrong type");
+      result = kResultInstallFailed;
+      break;
+    }
+    result = InstallAddOn(static_cast<int32_t>(index), uuid, version, basePath + location);
     trace.Text("uuid.c_str ()", uuid);
     trace.Text("basePath.c_str ()", basePath);
     trace.Number("result", result);
@@ -76,12 +195,76 @@ int32_t AddOnInstaller::InstallAddOn(int32_t index, const std::string& uuid, con
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
   trace.Text("url.c_str ()", url);
+  if (!RequestMaker::IsSafePathComponent(uuid) || !RequestMaker::IsSafePathComponent(version)) {
+    trace.Message("uuid or version is not a safe folder name");
+    trace.SetResult(kResultManifestInvalid);
+    return kResultManifestInvalid;
+  }
   if (store::IsInstalled(m_store(), uuid, version)) return kResultNothingMore;
-  // Packages cannot be retrieved by this build: the download produced no
-  // status.
-  trace.Message("package not retrieved");
-  trace.SetResult(kResultInstallFailed);
-  return kResultInstallFailed;
+  std::string origin, package;
+  int32_t result = kResultInstallFailed;
+  if (!RetrieveAddonPackage(index, url, origin, package, result)) {
+    trace.Message("package not retrieved");
+  } else {
+    result = InstallPackage(trace, uuid, version, origin, package);
+  }
+  trace.SetResult(result);
+  return result;
+}
+
+int32_t AddOnInstaller::InstallPackage(const TraceFunction& trace, const std::string& uuid, const std::string& version,
+                                       const std::string& origin, const std::string& package) {
+  const std::unique_ptr<ZipArchive> archive =
+      ZipArchive::Open(std::span<const uint8_t>(Bytes(package), package.size()));
+  if (!archive) trace.Message("package is not a readable archive");
+  const std::string manifestText =
+      ReadEntry(trace, archive.get(), kManifestFile, kMaxManifestBytes).value_or(std::string());
+  Json::Value manifest;
+  (void)ParseJsonUpToDamage(manifestText, manifest);
+  if (!IsManifestValid(manifestText, manifest, uuid, version)) return kResultManifestInvalid;
+
+  const std::optional<std::string> inner = ReadEntry(trace, archive.get(), kInnerArchiveFile, kMaxPackageBytes);
+  const std::string signature = ManifestText(trace, manifest, "signature");
+  if (!inner || !SecurityValidator::ValidateFileSignature(Bytes(*inner), inner->size(), signature)) {
+    trace.Message("inner archive missing or not signed");
+    return kResultSignatureFailed;
+  }
+  const std::string icon = IconText(trace, archive.get(), manifest);
+  const std::optional<std::string> folder = RequestMaker::GetAddonPath(uuid, version);
+  if (!folder) {
+    trace.Message("no add-on folder: nothing unpacked");
+  } else if (!UnpackInnerArchive(trace, *inner, *folder)) {
+    return kResultSignatureFailed;
+  }
+  // A failed store write was traced where it happened; the add-on's files
+  // stay for a later installation to write over.
+  (void)store::SetInstalled(m_store(), uuid, version, origin, m_owner, ManifestText(trace, manifest, "name"),
+                            ManifestText(trace, manifest, "description"), icon);
+  return kResultCompleted;
+}
+
+bool AddOnInstaller::RetrieveAddonPackage(int32_t index, const std::string& url, std::string& origin, std::string& body,
+                                          int32_t& status) {
+  TraceFunction trace("Vorneth::RetrieveAddonPackage");
+  trace.Number("idx", index);
+  trace.Text("url.c_str ()", url);
+  body.clear();
+  SecurityOrigin source;
+  // A URL that does not resolve leaves the origin empty: it is then taken
+  // whole as the path of a request that cannot be made.
+  (void)source.InitFromUrl(url.c_str());
+  origin = source.m_origin;
+  if (url.find('\0') != std::string::npos) {
+    trace.Message("URL holds a NUL byte");
+  } else if (source.m_scheme == kFileScheme) {
+    ReadPackageFile(trace, url, body, status);
+  } else {
+    DownloadPackage(trace, url, origin, body, status);
+  }
+  trace.Number("status", status);
+  const bool retrieved = !body.empty() && status == kResultCompleted;
+  trace.SetResult(retrieved ? 1 : 0);
+  return retrieved;
 }
 
 int32_t AddOnInstaller::UninstallAddOn(const std::string& uuid, const std::string& version) {
@@ -89,14 +272,12 @@ int32_t AddOnInstaller::UninstallAddOn(const std::string& uuid, const std::strin
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
   if (!store::IsInstalled(m_store(), uuid, version)) return kResultNothingMore;
-  // A uuid or version that is not a plain folder name would address a folder
-  // outside the add-on's own, and without a data directory the path would
-  // start at the root; the files are then left alone and only the record goes.
-  std::string dataDirectory;
-  if (!GetDataDirectory(dataDirectory) || !RequestMaker::IsSafePathComponent(uuid) ||
-      !RequestMaker::IsSafePathComponent(version)) {
+  // Without a safe path (a uuid or version that is not a plain folder name,
+  // no data directory) the files are left alone and only the record goes.
+  const std::optional<std::string> folder = RequestMaker::GetAddonPath(uuid, version);
+  if (!folder) {
     trace.Message("add-on files left in place");
-  } else if (!DeleteDirectoryTree(RequestMaker::GetAddonPath(uuid, version))) {
+  } else if (!DeleteDirectoryTree(*folder)) {
     trace.Message("add-on files not deleted");
   }
   // A failure to change the store was traced where it happened.

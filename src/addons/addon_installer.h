@@ -6,9 +6,22 @@
 // sink, with the compact JSON text [result, descriptor] as its data. Results
 // are the codes of addon_results.h.
 //
+// A package is fetched from a "file" URL (addon_platform.h says how the
+// URL names the file) or through RequestMaker::MakeHttpRequest, and is held
+// in memory whole (at most kMaxPackageBytes). Its manifest must be valid
+// (package_verifier.h) and name the requested uuid and version, and its
+// inner archive "addon.zip" must carry the manifest's "signature"; the inner
+// archive is then unpacked into RequestMaker::GetAddonPath(uuid, version)
+// and the installation is recorded in the store, owned by the session's
+// origin. Names in the inner archive that would leave the add-on's folder
+// are not written; an archive that breaks the unpacking limits leaves no
+// folder behind and no record. Other unpacking failures are only traced:
+// the signature check at instance creation catches missing files.
+//
 // The installer keeps no state: its operations may run on several dispatch
-// workers at once (the store serialises its own changes). The sink must
-// outlive the installer.
+// workers at once (the store serialises its own changes). The sink and the
+// owner text must outlive the installer; the owner text is not changed
+// while an operation runs.
 #ifndef VORNETH_ADDONS_ADDON_INSTALLER_H_
 #define VORNETH_ADDONS_ADDON_INSTALLER_H_
 
@@ -19,6 +32,7 @@
 #include <utility>
 
 #include "addons/addon_event_sink.h"
+#include "platform/trace.h"
 #include "store/store_folder.h"
 
 namespace vorneth {
@@ -28,27 +42,45 @@ inline constexpr const char kInstallFinishEvent[] = "AddOnInstallFinishEvent";
 class AddOnInstaller {
  public:
   // Events go to `events`; installation records are kept in the store
-  // `store` finds.
-  AddOnInstaller(AddOnEventSink& events, store::StoreLocator store) : m_events(events), m_store(std::move(store)) {}
+  // `store` finds, with `owner` (the session's origin text) as their owner.
+  AddOnInstaller(AddOnEventSink& events, store::StoreLocator store, const std::string& owner)
+      : m_events(events), m_store(std::move(store)), m_owner(owner) {}
   AddOnInstaller(const AddOnInstaller&) = delete;
   AddOnInstaller& operator=(const AddOnInstaller&) = delete;
 
   // `packages` is the page's list of package descriptors; each package is
   // fetched from `basePath` followed by its location. Returns the result of
   // the last package handled; kResultInstallFailed for a list that is empty
-  // or not a list.
+  // or not a list, and for a descriptor whose uuid, version or location has
+  // a JSON type that cannot be read as a text.
   int32_t InstallAddOns(const std::string& basePath, const Json::Value& packages);
-  // One package. kResultNothingMore when already installed; this build
-  // cannot retrieve packages, so any other package fails
-  // (kResultInstallFailed).
+  // One package: kResultCompleted when installed (or when a download
+  // answered 200 with nothing), kResultNothingMore when already installed,
+  // kResultManifestInvalid for unsafe uuid or version (nothing is fetched)
+  // or a manifest that is not valid, kResultSignatureFailed for an inner
+  // archive that is missing, not signed, or breaks the unpacking limits;
+  // otherwise the retrieval's status (-1 for no status, 404, 413...).
+  // `index` is only traced.
   int32_t InstallAddOn(int32_t index, const std::string& uuid, const std::string& version, const std::string& url);
+  // Fetches the package at `url` into `body`; `origin` receives the URL's
+  // origin text and `status` the retrieval's status (left as it was when
+  // the URL is refused or no response came). True when a non-empty body
+  // came with status 200.
+  bool RetrieveAddonPackage(int32_t index, const std::string& url, std::string& origin, std::string& body,
+                            int32_t& status);
   // Removes an installed add-on's record and files: kResultCompleted, or
   // kResultNothingMore when it is not installed.
   int32_t UninstallAddOn(const std::string& uuid, const std::string& version);
 
  private:
+  // InstallAddOn from the retrieved package on: verification, unpacking and
+  // the record.
+  int32_t InstallPackage(const TraceFunction& trace, const std::string& uuid, const std::string& version,
+                         const std::string& origin, const std::string& package);
+
   AddOnEventSink& m_events;
   const store::StoreLocator m_store;
+  const std::string& m_owner;
 };
 
 }  // namespace vorneth

@@ -1,6 +1,9 @@
 #include "addons/addon_instances.h"
 
+#include <optional>
+
 #include "addons/addon_results.h"
+#include "addons/package_verifier.h"
 #include "net/request_maker.h"
 #include "platform/trace.h"
 #include "store/addon_records.h"
@@ -20,11 +23,18 @@ int32_t AddOnInstances::CreateAddOnInstance(const std::string& uuid, const std::
     return kResultNotInstalled;
   }
   trace.Message("Vorneth::IsInstalled true.");
-  const std::string addonPath = RequestMaker::GetAddonPath(uuid, version);
-  // The signed checksum list of installed files cannot be checked by this
-  // build, so no installed add-on is trusted to start.
-  trace.Text("addonPath.c_str ()", addonPath);
-  trace.Message("Vorneth::CheckAddOnSignature failed.");
+  // A record whose uuid or version names no safe folder has no files that
+  // could be checked.
+  const std::optional<std::string> addonPath = RequestMaker::GetAddonPath(uuid, version);
+  if (!addonPath || !CheckAddOnSignature(*addonPath)) {
+    trace.Text("addonPath.c_str ()", addonPath.value_or(std::string()));
+    trace.Message("Vorneth::CheckAddOnSignature failed.");
+    trace.SetResult(kResultSignatureFailed);
+    return kResultSignatureFailed;
+  }
+  // The files are intact, but this build has no add-on runtime to load
+  // them into.
+  trace.Message("Vorneth::CreateAddOnInstance - the add-on runtime is not in this build.");
   trace.SetResult(kResultSignatureFailed);
   return kResultSignatureFailed;
 }

@@ -8,10 +8,12 @@
 // add-on worker, kResultNotInstalled or kResultSignatureFailed otherwise
 // (addon_results.h); the others answer false when the id is not live.
 //
-// This build runs no add-on library: installed files cannot have their
-// signatures checked, so creation always stops at the signature check, no
-// id ever becomes live, and the operations that address a live instance
-// refuse every id.
+// Creation checks the installed files against their signed checksum list
+// (package_verifier.h) and answers kResultSignatureFailed when they fail.
+// This build has no add-on runtime to load a library into: creation also
+// stops with kResultSignatureFailed when the files pass (traced), no id ever
+// becomes live, and the operations that address a live instance refuse
+// every id.
 #ifndef VORNETH_ADDONS_ADDON_INSTANCES_H_
 #define VORNETH_ADDONS_ADDON_INSTANCES_H_
 

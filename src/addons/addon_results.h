@@ -13,10 +13,21 @@ namespace vorneth {
 inline constexpr int32_t kResultNothingMore = 0;
 // A package was installed, or an installed add-on was removed.
 inline constexpr int32_t kResultCompleted = 200;
-// A package could not be installed, or the package list was not a list.
+// A package's retrieval produced no status (it failed before a response,
+// or its URL or descriptor was refused), or the package list was empty or
+// not a list.
 inline constexpr int32_t kResultInstallFailed = -1;
-// The installed files of an add-on fail their signature check.
+// The installed files of an add-on fail their signature check; or a
+// package's inner archive is missing, fails its signature, or breaks the
+// unpacking limits.
 inline constexpr int32_t kResultSignatureFailed = -4;
+// A package's manifest is missing, not valid, or names uuid or version
+// that are not safe folder names.
+inline constexpr int32_t kResultManifestInvalid = -8;
+// A "file" URL names an empty or missing file.
+inline constexpr int32_t kResultPackageNotFound = 404;
+// A package is larger than the largest accepted.
+inline constexpr int32_t kResultPackageTooLarge = 413;
 // The store does not record the add-on version as installed.
 inline constexpr int32_t kResultNotInstalled = -5;
 

@@ -1,16 +1,25 @@
 #include "net/request_maker.h"
 
+#include <algorithm>
+
 #include "platform/data_directory.h"
 #include "platform/trace.h"
 
 namespace vorneth {
 
-std::string RequestMaker::GetAddonPath(const std::string& uuid, const std::string& version) {
+std::optional<std::string> RequestMaker::GetAddonPath(const std::string& uuid, const std::string& version) {
   TraceFunction trace("RequestMaker::GetAddonPath");
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
+  if (!IsSafePathComponent(uuid) || !IsSafePathComponent(version)) {
+    trace.Message("uuid or version is not a safe folder name");
+    return std::nullopt;
+  }
   std::string path;
-  GetDataDirectory(path);
+  if (!GetDataDirectory(path)) {
+    trace.Message("no data directory");
+    return std::nullopt;
+  }
   path += kPathSeparator;
   path += "addons";
   path += kPathSeparator;
@@ -23,7 +32,19 @@ std::string RequestMaker::GetAddonPath(const std::string& uuid, const std::strin
 
 bool RequestMaker::IsSafePathComponent(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
-  return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+  });
+}
+
+int32_t RequestMaker::MakeHttpRequest(const std::string& server, const std::string& path, std::string& /*body*/,
+                                      size_t& /*length*/, int32_t& /*status*/) {
+  TraceFunction trace("RequestMaker::MakeHttpRequest");
+  trace.Text("server.c_str ()", server);
+  trace.Text("strPath.c_str ()", path);
+  trace.Message("RequestMaker::MakeHttpRequest - no download client in this build");
+  trace.SetResult(kHttpNotAvailable);
+  return kHttpNotAvailable;
 }
 
 }  // namespace vorneth

@@ -6,6 +6,7 @@
 #ifndef VORNETH_PLATFORM_FILE_IO_INTERNAL_H_
 #define VORNETH_PLATFORM_FILE_IO_INTERNAL_H_
 
+#include <cstdint>
 #include <string>
 
 #include "platform/file_reader_writer.h"
@@ -14,9 +15,11 @@
 namespace vorneth::file_io {
 
 // file_read_<platform>.cpp. `path` is valid UTF-8. Opens without following a
-// link and without blocking, reads only a regular file; on kFailed `why`
-// says what failed. `content` is empty unless the result is kRead.
-FileRead ReadRegularFile(const std::string& path, std::string& content, std::string& why);
+// link and without blocking, reads only a regular file of at most `limit`
+// bytes (kTooLarge otherwise, checked on its size before reading and on
+// the bytes read); on kFailed `why` says what failed. `content` is empty
+// unless the result is kRead.
+FileRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& content, std::string& why);
 
 // file_atomic_<platform>.cpp. `path` is valid UTF-8 and ends in a file name;
 // `folder` is the part before that name, with its trailing separator (empty

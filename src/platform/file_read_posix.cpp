@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -21,7 +22,7 @@ constexpr size_t kChunk = size_t{64} * 1024;
 
 }  // namespace
 
-FileRead ReadRegularFile(const std::string& path, std::string& content, std::string& why) {
+FileRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& content, std::string& why) {
   content.clear();
   const UniqueFd file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
@@ -38,8 +39,9 @@ FileRead ReadRegularFile(const std::string& path, std::string& content, std::str
     why = "not a regular file";
     return FileRead::kFailed;
   }
+  if (static_cast<uint64_t>(info.st_size) > limit) return FileRead::kTooLarge;
   // The size is only a hint: a file that grows or shrinks while being read
-  // yields what was there.
+  // yields what was there, up to the limit.
   if (info.st_size > 0) content.reserve(static_cast<size_t>(info.st_size));
   char buffer[kChunk];
   for (;;) {
@@ -50,6 +52,10 @@ FileRead ReadRegularFile(const std::string& path, std::string& content, std::str
       why = ErrnoText("cannot read", errno);
       content.clear();
       return FileRead::kFailed;
+    }
+    if (static_cast<uint64_t>(got) > limit - content.size()) {
+      content.clear();
+      return FileRead::kTooLarge;
     }
     content.append(buffer, static_cast<size_t>(got));
   }

@@ -4,6 +4,7 @@
 // folder does not open without FILE_FLAG_BACKUP_SEMANTICS at all).
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/file_io_internal.h"
@@ -34,7 +35,7 @@ std::string SystemError(const char* what) {
 
 }  // namespace
 
-FileRead ReadRegularFile(const std::string& path, std::string& content, std::string& why) {
+FileRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& content, std::string& why) {
   content.clear();
   const std::wstring wide = WindowsWide(path);
   if (wide.empty()) {
@@ -59,6 +60,8 @@ FileRead ReadRegularFile(const std::string& path, std::string& content, std::str
     why = "not a regular file";
     return FileRead::kFailed;
   }
+  const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > limit) return FileRead::kTooLarge;
   std::string chunk(kChunk, '\0');
   for (;;) {
     DWORD got = 0;
@@ -68,6 +71,10 @@ FileRead ReadRegularFile(const std::string& path, std::string& content, std::str
       return FileRead::kFailed;
     }
     if (got == 0) return FileRead::kRead;
+    if (got > limit - content.size()) {
+      content.clear();
+      return FileRead::kTooLarge;
+    }
     content.append(chunk.data(), got);
   }
 }

@@ -60,18 +60,20 @@ bool IsTemporaryOf(const std::string& entry, const std::string& name) {
 
 }  // namespace
 
-FileRead FileReaderWriter::ReadFile(const std::string& path, std::string& content) {
+FileRead FileReaderWriter::ReadFile(const std::string& path, std::string& content, uint64_t limit) {
   TraceFunction trace("FileReaderWriter::ReadFile");
   trace.Text("filePath.c_str ()", path);
   content.clear();
   std::string why;
   fs::path checked;
-  const FileRead result = Utf8ToPath(path, checked) ? file_io::ReadRegularFile(path, content, why) : FileRead::kFailed;
+  const FileRead result =
+      Utf8ToPath(path, checked) ? file_io::ReadRegularFile(path, limit, content, why) : FileRead::kFailed;
   if (result == FileRead::kRead) return result;
   if (result == FileRead::kFailed && why.empty()) why = "the path is not valid UTF-8";
+  if (result == FileRead::kTooLarge) why = "larger than " + std::to_string(limit) + " bytes";
   trace.Text("filePath.c_str ()", path);
   trace.Message(kReadError);
-  if (result == FileRead::kFailed) trace.Text("why", why);
+  if (result != FileRead::kAbsent) trace.Text("why", why);
   return result;
 }
 

@@ -14,6 +14,8 @@
 #ifndef VORNETH_PLATFORM_FILE_READER_WRITER_H_
 #define VORNETH_PLATFORM_FILE_READER_WRITER_H_
 
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "platform/status.h"
@@ -22,7 +24,11 @@ namespace vorneth {
 
 // The outcome of a read. kAbsent is the only failure that means "there is
 // nothing": the path names no entry at all (a dangling link is an entry).
-enum class FileRead { kAbsent, kRead, kFailed };
+// kTooLarge only comes from a read with a limit.
+enum class FileRead { kAbsent, kRead, kFailed, kTooLarge };
+
+// The limit of a read that takes the whole file, however large.
+inline constexpr uint64_t kNoReadLimit = std::numeric_limits<uint64_t>::max();
 
 class FileReaderWriter {
  public:
@@ -32,7 +38,12 @@ class FileReaderWriter {
   // permission or an I/O error is kFailed. Both trace the message
   // "FileReaderWriter::ReadFile - ERROR - Vorneth ReadFile failed to open
   // file"; a failure also traces why.
-  [[nodiscard]] static FileRead ReadFile(const std::string& path, std::string& content);
+  //
+  // With a `limit`, a regular file of more than `limit` bytes is kTooLarge
+  // (traced like a failure): its size is looked at before anything is read,
+  // and a file that grows past the limit while it is read is given up at
+  // that point, so no more than `limit` bytes are ever held.
+  [[nodiscard]] static FileRead ReadFile(const std::string& path, std::string& content, uint64_t limit = kNoReadLimit);
 
   // Replaces the file's whole content with `content`, creating it if needed,
   // in place (a reader can see a partial file; see WriteFileAtomically).

@@ -30,7 +30,7 @@ Vorneth::Vorneth(const std::string& origin, int32_t id, HostCallback callback, v
       m_callback(callback),
       m_callbackContext(context),
       m_addons(m_store),
-      m_installer(*this, m_store) {
+      m_installer(*this, m_store, m_domain) {
   TraceFunction trace("Vorneth::Vorneth");
   trace.Text("origin.c_str ()", origin);
   trace.Number("id", id);

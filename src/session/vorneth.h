@@ -35,6 +35,7 @@
 #include "addons/addon_event_sink.h"
 #include "addons/addon_installer.h"
 #include "addons/addon_instances.h"
+#include "addons/package_verifier.h"
 #include "dispatch/command_cache.h"
 #include "dispatch/command_worker.h"
 #include "json/message_text.h"
@@ -134,6 +135,13 @@ class Vorneth : private AddOnEventSink {
     return m_installer.UninstallAddOn(uuid, version);
   }
 
+  // Package and installed-file checks (addons/package_verifier.h).
+  static bool IsManifestValid(const std::string& text, const Json::Value& manifest, const std::string& uuid,
+                              const std::string& version) {
+    return vorneth::IsManifestValid(text, manifest, uuid, version);
+  }
+  static bool CheckAddOnSignature(const std::string& path) { return vorneth::CheckAddOnSignature(path); }
+
   const std::string& domain() const { return m_domain; }
   const std::string& extVersion() const { return m_extVersion; }
   bool blacklisted() const { return m_blacklisted.load(); }
@@ -191,7 +199,8 @@ class Vorneth : private AddOnEventSink {
   HostCallback m_callback GUARDED_BY(m_callbackLock);
   void* const m_callbackContext;
 
-  // The add-on instance table and its operations, and installation.
+  // The add-on instance table and its operations, and installation (whose
+  // records name m_domain as their owner).
   AddOnInstances m_addons;
   AddOnInstaller m_installer;
 

@@ -83,6 +83,7 @@ StoreContents Load(const StoreFolder& folder) {
     case FileRead::kAbsent:
       return contents;
     case FileRead::kFailed:
+    case FileRead::kTooLarge:
       contents.status = Traced(trace, Status::Failed("the store exists but cannot be read: " + path));
       return contents;
     case FileRead::kRead:

@@ -87,6 +87,30 @@ TEST(ReadFileTest, PathThatIsNotUtf8CannotBeOpened) {
   EXPECT_TRUE(TraceHasMessage(kOpenError));
 }
 
+// A limit admits a file of exactly that size and refuses a larger one
+// without handing out any of it; without a limit the same file reads whole.
+TEST(ReadFileTest, LimitRefusesLargerFilesAndKeepsNothing) {
+  ScratchDir scratch;
+  const std::string path = scratch / "package";
+  const std::string bytes = AllByteValues() + std::string(100000, 'x');
+  WriteBytes(path, bytes);
+  std::string content = "stale";
+  EXPECT_EQ(FileReaderWriter::ReadFile(path, content, bytes.size()), FileRead::kRead);
+  EXPECT_EQ(content, bytes);
+  ClearTraceRecords();
+  EXPECT_EQ(FileReaderWriter::ReadFile(path, content, bytes.size() - 1), FileRead::kTooLarge);
+  EXPECT_EQ(content, "");
+  EXPECT_TRUE(TraceHasMessage(kOpenError, "FileReaderWriter::ReadFile"));
+  EXPECT_TRUE(ScopeHasName("FileReaderWriter::ReadFile", "why"));
+  EXPECT_EQ(FileReaderWriter::ReadFile(path, content, 0), FileRead::kTooLarge);
+  EXPECT_EQ(Read(path), bytes);
+  // A missing file stays absent and an empty one is read under any limit.
+  EXPECT_EQ(FileReaderWriter::ReadFile(scratch / "missing", content, 10), FileRead::kAbsent);
+  EXPECT_EQ(FileReaderWriter::ReadFile(scratch.path(), content, 10), FileRead::kFailed);
+  WriteBytes(path, "");
+  EXPECT_EQ(FileReaderWriter::ReadFile(path, content, 0), FileRead::kRead);
+}
+
 TEST(WriteFileTest, WritesExactBytesAndReplacesTheWholeContent) {
   ScratchDir scratch;
   const std::string path = scratch / "store";

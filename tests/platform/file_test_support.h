@@ -48,6 +48,8 @@ inline std::string Read(const std::string& path) {
       return content;
     case FileRead::kAbsent:
       return "<absent>";
+    case FileRead::kTooLarge:
+      return "<too large>";
     case FileRead::kFailed:
       break;
   }

@@ -51,6 +51,10 @@ std::string FixedDataDirectory() {
   return directory != nullptr ? directory : "";
 }
 
+std::string HostFileUrl(const std::string& path) {
+  return (HostLauncher().empty() ? "file://" : "file:///Z:") + path;
+}
+
 std::vector<std::string> HostLauncher() {
   std::vector<std::string> words;
   const char* launcher = getenv("VORNETH_HOST_LAUNCHER");

@@ -43,6 +43,11 @@ std::string HostUnderTestPath();
 std::string FixedDataDirectory();
 // The launcher words from VORNETH_HOST_LAUNCHER; empty when unset.
 std::vector<std::string> HostLauncher();
+// The "file" URL under which the host under test finds the file at the
+// absolute path `path` of this machine: "file://" + path for a host of this
+// system, "file:///Z:" + path for a Windows host run through a launcher
+// (whose Z: drive is this system's root).
+std::string HostFileUrl(const std::string& path);
 
 struct HostProcessOptions {
   // Extra environment for the host, applied after XDG_DATA_HOME (so it may

@@ -1,0 +1,561 @@
+// Installing, checking and removing add-on packages through the built host,
+// from "file" URLs: packages made by vorneth-pack, tampered packages, and
+// signed packages whose inner archives are hostile.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "addons/zip_archive.h"
+#include "host_process.h"
+#include "json/json_conversions.h"
+#include "platform/child_process.h"
+#include "support/scratch_dir.h"
+#include "support/zip_builder.h"
+
+namespace vorneth::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kAnswer{30000};
+constexpr milliseconds kTool{60000};
+constexpr milliseconds kSilence{300};
+// Frames read while waiting for one answer, at most.
+constexpr int kMaxFrames = 16;
+
+constexpr char kPageUrl[] = "https://page.test/app";
+constexpr char kPageOrigin[] = "https://page.test";
+constexpr char kFileOrigin[] = "file://_null_.localdomain";
+constexpr char kKey[] = VORNETH_TEST_PRIVATE_KEY;
+// The 8-byte PNG signature and its Base64 text.
+const std::string kIcon = "\x89PNG\r\n\x1a\n";
+constexpr char kIconBase64[] = "iVBORw0KGgo=";
+constexpr char kRuntimeAbsent[] = "Vorneth::CreateAddOnInstance - the add-on runtime is not in this build.";
+constexpr char kCheckFailed[] = "Vorneth::CheckAddOnSignature failed.";
+
+using Files = std::map<std::string, std::string>;
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& content) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// Runs vorneth-pack; its standard output, or none (a test failure) when it
+// did not succeed.
+std::optional<std::string> RunPack(const std::vector<std::string>& arguments) {
+  ChildProcessOptions options;
+  options.command = {VORNETH_PACK_PATH};
+  options.command.insert(options.command.end(), arguments.begin(), arguments.end());
+  ChildProcess child;
+  if (!child.Start(options)) {
+    ADD_FAILURE() << child.error();
+    return std::nullopt;
+  }
+  child.CloseInput();
+  std::string out;
+  for (int reads = 0; reads < 1000 && child.Read(out, kTool) == ReadStatus::kData; ++reads) {
+  }
+  const std::optional<int> status = child.Wait(kTool);
+  if (status != 0) {
+    std::string line;
+    for (const std::string& argument : arguments) line += " " + argument;
+    ADD_FAILURE() << "vorneth-pack" << line << " ended with " << status.value_or(-1);
+    return std::nullopt;
+  }
+  return out;
+}
+
+// Every entry under `root` (files, folders, links; links not followed).
+std::set<std::string> Entries(const std::string& root) {
+  std::set<std::string> entries;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+    entries.insert(it->path().string());
+  }
+  return entries;
+}
+
+bool IsLink(const std::string& path) {
+  std::error_code error;
+  return fs::is_symlink(fs::symlink_status(path, error));
+}
+
+std::string Descriptor(const std::string& uuid, const std::string& version, const std::string& url) {
+  return R"({"packageURL":")" + url + R"(","packageUUID":")" + uuid + R"(","packageVersion":")" + version + R"("})";
+}
+
+Json::Value Parse(const std::string& text) {
+  Json::Value value;
+  EXPECT_TRUE(ParseJson(text, value)) << text;
+  return value;
+}
+
+class InstallTest : public ::testing::Test {
+ protected:
+  InstallTest() : m_host(Options()) {}
+
+  void SetUp() override {
+    ASSERT_FALSE(m_root.path().empty());
+    ASSERT_FALSE(m_traceFolder.path().empty());
+    fs::create_directories(Packages());
+    ASSERT_TRUE(m_host.Start()) << m_host.error();
+    ASSERT_TRUE(m_host.Send(Create(kPageUrl, "1.0", "p")));
+  }
+
+  // The host traces into the recording library, whose records only this
+  // build's own host can write.
+  HostProcessOptions Options() const {
+    HostProcessOptions options;
+    options.environment = {{"LD_LIBRARY_PATH", QUENLOG_RECORDER_DIR}, {"QUENLOG_RECORD_FILE", TraceFile()}};
+    return options;
+  }
+  std::string TraceFile() const { return m_traceFolder / "records.txt"; }
+  static bool TracesAreRecorded() { return HostUnderTestPath() == VORNETH_HOST_PATH; }
+  bool HostTraced(const std::string& message) const {
+    return ReadWholeFile(TraceFile()).find("\t\t" + message + "\n") != std::string::npos;
+  }
+  void ClearTrace() const { std::ofstream(TraceFile(), std::ios::trunc); }
+
+  std::string Packages() const { return m_root / "pkgs"; }
+  std::string BaseUrl() const { return HostFileUrl(Packages() + "/"); }
+  std::string AddOnFolder(const std::string& uuid, const std::string& version) const {
+    return m_host.data_directory() + "/addons/" + uuid + "/" + version;
+  }
+
+  // Packs `files` as add-on `uuid` `version` into pkgs/`package`.
+  void PackFolder(const std::string& package, const std::string& uuid, const std::string& version, const Files& files,
+                  const std::vector<std::string>& options = {}) {
+    const std::string source = m_root / ("src-" + package);
+    fs::create_directories(source);
+    for (const auto& [name, content] : files) WriteWholeFile(source + "/" + name, content);
+    std::vector<std::string> arguments = {"pack", "--key", kKey, "--uuid", uuid, "--version", version};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back(source);
+    arguments.push_back(Packages() + "/" + package);
+    ASSERT_TRUE(RunPack(arguments).has_value());
+  }
+
+  // Signs `inner` as it is into pkgs/`package` (identity checks of the tool
+  // off, so hostile identities can be packed).
+  void PackInner(const std::string& package, const std::string& uuid, const std::string& version,
+                 const std::string& inner) {
+    const std::string innerPath = m_root / (package + ".inner.zip");
+    WriteWholeFile(innerPath, inner);
+    ASSERT_TRUE(RunPack({"pack", "--key", kKey, "--uuid", uuid, "--version", version, "--allow-unsafe-identity",
+                         "--inner-archive", innerPath, Packages() + "/" + package})
+                    .has_value());
+  }
+
+  // Sends "InstallAddOns" and returns the frames up to its answer, the
+  // answer last.
+  std::vector<Json::Value> Install(const std::string& base, const std::string& descriptors,
+                                   const std::string& callbackId) {
+    std::vector<Json::Value> frames;
+    EXPECT_TRUE(m_host.Send(PageCommand("InstallAddOns", "[\"" + base + "\", " + descriptors + "]", callbackId, "p")));
+    for (int i = 0; i < kMaxFrames; ++i) {
+      const std::optional<std::string> frame = m_host.ReadFrame(kAnswer);
+      if (!frame) {
+        ADD_FAILURE() << "no answer to InstallAddOns " << descriptors;
+        break;
+      }
+      frames.push_back(Parse(*frame));
+      if (frames.back()["callbackId"] == callbackId) break;
+    }
+    return frames;
+  }
+  // The answer's "response" to a list of packages that sends no event.
+  std::string InstallFails(const std::string& descriptors) {
+    const std::vector<Json::Value> frames = Install(BaseUrl(), "[" + descriptors + "]", "f");
+    EXPECT_EQ(frames.size(), 1u) << "no event for a failed package";
+    return frames.empty() ? "" : frames.back()["response"].toStyledString();
+  }
+
+  std::string Ask(const std::string& request) {
+    EXPECT_TRUE(m_host.Send(request));
+    return m_host.ReadFrame(kAnswer).value_or("");
+  }
+  int CreateInstanceError(const std::string& uuid, const std::string& version) {
+    const Json::Value answer =
+        Parse(Ask(PageCommand("CreateAddOnInstance", "[\"" + uuid + "\", \"" + version + "\"]", "c", "p")));
+    EXPECT_EQ(answer["response"][0], "Error");
+    return answer["response"][1].asInt();
+  }
+
+  // The store's add-on records; null while there is no store.
+  Json::Value Records() const {
+    Json::Value store;
+    if (fs::exists(m_host.store_path())) {
+      EXPECT_TRUE(ParseJson(ReadWholeFile(m_host.store_path()), store));
+    }
+    return store["installed"];
+  }
+  bool Recorded(const std::string& uuid) const {
+    for (const Json::Value& record : Records()) {
+      if (record["uuid"] == uuid) return true;
+    }
+    return false;
+  }
+
+  // The entries the host may have added under the roots since `before`:
+  // the data folder, the store and its lock, and the add-on's own folder.
+  void ExpectOnlyInside(const std::set<std::string>& before, const std::string& uuid, const std::string& version) {
+    const std::string data = m_host.data_directory();
+    const std::set<std::string> allowed = {data, data + "/vorneth.db", data + "/vorneth.db.lock", data + "/addons",
+                                           data + "/addons/" + uuid};
+    const std::string folder = AddOnFolder(uuid, version);
+    for (const std::string& entry : Snapshot()) {
+      if (before.count(entry) != 0) continue;
+      EXPECT_FALSE(IsLink(entry)) << entry;
+      EXPECT_TRUE(allowed.count(entry) != 0 || entry == folder || entry.starts_with(folder + "/"))
+          << "written outside the add-on folder: " << entry;
+    }
+  }
+  std::set<std::string> Snapshot() const {
+    std::set<std::string> entries = Entries(m_root.path());
+    entries.merge(Entries(m_host.data_home()));
+    return entries;
+  }
+
+  ScratchDir m_root;
+  ScratchDir m_traceFolder;
+  HostProcess m_host;
+};
+
+const Files kClockFiles = {
+    {"addon.so",
+     "\x7f"
+     "ELF library\0bytes"s},
+    {"data/config.json", R"({"ticks":60})"},
+    {"data/deep/table.bin", "\0\1\2\3\xff"s},
+    {"readme.txt", "Shows the time.\n"},
+};
+
+TEST_F(InstallTest, InstallsRecordsAndUnpacksASignedPackage) {
+  WriteWholeFile(m_root / "icon.png", kIcon);
+  PackFolder("clock.pkg", "{c10c}", "1.0", kClockFiles,
+             {"--name", "Clock", "--description", "Shows the time", "--icon", m_root / "icon.png"});
+  const std::string descriptor =
+      R"({"extra":[1],"packageURL":"clock.pkg","packageUUID":"{c10c}","packageVersion":"1.0"})";
+  const std::vector<Json::Value> frames = Install(BaseUrl(), "[" + descriptor + "]", "1");
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0]["rtype"], "Vorneth-E");
+  EXPECT_EQ(frames[0]["event"], "AddOnInstallFinishEvent");
+  EXPECT_EQ(Parse(frames[0]["response"].asString()), Parse("[200, " + descriptor + "]"));
+  EXPECT_EQ(frames[1], Parse(R"({"callbackId":"1","instanceId":0,"portId":"p","response":[200],"rtype":"Vorneth"})"));
+
+  const Json::Value records = Records();
+  ASSERT_EQ(records.size(), 1u);
+  const Json::Value& record = records[0];
+  EXPECT_EQ(record.getMemberNames(),
+            (std::vector<std::string>{"description", "icon", "install", "name", "origin", "uuid", "version"}));
+  EXPECT_EQ(record["uuid"], "{c10c}");
+  EXPECT_EQ(record["version"], Parse(R"(["1.0"])"));
+  EXPECT_EQ(record["origin"], Parse(std::string("[\"") + kFileOrigin + "\"]"));
+  EXPECT_EQ(record["name"], "Clock");
+  EXPECT_EQ(record["description"], "Shows the time");
+  EXPECT_EQ(record["icon"], kIconBase64);
+  ASSERT_EQ(record["install"].size(), 1u);
+  EXPECT_EQ(record["install"][0].getMemberNames(), std::vector<std::string>{kPageOrigin});
+  EXPECT_GT(record["install"][0][kPageOrigin].asInt64(), 1700000000);
+
+  const std::string folder = AddOnFolder("{c10c}", "1.0");
+  std::set<std::string> expected = {folder + "/signature.json", folder + "/data", folder + "/data/deep"};
+  for (const auto& [name, content] : kClockFiles) {
+    expected.insert(folder + "/" + name);
+    EXPECT_EQ(ReadWholeFile(folder + "/" + name), content) << name;
+  }
+  EXPECT_EQ(Entries(folder), expected);
+
+  // The files pass their check; only the missing runtime refuses.
+  ClearTrace();
+  EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -4);
+  if (TracesAreRecorded()) {
+    EXPECT_TRUE(HostTraced(kRuntimeAbsent));
+    EXPECT_FALSE(HostTraced(kCheckFailed));
+  }
+  // A changed file, then a removed one, fail the check.
+  WriteWholeFile(folder + "/data/config.json", R"({"ticks":61})");
+  ClearTrace();
+  EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -4);
+  if (TracesAreRecorded()) {
+    EXPECT_TRUE(HostTraced(kCheckFailed));
+  }
+  WriteWholeFile(folder + "/data/config.json", kClockFiles.at("data/config.json"));
+  fs::remove(folder + "/readme.txt");
+  ClearTrace();
+  EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -4);
+  if (TracesAreRecorded()) {
+    EXPECT_TRUE(HostTraced(kCheckFailed));
+    EXPECT_FALSE(HostTraced(kRuntimeAbsent));
+  }
+}
+
+TEST_F(InstallTest, UnsignedManifestVersionTakesItsIconFromThePackage) {
+  WriteWholeFile(m_root / "icon.png", kIcon);
+  PackFolder("v1.pkg", "{v1}", "1.0", kClockFiles, {"--manifest-version", "1", "--icon", m_root / "icon.png"});
+  PackFolder("v1-plain.pkg", "{v1-plain}", "1.0", kClockFiles, {"--manifest-version", "1"});
+  const std::vector<Json::Value> frames = Install(
+      BaseUrl(),
+      "[" + Descriptor("{v1}", "1.0", "v1.pkg") + ", " + Descriptor("{v1-plain}", "1.0", "v1-plain.pkg") + "]", "1");
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[2]["response"], Parse("[200]"));
+  const Json::Value records = Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0]["icon"], kIconBase64);
+  EXPECT_EQ(records[1]["icon"], "");
+  EXPECT_EQ(ReadWholeFile(AddOnFolder("{v1-plain}", "1.0") + "/addon.so"), kClockFiles.at("addon.so"));
+}
+
+// The first package installs, the second is installed already, the third
+// is missing: two events, then the error answer, and nothing more.
+TEST_F(InstallTest, AListStopsAtTheFirstFailure) {
+  PackFolder("a.pkg", "{a}", "1.0", kClockFiles);
+  PackFolder("b.pkg", "{b}", "2.0", kClockFiles);
+  ASSERT_EQ(Install(BaseUrl(), "[" + Descriptor("{b}", "2.0", "b.pkg") + "]", "0").size(), 2u);
+  const std::string first = Descriptor("{a}", "1.0", "a.pkg");
+  const std::string second = Descriptor("{b}", "2.0", "b.pkg");
+  const std::string third = Descriptor("{c}", "1.0", "c.pkg");
+  const std::vector<Json::Value> frames = Install(BaseUrl(), "[" + first + ", " + second + ", " + third + "]", "1");
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(Parse(frames[0]["response"].asString()), Parse("[200, " + first + "]"));
+  EXPECT_EQ(Parse(frames[1]["response"].asString()), Parse("[0, " + second + "]"));
+  EXPECT_EQ(frames[2]["response"], Parse(R"(["Error", 404])"));
+  EXPECT_TRUE(m_host.ExpectNoFrame(kSilence));
+  EXPECT_TRUE(Recorded("{a}"));
+  EXPECT_TRUE(Recorded("{b}"));
+  EXPECT_FALSE(Recorded("{c}"));
+  EXPECT_EQ(Records().size(), 2u);
+  // An empty list answers -1 without an event.
+  EXPECT_EQ(InstallFails(""), Parse(R"(["Error", -1])").toStyledString());
+}
+
+TEST_F(InstallTest, UninstallRemovesTheVersionAndAllowsAReinstall) {
+  PackFolder("clock.pkg", "{c10c}", "1.0", kClockFiles);
+  const std::string descriptor = "[" + Descriptor("{c10c}", "1.0", "clock.pkg") + "]";
+  ASSERT_EQ(Install(BaseUrl(), descriptor, "1").size(), 2u);
+  const std::string folder = AddOnFolder("{c10c}", "1.0");
+  ASSERT_TRUE(fs::exists(folder + "/addon.so"));
+
+  EXPECT_EQ(Parse(Ask(HostCommand("UninstallAddOn", R"(["{c10c}", "1.0"])", "u", "p"))),
+            Parse(R"({"callbackId":"u","instanceId":0,"portId":"p","response":200,"rtype":"Vorneth-I"})"));
+  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_EQ(Records(), Parse("[]"));
+  EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -5);
+  EXPECT_EQ(Parse(Ask(HostCommand("UninstallAddOn", R"(["{c10c}", "1.0"])", "v", "p")))["response"], 0);
+
+  const std::vector<Json::Value> again = Install(BaseUrl(), descriptor, "2");
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(Parse(again[0]["response"].asString())[0], 200);
+  EXPECT_EQ(ReadWholeFile(folder + "/addon.so"), kClockFiles.at("addon.so"));
+  EXPECT_TRUE(Recorded("{c10c}"));
+}
+
+// A "packageURL" object is read at this platform's member only; locations
+// of the wrong type and URLs that cannot be taken apart end with -1.
+TEST_F(InstallTest, PackageLocationsAndDescriptorsOfTheWrongType) {
+  PackFolder("good.pkg", "{g}", "1.0", kClockFiles);
+  const bool windowsHost = !HostLauncher().empty();
+  const std::string own = windowsHost ? "win" : "linux";
+  const std::string other = windowsHost ? "linux" : "win";
+  const std::string uuidVersion = R"("packageUUID":"{g}","packageVersion":"1.0")";
+  // Only the other platform's member: the base path alone, a folder (404).
+  EXPECT_EQ(InstallFails(R"({"packageURL":{")" + other + R"(":"good.pkg"},)" + uuidVersion + "}"),
+            Parse(R"(["Error", 404])").toStyledString());
+  EXPECT_FALSE(Recorded("{g}"));
+  const std::vector<Json::Value> frames = Install(
+      BaseUrl(), R"([{"packageURL":{")" + own + R"(":"good.pkg",")" + other + R"(":"none.pkg"},)" + uuidVersion + "}]",
+      "1");
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1]["response"], Parse("[200]"));
+
+  const std::string wrong[] = {
+      R"({"packageURL":5,"packageUUID":"{h}","packageVersion":"1.0"})",
+      R"({"packageURL":["good.pkg"],"packageUUID":"{h}","packageVersion":"1.0"})",
+      R"({"packageURL":{")" + own + R"(":7},"packageUUID":"{h}","packageVersion":"1.0"})",
+      R"({"packageURL":"good.pkg","packageUUID":5,"packageVersion":"1.0"})",
+      R"({"packageURL":"good.pkg","packageUUID":"{h}","packageVersion":{"v":1}})",
+  };
+  for (const std::string& descriptor : wrong) {
+    EXPECT_EQ(InstallFails(descriptor), Parse(R"(["Error", -1])").toStyledString()) << descriptor;
+  }
+  // No download client in this build; a "file" URL too short to name a file.
+  const std::vector<Json::Value> http =
+      Install("https://files.test/", "[" + Descriptor("{h}", "1.0", "h.pkg") + "]", "h");
+  ASSERT_EQ(http.size(), 1u);
+  EXPECT_EQ(http[0]["response"], Parse(R"(["Error", -1])"));
+  const std::vector<Json::Value> shortUrl = Install("file://", "[" + Descriptor("{h}", "1.0", "") + "]", "s");
+  ASSERT_EQ(shortUrl.size(), 1u);
+  EXPECT_EQ(shortUrl[0]["response"], Parse(R"(["Error", -1])"));
+  EXPECT_FALSE(Recorded("{h}"));
+}
+
+// Each package is damaged in one way; none installs or leaves anything.
+TEST_F(InstallTest, TamperedPackagesInstallNothing) {
+  PackFolder("base.pkg", "{t}", "1.0", kClockFiles, {"--name", "Clock"});
+  PackFolder("case.pkg", "{T}", "1.0", kClockFiles);
+  const std::string base = ReadWholeFile(Packages() + "/base.pkg");
+  const std::unique_ptr<ZipArchive> archive = ZipArchive::Open(AsBytes(base));
+  ASSERT_TRUE(archive);
+  const std::optional<uint64_t> manifestIndex = archive->Find("manifest.json");
+  const std::optional<uint64_t> innerIndex = archive->Find("addon.zip");
+  ASSERT_TRUE(manifestIndex && innerIndex);
+  const std::string manifest = archive->Read(*manifestIndex, 1 << 20).value_or("");
+  const std::string inner = archive->Read(*innerIndex, 1 << 26).value_or("");
+  ASSERT_NE(manifest.find(R"("name":"Clock")"), std::string::npos);
+  const auto rebuild = [](const std::string& manifestText, const std::string& innerBytes) {
+    ZipBuilder zip;
+    if (!manifestText.empty()) zip.Add(ZipEntry::File("manifest.json", manifestText, ZipMethod::kDeflated));
+    zip.Add(ZipEntry::File("addon.zip", innerBytes));
+    return zip.Build();
+  };
+  std::string renamed = manifest;
+  renamed.replace(renamed.find(R"("name":"Clock")") + 8, 5, "Clocl");
+  std::string flipped = inner;
+  flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x01);
+  WriteWholeFile(Packages() + "/manifest.pkg", rebuild(renamed, inner));
+  WriteWholeFile(Packages() + "/inner.pkg", rebuild(manifest, flipped));
+  WriteWholeFile(Packages() + "/no-manifest.pkg", rebuild("", inner));
+  WriteWholeFile(Packages() + "/not-zip.pkg", "this is not an archive");
+  WriteWholeFile(Packages() + "/empty.pkg", "");
+  WriteWholeFile(Packages() + "/huge.pkg", "");
+  fs::resize_file(Packages() + "/huge.pkg", (uintmax_t{256} << 20) + 1);  // sparse: nothing is written
+
+  const std::pair<std::string, int> cases[] = {
+      {"manifest.pkg", -8}, {"inner.pkg", -4},  {"case.pkg", -8},     {"no-manifest.pkg", -8},
+      {"not-zip.pkg", -8},  {"empty.pkg", 404}, {"missing.pkg", 404}, {"huge.pkg", 413},
+  };
+  for (const auto& [package, result] : cases) {
+    EXPECT_EQ(InstallFails(Descriptor("{t}", "1.0", package)),
+              Parse(R"(["Error", )" + std::to_string(result) + "]").toStyledString())
+        << package;
+    EXPECT_FALSE(fs::exists(m_host.store_path()) && Recorded("{t}")) << package;
+    EXPECT_FALSE(fs::exists(AddOnFolder("{t}", "1.0"))) << package;
+  }
+  // An unsigned manifest of more than 1 MiB is not valid; at 1 MiB it is.
+  WriteWholeFile(m_root / "inner.zip", inner);
+  std::optional<std::string> signature = RunPack({"sign", "--key", kKey, m_root / "inner.zip"});
+  ASSERT_TRUE(signature.has_value());
+  signature->erase(signature->find_last_not_of(" \r\n") + 1);
+  const std::string unsignedManifest =
+      R"({"manifest_version":1,"signature":")" + *signature + R"(","uuid":"{t}","version":"1.0")";
+  const auto padded = [&](size_t size) {
+    return unsignedManifest + std::string(size - unsignedManifest.size() - 1, ' ') + "}";
+  };
+  WriteWholeFile(Packages() + "/big-manifest.pkg", rebuild(padded((size_t{1} << 20) + 1), inner));
+  EXPECT_EQ(InstallFails(Descriptor("{t}", "1.0", "big-manifest.pkg")), Parse(R"(["Error", -8])").toStyledString());
+  EXPECT_FALSE(fs::exists(AddOnFolder("{t}", "1.0")));
+  WriteWholeFile(Packages() + "/unsigned.pkg", rebuild(padded(size_t{1} << 20), inner));
+  EXPECT_EQ(Install(BaseUrl(), "[" + Descriptor("{t}", "1.0", "unsigned.pkg") + "]", "u").size(), 2u);
+  EXPECT_TRUE(Recorded("{t}"));
+  EXPECT_EQ(ReadWholeFile(AddOnFolder("{t}", "1.0") + "/addon.so"), kClockFiles.at("addon.so"));
+  // The package rebuilt as it was is sound: only the damage refused them.
+  ASSERT_EQ(Parse(Ask(HostCommand("UninstallAddOn", R"(["{t}", "1.0"])", "x", "p")))["response"], 200);
+  WriteWholeFile(Packages() + "/rebuilt.pkg", rebuild(manifest, inner));
+  EXPECT_EQ(Install(BaseUrl(), "[" + Descriptor("{t}", "1.0", "rebuilt.pkg") + "]", "r").size(), 2u);
+  EXPECT_TRUE(Recorded("{t}"));
+}
+
+// Signed packages whose inner archives try to write elsewhere: after each,
+// the host has added nothing outside the add-on's own folder.
+TEST_F(InstallTest, HostileArchivesWriteNothingOutsideTheAddOnFolder) {
+  const std::string outside = m_root / "outside";
+  fs::create_directories(outside);
+  struct Case {
+    std::string m_name;
+    std::vector<ZipEntry> m_entries;
+    int m_result;
+  };
+  std::vector<Case> cases = {
+      {"slip",
+       {ZipEntry::File("addon.so", "lib"), ZipEntry::File("../../../slip1.txt", "x"),
+        ZipEntry::File("../../../../slip2.txt", "x"), ZipEntry::Folder("sub/"),
+        ZipEntry::File("sub/../../../../slip3.txt", "x"), ZipEntry::File("..\\..\\..\\slip4.txt", "x")},
+       200},
+      {"absolute",
+       {ZipEntry::File("addon.so", "lib"), ZipEntry::File(outside + "/abs.txt", "x"), ZipEntry::File("\\abs2.txt", "x"),
+        ZipEntry::Folder(outside + "/made/")},
+       200},
+      {"links",
+       {ZipEntry::SymbolicLink("link", outside), ZipEntry::File("link/through.txt", "x"),
+        ZipEntry::SymbolicLink("addon.so", outside + "/target.txt")},
+       200},
+  };
+  ZipEntry lying = ZipEntry::File("addon.so", "library content", ZipMethod::kDeflated);
+  lying.m_declaredSize = 3;
+  cases.push_back({"sizes", {ZipEntry::File("readme.txt", "fine"), lying}, 200});
+
+  for (const Case& hostile : cases) {
+    SCOPED_TRACE(hostile.m_name);
+    ZipBuilder zip;
+    for (const ZipEntry& entry : hostile.m_entries) zip.Add(entry);
+    const std::string uuid = "{" + hostile.m_name + "}";
+    PackInner(hostile.m_name + ".pkg", uuid, "1.0", zip.Build());
+    const std::set<std::string> before = Snapshot();
+    const std::vector<Json::Value> frames =
+        Install(BaseUrl(), "[" + Descriptor(uuid, "1.0", hostile.m_name + ".pkg") + "]", hostile.m_name);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back()["response"][0], hostile.m_result);
+    // Refused names are left out, but the add-on is recorded: its check at
+    // instance creation decides whether it may run.
+    EXPECT_TRUE(Recorded(uuid));
+    ExpectOnlyInside(before, uuid, "1.0");
+  }
+  EXPECT_EQ(ReadWholeFile(AddOnFolder("{slip}", "1.0") + "/addon.so"), "lib");
+  EXPECT_TRUE(fs::exists(AddOnFolder("{absolute}", "1.0") + "/addon.so"));
+  EXPECT_EQ(Entries(outside), std::set<std::string>{});
+  EXPECT_FALSE(fs::exists(AddOnFolder("{links}", "1.0") + "/addon.so"));
+  EXPECT_EQ(ReadWholeFile(AddOnFolder("{sizes}", "1.0") + "/readme.txt"), "fine");
+  EXPECT_NE(ReadWholeFile(AddOnFolder("{sizes}", "1.0") + "/addon.so"), "library content");
+}
+
+// An archive whose entries share their bytes is refused whole: -4, no
+// folder, no record; the next request is served normally.
+TEST_F(InstallTest, OverlappingEntriesAreRefusedAndLeaveNothing) {
+  ZipBuilder zip;
+  zip.AddAlias(zip.Add(ZipEntry::File("a.bin", std::string(1 << 20, 'a'), ZipMethod::kDeflated)), 3000, "copy-");
+  PackInner("bomb.pkg", "{bomb}", "1.0", zip.Build());
+  const std::set<std::string> before = Snapshot();
+  EXPECT_EQ(InstallFails(Descriptor("{bomb}", "1.0", "bomb.pkg")), Parse(R"(["Error", -4])").toStyledString());
+  EXPECT_FALSE(fs::exists(AddOnFolder("{bomb}", "1.0")));
+  EXPECT_FALSE(fs::exists(m_host.store_path()) && Recorded("{bomb}"));
+  ExpectOnlyInside(before, "{bomb}", "1.0");
+  PackFolder("clock.pkg", "{c10c}", "1.0", kClockFiles);
+  EXPECT_EQ(Install(BaseUrl(), "[" + Descriptor("{c10c}", "1.0", "clock.pkg") + "]", "n").size(), 2u);
+}
+
+// Identities that name no safe folder end with -8 before anything is read.
+TEST_F(InstallTest, UnsafeIdentitiesAreRefusedBeforeFetching) {
+  // No package there yet: fetching it would answer 404.
+  for (const std::string& identity : {".."s, "."s, "a/b"s, "a\\\\b"s, "x\\u0001"s, ""s}) {
+    SCOPED_TRACE(identity);
+    EXPECT_EQ(InstallFails(Descriptor(identity, "1.0", "unsafe.pkg")), Parse(R"(["Error", -8])").toStyledString());
+    EXPECT_EQ(InstallFails(Descriptor("{u}", identity, "unsafe.pkg")), Parse(R"(["Error", -8])").toStyledString());
+  }
+  ZipBuilder zip;
+  zip.Add(ZipEntry::File("addon.so", "lib"));
+  PackInner("unsafe.pkg", "..", "..", zip.Build());
+  const std::set<std::string> before = Snapshot();
+  EXPECT_EQ(InstallFails(Descriptor("..", "..", "unsafe.pkg")), Parse(R"(["Error", -8])").toStyledString());
+  ExpectOnlyInside(before, "{none}", "1.0");
+  EXPECT_FALSE(fs::exists(m_host.store_path()));
+}
+
+}  // namespace
+}  // namespace vorneth::testing

@@ -1,0 +1,28 @@
+// sign --key PRIVATE.pem FILE: prints the signature of the file's bytes.
+#include <cstdio>
+
+#include "command_line.h"
+#include "commands.h"
+#include "files.h"
+#include "signing_key.h"
+
+namespace vorneth::pack {
+
+int RunSign(const Arguments& args) {
+  CommandLine line;
+  if (Status parsed = CommandLine::Parse(args, {{"key", true}}, line); !parsed.ok()) return ReportUsage("sign", parsed);
+  if (!line.Has("key")) return ReportUsage("sign", Status::Failed("sign needs --key PRIVATE.pem"));
+  if (line.Positional().size() != 1) return ReportUsage("sign", Status::Failed("sign takes one FILE"));
+  SigningKey key;
+  if (Status loaded = SigningKey::Load(line.Value("key"), key); !loaded.ok()) return Report(loaded, kExitFailure);
+  std::string content;
+  if (Status read = ReadWholeFile(line.Positional()[0], "file", content); !read.ok()) {
+    return Report(read, kExitFailure);
+  }
+  std::string signature;
+  if (Status signed_ = key.Sign(content, signature); !signed_.ok()) return Report(signed_, kExitFailure);
+  std::printf("%s\n", signature.c_str());
+  return kExitOk;
+}
+
+}  // namespace vorneth::pack

@@ -1,0 +1,34 @@
+// verify [--uuid U] [--version V] PACKAGE: checks a package as the host
+// would (package_check.h), printing each step that passed and the one that
+// failed.
+#include <cstdio>
+
+#include "command_line.h"
+#include "commands.h"
+#include "files.h"
+#include "net/request_maker.h"
+#include "package_check.h"
+
+namespace vorneth::pack {
+
+int RunVerify(const Arguments& args) {
+  CommandLine line;
+  if (Status parsed = CommandLine::Parse(args, {{"uuid", true}, {"version", true}}, line); !parsed.ok()) {
+    return ReportUsage("verify", parsed);
+  }
+  if (line.Positional().size() != 1) return ReportUsage("verify", Status::Failed("verify takes one PACKAGE"));
+  CheckRequest request;
+  if (line.Has("uuid")) request.m_uuid = line.Value("uuid");
+  if (line.Has("version")) request.m_version = line.Value("version");
+  if (Status read = ReadWholeFile(line.Positional()[0], "package", request.m_package, kMaxPackageBytes); !read.ok()) {
+    return Report(read, kExitFailure);
+  }
+  CheckReport report;
+  if (Status checked = CheckPackage(request, report); !checked.ok()) return Report(checked, kExitFailure);
+  for (const std::string& passed : report.m_passed) std::printf("ok: %s\n", passed.c_str());
+  if (!report.m_failure.empty()) return Report(Status::Failed("refused: " + report.m_failure), kExitRefused);
+  std::printf("ok: the host would install this package and load the add-on\n");
+  return kExitOk;
+}
+
+}  // namespace vorneth::pack
