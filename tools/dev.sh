@@ -160,7 +160,7 @@ run_windows_tests() {
     VORNETH_HOST_DATA_DIRECTORY="$WINEPREFIX/drive_c/users/$(id -un)/AppData/LocalLow/Vorneth" \
     VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
     VORNETH_WINDOWS_CLI="$root/build-win/bin/vorneth-cli.exe" \
-    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|CliTest)[.]' --output-on-failure --timeout 300) || status=$?
+    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|CliTest|InstallTest)[.]' --output-on-failure --timeout 300) || status=$?
   wineserver -k 2>/dev/null || true
   log "windows build and tests took $((SECONDS - started)) s"
   return $status

@@ -25,7 +25,7 @@ namespace {
 
 // Size of one piece handed to a chunk sink: bounds the memory of a read
 // whatever the entry's size.
-constexpr size_t kChunkSize = 64 * 1024;
+constexpr size_t kChunkSize = size_t{64} * 1024;
 
 // Unix file type in the high 16 bits of the external attributes.
 constexpr uint32_t kUnixTypeMask = 0170000;

@@ -80,7 +80,7 @@ void CSHA1::Finish(const uint8_t* tail, int32_t tailLength, uint64_t hashedBefor
   const uint64_t bits = (hashedBefore + tail_length) * 8;
   for (int i = 0; i < 8; ++i) last[padded - 1 - i] = static_cast<uint8_t>(bits >> (8 * i));
   Sha1Compress()(words, last, padded / kBlockSize);
-  for (int i = 0; i < 5; ++i) StoreBigEndian(words[i], state + 4 * i);
+  for (size_t i = 0; i < 5; ++i) StoreBigEndian(words[i], state + 4 * i);
 }
 
 Sha1Digest ComputeSha1(const uint8_t* data, size_t length) {

@@ -46,11 +46,11 @@ class CDigest {
   // of hashedBefore + tailLength bytes and writes the digest into `state`.
   virtual void Finish(const uint8_t* tail, int32_t tailLength, uint64_t hashedBefore, uint8_t* state) = 0;
 
-  std::unique_ptr<uint8_t[]> m_block;  // input waiting for a whole block
-  int32_t m_blockFill = 0;             // bytes now in m_block
-  int32_t m_lastCopy = 0;              // bytes of the latest copy into m_block
-  uint64_t m_total = 0;                // bytes already hashed as whole blocks
-  std::unique_ptr<uint8_t[]> m_digest; // chaining state, then the digest
+  std::unique_ptr<uint8_t[]> m_block;   // input waiting for a whole block
+  int32_t m_blockFill = 0;              // bytes now in m_block
+  int32_t m_lastCopy = 0;               // bytes of the latest copy into m_block
+  uint64_t m_total = 0;                 // bytes already hashed as whole blocks
+  std::unique_ptr<uint8_t[]> m_digest;  // chaining state, then the digest
   const int32_t m_digestSize;
   const int32_t m_blockSize;
 };

@@ -29,8 +29,7 @@ class SecurityValidator {
   // kSignatureSize are used) is a signature of the `length` bytes at `data`.
   // False without hashing when data or signature is null, length is 0, or
   // the signature is shorter than kSignatureSize.
-  static bool ValidateSignature(const uint8_t* data, size_t length, const uint8_t* signature,
-                                size_t signatureLength);
+  static bool ValidateSignature(const uint8_t* data, size_t length, const uint8_t* signature, size_t signatureLength);
   // ValidateSignature with the signature given as hex text; false when the
   // text does not decode (HexToBytes).
   static bool ValidateFileSignature(const uint8_t* data, size_t length, std::string_view signatureHex);

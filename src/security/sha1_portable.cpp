@@ -37,20 +37,24 @@ inline uint32_t Expand(uint32_t* w, int i) {
 }  // namespace
 
 // One round; the five variables rotate by renaming from one line to the next.
-#define VORNETH_SHA1_ROUND(a, b, c, d, e, f, k, word) \
-  do {                                                \
-    e += Rotl(a, 5) + f(b, c, d) + (k) + (word);      \
-    b = Rotl(b, 30);                                  \
+#define VORNETH_SHA1_ROUND(a, b, c, d, e, f, k, word)        \
+  do {                                                       \
+    (e) += Rotl((a), 5) + (f)((b), (c), (d)) + (k) + (word); \
+    (b) = Rotl((b), 30);                                     \
   } while (0)
 
-#define VORNETH_SHA1_FIVE(i, f, k, word)                \
-  VORNETH_SHA1_ROUND(a, b, c, d, e, f, k, word(i));     \
-  VORNETH_SHA1_ROUND(e, a, b, c, d, f, k, word(i + 1)); \
-  VORNETH_SHA1_ROUND(d, e, a, b, c, f, k, word(i + 2)); \
-  VORNETH_SHA1_ROUND(c, d, e, a, b, f, k, word(i + 3)); \
-  VORNETH_SHA1_ROUND(b, c, d, e, a, f, k, word(i + 4))
+// `word` names a macro that yields a schedule word, so it cannot stand in
+// parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
+#define VORNETH_SHA1_FIVE(i, f, k, word)                  \
+  VORNETH_SHA1_ROUND(a, b, c, d, e, f, k, word(i));       \
+  VORNETH_SHA1_ROUND(e, a, b, c, d, f, k, word((i) + 1)); \
+  VORNETH_SHA1_ROUND(d, e, a, b, c, f, k, word((i) + 2)); \
+  VORNETH_SHA1_ROUND(c, d, e, a, b, f, k, word((i) + 3)); \
+  VORNETH_SHA1_ROUND(b, c, d, e, a, f, k, word((i) + 4))
+// NOLINTEND(bugprone-macro-parentheses)
 
-#define VORNETH_SHA1_LOADED(i) (w[i] = LoadBigEndian(block + 4 * (i)))
+#define VORNETH_SHA1_LOADED(i) (w[i] = LoadBigEndian(block + size_t{4} * (i)))
 #define VORNETH_SHA1_EXPANDED(i) Expand(w, i)
 #define VORNETH_SHA1_FIRST16(i) ((i) < 16 ? VORNETH_SHA1_LOADED((i)&15) : VORNETH_SHA1_EXPANDED(i))
 

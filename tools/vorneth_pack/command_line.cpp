@@ -5,7 +5,7 @@
 namespace vorneth::pack {
 namespace {
 
-const OptionSpec* FindSpec(const std::vector<OptionSpec>& known, std::string_view name) {
+const OptionSpec* FindSpec(std::span<const OptionSpec> known, std::string_view name) {
   const auto found =
       std::find_if(known.begin(), known.end(), [&](const OptionSpec& spec) { return spec.m_name == name; });
   return found == known.end() ? nullptr : &*found;
@@ -13,7 +13,7 @@ const OptionSpec* FindSpec(const std::vector<OptionSpec>& known, std::string_vie
 
 }  // namespace
 
-Status CommandLine::Parse(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
+Status CommandLine::Parse(const std::vector<std::string>& args, std::span<const OptionSpec> known,
                           CommandLine& parsed) {
   parsed = CommandLine();
   bool optionsDone = false;

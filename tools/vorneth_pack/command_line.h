@@ -10,6 +10,7 @@
 
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +37,7 @@ struct OptionSpec {
 class CommandLine {
  public:
   // Fails with the reason for a usage error.
-  static Status Parse(const std::vector<std::string>& args, const std::vector<OptionSpec>& known, CommandLine& parsed);
+  static Status Parse(const std::vector<std::string>& args, std::span<const OptionSpec> known, CommandLine& parsed);
 
   bool Has(std::string_view name) const { return m_values.contains(std::string(name)); }
   // The option's value; `fallback` when it was not given.

@@ -30,7 +30,7 @@ std::string Base64(std::string_view bytes) {
   // EVP_EncodeBlock takes an int length and writes 4 bytes per started
   // 3-byte group plus a terminating NUL; feed it in pieces a multiple of 3
   // long so that no padding lands in the middle.
-  static constexpr size_t kPiece = 3 * 1024 * 1024;
+  static constexpr size_t kPiece = size_t{3} * 1024 * 1024;
   std::string text;
   text.reserve((bytes.size() + 2) / 3 * 4 + 1);
   for (size_t offset = 0; offset < bytes.size(); offset += kPiece) {

@@ -16,7 +16,7 @@
 namespace vorneth::pack {
 namespace {
 
-const std::vector<OptionSpec> kPackOptions = {
+constexpr OptionSpec kPackOptions[] = {
     {"key", true},
     {"uuid", true},
     {"version", true},

@@ -8,9 +8,11 @@
 
 namespace vorneth::pack {
 
+constexpr OptionSpec kSignOptions[] = {{"key", true}};
+
 int RunSign(const Arguments& args) {
   CommandLine line;
-  if (Status parsed = CommandLine::Parse(args, {{"key", true}}, line); !parsed.ok()) return ReportUsage("sign", parsed);
+  if (Status parsed = CommandLine::Parse(args, kSignOptions, line); !parsed.ok()) return ReportUsage("sign", parsed);
   if (!line.Has("key")) return ReportUsage("sign", Status::Failed("sign needs --key PRIVATE.pem"));
   if (line.Positional().size() != 1) return ReportUsage("sign", Status::Failed("sign takes one FILE"));
   SigningKey key;

@@ -11,9 +11,11 @@
 
 namespace vorneth::pack {
 
+constexpr OptionSpec kVerifyOptions[] = {{"uuid", true}, {"version", true}};
+
 int RunVerify(const Arguments& args) {
   CommandLine line;
-  if (Status parsed = CommandLine::Parse(args, {{"uuid", true}, {"version", true}}, line); !parsed.ok()) {
+  if (Status parsed = CommandLine::Parse(args, kVerifyOptions, line); !parsed.ok()) {
     return ReportUsage("verify", parsed);
   }
   if (line.Positional().size() != 1) return ReportUsage("verify", Status::Failed("verify takes one PACKAGE"));

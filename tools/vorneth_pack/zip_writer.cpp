@@ -105,7 +105,7 @@ Status ZipWriter::Finish(std::string& bytes) const {
     if (Status added = WriteEntry(archive.get(), name, entry.m_folder, entry.m_content); !added.ok()) return added;
   }
   if (zip_close(archive.get()) != 0) return ArchiveFailure(archive.get(), "writing");
-  archive.release();  // closed, and freed by zip_close
+  (void)archive.release();  // closed, and freed by zip_close
   return ReadSource(source.get(), bytes);
 }
 
