@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "addons/relative_name.h"
 #include "addons/zip_archive.h"
 #include "platform/data_directory.h"
 #include "platform/file_writer.h"
@@ -20,39 +21,6 @@ constexpr int32_t kTraceUnpacked = 1;
 constexpr int32_t kTraceNotAnArchive = 0;
 constexpr int32_t kTraceRefused = -1;
 
-constexpr unsigned char kFirstPrintable = 0x20;
-constexpr unsigned char kDelete = 0x7F;
-
-bool IsControlByte(char byte) {
-  const auto value = static_cast<unsigned char>(byte);
-  return value < kFirstPrintable || value == kDelete;
-}
-
-bool IsAsciiLetter(char byte) {
-  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
-}
-
-bool HasParentPart(std::string_view name) {
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of("/\\", start);
-    if (end == std::string_view::npos) end = name.size();
-    if (name.substr(start, end - start) == "..") return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-// Why an entry name must not be written, or none when it may.
-std::optional<std::string_view> NameRefusal(std::string_view name) {
-  if (name.empty()) return "empty name";
-  if (name.front() == '/' || name.front() == '\\') return "absolute name";
-  if (name.size() >= 2 && IsAsciiLetter(name[0]) && name[1] == ':') return "name with a drive";
-  if (std::any_of(name.begin(), name.end(), IsControlByte)) return "name with a control byte";
-  if (HasParentPart(name)) return "name with a \"..\" part";
-  return std::nullopt;
-}
-
 // One unpacking: the archive, where it goes, and the running total.
 class Unpacker {
  public:
@@ -63,7 +31,7 @@ class Unpacker {
   bool UnpackEntry(uint64_t index) {
     std::string name = m_archive.EntryName(index);
     if (name.size() > kMaxEntryNameBytes) name.resize(kMaxEntryNameBytes);
-    std::optional<std::string_view> refusal = NameRefusal(name);
+    std::optional<std::string_view> refusal = RelativeNameRefusal(name);
     if (!refusal && m_archive.IsSymbolicLink(index)) refusal = "symbolic link";
     if (refusal) {
       m_trace.Message(kRefusedEntry);

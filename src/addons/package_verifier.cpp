@@ -5,6 +5,7 @@
 #include <string>
 
 #include "addons/checksum_list.h"
+#include "addons/relative_name.h"
 #include "json/json_conversions.h"
 #include "platform/file_reader_writer.h"
 #include "platform/trace.h"
@@ -79,10 +80,6 @@ bool IsEntryIntact(const TraceFunction& trace, const std::string& path, const Js
   return true;
 }
 
-bool IsSeparator(char c) {
-  return c == '/' || c == '\\';
-}
-
 }  // namespace
 
 bool IsManifestValid(const std::string& text, const Json::Value& manifest, const std::string& uuid,
@@ -134,22 +131,6 @@ bool CheckAddOnSignature(const std::string& path) {
     if (!IsEntryIntact(trace, path, checksum[index])) return false;
   }
   trace.SetResult(kTraceValid);
-  return true;
-}
-
-bool IsContainedRelativeName(std::string_view name) {
-  if (name.empty() || IsSeparator(name.front())) return false;
-  if (name.size() >= 2 && name[1] == ':') return false;
-  for (const char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
-  }
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = start;
-    while (end < name.size() && !IsSeparator(name[end])) ++end;
-    if (name.substr(start, end - start) == "..") return false;
-    start = end + 1;
-  }
   return true;
 }
 

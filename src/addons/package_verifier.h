@@ -51,13 +51,6 @@ bool IsManifestValid(const std::string& text, const Json::Value& manifest, const
 // checksum list.
 bool CheckAddOnSignature(const std::string& path);
 
-// True when `name` is a relative path that stays below the folder it is
-// appended to: not empty, no leading "/" or "\", no drive prefix ("C:"), no
-// ".." part between separators ("/" or "\"), and no NUL or other control
-// byte. Names that come from packages must pass it before they are
-// appended to a folder path.
-bool IsContainedRelativeName(std::string_view name);
-
 }  // namespace vorneth
 
 #endif  // VORNETH_ADDONS_PACKAGE_VERIFIER_H_

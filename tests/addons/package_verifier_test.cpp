@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "addons/relative_name.h"
 #include "addons/test_signing.h"
 #include "json/json_conversions.h"
 #include "net/request_maker.h"

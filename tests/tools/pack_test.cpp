@@ -181,7 +181,8 @@ TEST_F(PackTest, ManifestVersionOneCarriesTheIconAsAFileAndNoOwnSignature) {
 
 TEST_F(PackTest, GivenInnerArchiveIsWrappedUnchanged) {
   // Anything at all: tests wrap hand-made hostile archives this way.
-  const std::string hostile("PK\x03\x04 not really an archive", 29);
+  static constexpr char kHostile[] = "PK\x03\x04 not really an archive";
+  const std::string hostile(kHostile, sizeof kHostile - 1);
   WriteBytes(m_scratch / "hostile.zip", hostile);
   const ToolRun run = RunPackTool(m_scratch, {"pack", "--key", kPrivateKey, "--uuid", "u", "--version", "v",
                                               "--inner-archive", m_scratch / "hostile.zip", m_scratch / "h.pkg"});
