@@ -2,11 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "host_process.h"
 #include "json/json_conversions.h"
+#include "support/file_bytes.h"
 #include "support/scratch_dir.h"
 #include "support/wait_until.h"
 
@@ -16,18 +15,6 @@ namespace {
 using std::chrono::milliseconds;
 constexpr milliseconds kAnswer{10000};
 constexpr milliseconds kSilence{300};
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteWholeFile(const std::string& path, const std::string& content) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 class HostTest : public ::testing::Test {
  protected:
@@ -45,7 +32,7 @@ class HostTest : public ::testing::Test {
     ASSERT_TRUE(m_host.Send(Create(url, "1.0", "p")));
   }
 
-  std::string Store() { return ReadWholeFile(m_host.store_path()); }
+  std::string Store() { return ReadBytes(m_host.store_path()); }
 
   HostProcess m_host;
 };
@@ -282,10 +269,10 @@ TEST_F(HostTest, AddOnHostCommands) {
   const std::string record =
       R"({"description":"d","icon":"","install":[{"https://page.test":1700000000}],"name":"Clock",)"
       R"("origin":["https://files.test"],"uuid":"{5f6e}","version":["1.0"]})";
-  WriteWholeFile(m_host.store_path(), R"({"installed":[)" + record + "]}");
+  WriteBytes(m_host.store_path(), R"({"installed":[)" + record + "]}");
   const std::string addonFolder = m_host.data_directory() + "/addons/{5f6e}/1.0";
-  WriteWholeFile(addonFolder + "/addon.so", "binary");
-  WriteWholeFile(m_host.data_directory() + "/addons/{5f6e}/2.0/addon.so", "other version");
+  WriteBytes(addonFolder + "/addon.so", "binary");
+  WriteBytes(m_host.data_directory() + "/addons/{5f6e}/2.0/addon.so", "other version");
   CreateSession();
 
   EXPECT_EQ(Ask(HostCommand("ReadVornethAddOnListDB", "[]", "1", "p")),
@@ -317,14 +304,14 @@ TEST_F(HostTest, AddOnHostCommands) {
 }
 
 TEST_F(HostTest, UninstallNeverDeletesOutsideTheAddOnFolder) {
-  WriteWholeFile(m_host.store_path(),
-                 R"({"installed":[{"name":"x","uuid":"..","version":[".."],"origin":["o"],"install":[{}]}]})");
+  WriteBytes(m_host.store_path(),
+             R"({"installed":[{"name":"x","uuid":"..","version":[".."],"origin":["o"],"install":[{}]}]})");
   const std::string precious = m_host.data_directory() + "/precious.txt";
-  WriteWholeFile(precious, "keep");
+  WriteBytes(precious, "keep");
   CreateSession();
   EXPECT_NE(Ask(HostCommand("UninstallAddOn", R"(["..", ".."])", "1", "p")).find(R"("response":200,)"),
             std::string::npos);
-  EXPECT_EQ(ReadWholeFile(precious), "keep");
+  EXPECT_EQ(ReadBytes(precious), "keep");
   EXPECT_EQ(Store(), R"({"installed":[]})");
 }
 
@@ -442,7 +429,7 @@ std::vector<std::string> FilesHoldingFrames(const std::string& folder) {
   std::error_code error;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
     if (!entry.is_regular_file()) continue;
-    if (ReadWholeFile(entry.path().string()).find("\"rtype\"") != std::string::npos) {
+    if (ReadBytes(entry.path().string()).find("\"rtype\"") != std::string::npos) {
       holding.push_back(entry.path().string());
     }
   }
@@ -475,7 +462,7 @@ TEST(HostStreamsTest, WithoutStandardOutputNoFrameLandsInAFile) {
     // Each "SetDomainDenied" adds the origin once more.
     std::string denied;
     for (int i = 0; i < 15; ++i) denied += std::string(i == 0 ? "" : ",") + "\"https://page.test\"";
-    EXPECT_EQ(ReadWholeFile(host.store_path()), "{\"blacklisted\":[" + denied + "]}");
+    EXPECT_EQ(ReadBytes(host.store_path()), "{\"blacklisted\":[" + denied + "]}");
     EXPECT_EQ(FilesHoldingFrames(host.data_home()), std::vector<std::string>());
   }
 }
@@ -538,7 +525,7 @@ TEST(HostTraceTest, TheHostTracesThroughTheLoggingLibraryItFinds) {
     host.CloseInput();
     ASSERT_EQ(host.WaitExit(kAnswer), 0);
   }
-  const std::string trace = ReadWholeFile(records);
+  const std::string trace = ReadBytes(records);
   const auto has = [&](const std::string& line) { return trace.find(line + "\n") != std::string::npos; };
   EXPECT_TRUE(
       has("message\tmain\t\tfirst check of crash protection against incorrect destruction of the object by "
@@ -584,7 +571,7 @@ TEST(HostTraceTest, ReplacedSessionsEndAndGiveBackTheirWorkers) {
   ASSERT_FALSE(folder.path().empty());
   const std::string records = folder / "records.txt";
   const auto count = [&](const std::string& line) {
-    const std::string trace = ReadWholeFile(records);
+    const std::string trace = ReadBytes(records);
     size_t found = 0;
     for (size_t at = trace.find(line); at != std::string::npos; at = trace.find(line, at + 1)) ++found;
     return found;

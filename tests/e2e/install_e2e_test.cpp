@@ -17,6 +17,7 @@
 #include "host_process.h"
 #include "json/json_conversions.h"
 #include "platform/child_process.h"
+#include "support/file_bytes.h"
 #include "support/scratch_dir.h"
 #include "support/zip_builder.h"
 
@@ -44,18 +45,6 @@ constexpr char kRuntimeAbsent[] = "Vorneth::CreateAddOnInstance - the add-on run
 constexpr char kCheckFailed[] = "Vorneth::CheckAddOnSignature failed.";
 
 using Files = std::map<std::string, std::string>;
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteWholeFile(const std::string& path, const std::string& content) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 // Runs vorneth-pack; its standard output, or none (a test failure) when it
 // did not succeed.
@@ -129,7 +118,7 @@ class InstallTest : public ::testing::Test {
   std::string TraceFile() const { return m_traceFolder / "records.txt"; }
   static bool TracesAreRecorded() { return HostUnderTestPath() == VORNETH_HOST_PATH; }
   bool HostTraced(const std::string& message) const {
-    return ReadWholeFile(TraceFile()).find("\t\t" + message + "\n") != std::string::npos;
+    return ReadBytes(TraceFile()).find("\t\t" + message + "\n") != std::string::npos;
   }
   void ClearTrace() const { std::ofstream(TraceFile(), std::ios::trunc); }
 
@@ -144,7 +133,7 @@ class InstallTest : public ::testing::Test {
                   const std::vector<std::string>& options = {}) {
     const std::string source = m_root / ("src-" + package);
     fs::create_directories(source);
-    for (const auto& [name, content] : files) WriteWholeFile(source + "/" + name, content);
+    for (const auto& [name, content] : files) WriteBytes(source + "/" + name, content);
     std::vector<std::string> arguments = {"pack", "--key", kKey, "--uuid", uuid, "--version", version};
     arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.push_back(source);
@@ -157,7 +146,7 @@ class InstallTest : public ::testing::Test {
   void PackInner(const std::string& package, const std::string& uuid, const std::string& version,
                  const std::string& inner) {
     const std::string innerPath = m_root / (package + ".inner.zip");
-    WriteWholeFile(innerPath, inner);
+    WriteBytes(innerPath, inner);
     ASSERT_TRUE(RunPack({"pack", "--key", kKey, "--uuid", uuid, "--version", version, "--allow-unsafe-identity",
                          "--inner-archive", innerPath, Packages() + "/" + package})
                     .has_value());
@@ -202,7 +191,7 @@ class InstallTest : public ::testing::Test {
   Json::Value Records() const {
     Json::Value store;
     if (fs::exists(m_host.store_path())) {
-      EXPECT_TRUE(ParseJson(ReadWholeFile(m_host.store_path()), store));
+      EXPECT_TRUE(ParseJson(ReadBytes(m_host.store_path()), store));
     }
     return store["installed"];
   }
@@ -248,7 +237,7 @@ const Files kClockFiles = {
 };
 
 TEST_F(InstallTest, InstallsRecordsAndUnpacksASignedPackage) {
-  WriteWholeFile(m_root / "icon.png", kIcon);
+  WriteBytes(m_root / "icon.png", kIcon);
   PackFolder("clock.pkg", "{c10c}", "1.0", kClockFiles,
              {"--name", "Clock", "--description", "Shows the time", "--icon", m_root / "icon.png"});
   const std::string descriptor =
@@ -279,7 +268,7 @@ TEST_F(InstallTest, InstallsRecordsAndUnpacksASignedPackage) {
   std::set<std::string> expected = {folder + "/signature.json", folder + "/data", folder + "/data/deep"};
   for (const auto& [name, content] : kClockFiles) {
     expected.insert(folder + "/" + name);
-    EXPECT_EQ(ReadWholeFile(folder + "/" + name), content) << name;
+    EXPECT_EQ(ReadBytes(folder + "/" + name), content) << name;
   }
   EXPECT_EQ(Entries(folder), expected);
 
@@ -291,13 +280,13 @@ TEST_F(InstallTest, InstallsRecordsAndUnpacksASignedPackage) {
     EXPECT_FALSE(HostTraced(kCheckFailed));
   }
   // A changed file, then a removed one, fail the check.
-  WriteWholeFile(folder + "/data/config.json", R"({"ticks":61})");
+  WriteBytes(folder + "/data/config.json", R"({"ticks":61})");
   ClearTrace();
   EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -4);
   if (TracesAreRecorded()) {
     EXPECT_TRUE(HostTraced(kCheckFailed));
   }
-  WriteWholeFile(folder + "/data/config.json", kClockFiles.at("data/config.json"));
+  WriteBytes(folder + "/data/config.json", kClockFiles.at("data/config.json"));
   fs::remove(folder + "/readme.txt");
   ClearTrace();
   EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -4);
@@ -308,7 +297,7 @@ TEST_F(InstallTest, InstallsRecordsAndUnpacksASignedPackage) {
 }
 
 TEST_F(InstallTest, UnsignedManifestVersionTakesItsIconFromThePackage) {
-  WriteWholeFile(m_root / "icon.png", kIcon);
+  WriteBytes(m_root / "icon.png", kIcon);
   PackFolder("v1.pkg", "{v1}", "1.0", kClockFiles, {"--manifest-version", "1", "--icon", m_root / "icon.png"});
   PackFolder("v1-plain.pkg", "{v1-plain}", "1.0", kClockFiles, {"--manifest-version", "1"});
   const std::vector<Json::Value> frames = Install(
@@ -320,7 +309,7 @@ TEST_F(InstallTest, UnsignedManifestVersionTakesItsIconFromThePackage) {
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0]["icon"], kIconBase64);
   EXPECT_EQ(records[1]["icon"], "");
-  EXPECT_EQ(ReadWholeFile(AddOnFolder("{v1-plain}", "1.0") + "/addon.so"), kClockFiles.at("addon.so"));
+  EXPECT_EQ(ReadBytes(AddOnFolder("{v1-plain}", "1.0") + "/addon.so"), kClockFiles.at("addon.so"));
 }
 
 // The first package installs, the second is installed already, the third
@@ -363,7 +352,7 @@ TEST_F(InstallTest, UninstallRemovesTheVersionAndAllowsAReinstall) {
   const std::vector<Json::Value> again = Install(BaseUrl(), descriptor, "2");
   ASSERT_EQ(again.size(), 2u);
   EXPECT_EQ(Parse(again[0]["response"].asString())[0], 200);
-  EXPECT_EQ(ReadWholeFile(folder + "/addon.so"), kClockFiles.at("addon.so"));
+  EXPECT_EQ(ReadBytes(folder + "/addon.so"), kClockFiles.at("addon.so"));
   EXPECT_TRUE(Recorded("{c10c}"));
 }
 
@@ -410,7 +399,7 @@ TEST_F(InstallTest, PackageLocationsAndDescriptorsOfTheWrongType) {
 TEST_F(InstallTest, TamperedPackagesInstallNothing) {
   PackFolder("base.pkg", "{t}", "1.0", kClockFiles, {"--name", "Clock"});
   PackFolder("case.pkg", "{T}", "1.0", kClockFiles);
-  const std::string base = ReadWholeFile(Packages() + "/base.pkg");
+  const std::string base = ReadBytes(Packages() + "/base.pkg");
   const std::unique_ptr<ZipArchive> archive = ZipArchive::Open(AsBytes(base));
   ASSERT_TRUE(archive);
   const std::optional<uint64_t> manifestIndex = archive->Find("manifest.json");
@@ -429,12 +418,12 @@ TEST_F(InstallTest, TamperedPackagesInstallNothing) {
   renamed.replace(renamed.find(R"("name":"Clock")") + 8, 5, "Clocl");
   std::string flipped = inner;
   flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x01);
-  WriteWholeFile(Packages() + "/manifest.pkg", rebuild(renamed, inner));
-  WriteWholeFile(Packages() + "/inner.pkg", rebuild(manifest, flipped));
-  WriteWholeFile(Packages() + "/no-manifest.pkg", rebuild("", inner));
-  WriteWholeFile(Packages() + "/not-zip.pkg", "this is not an archive");
-  WriteWholeFile(Packages() + "/empty.pkg", "");
-  WriteWholeFile(Packages() + "/huge.pkg", "");
+  WriteBytes(Packages() + "/manifest.pkg", rebuild(renamed, inner));
+  WriteBytes(Packages() + "/inner.pkg", rebuild(manifest, flipped));
+  WriteBytes(Packages() + "/no-manifest.pkg", rebuild("", inner));
+  WriteBytes(Packages() + "/not-zip.pkg", "this is not an archive");
+  WriteBytes(Packages() + "/empty.pkg", "");
+  WriteBytes(Packages() + "/huge.pkg", "");
   fs::resize_file(Packages() + "/huge.pkg", (uintmax_t{256} << 20) + 1);  // sparse: nothing is written
 
   const std::pair<std::string, int> cases[] = {
@@ -449,7 +438,7 @@ TEST_F(InstallTest, TamperedPackagesInstallNothing) {
     EXPECT_FALSE(fs::exists(AddOnFolder("{t}", "1.0"))) << package;
   }
   // An unsigned manifest of more than 1 MiB is not valid; at 1 MiB it is.
-  WriteWholeFile(m_root / "inner.zip", inner);
+  WriteBytes(m_root / "inner.zip", inner);
   std::optional<std::string> signature = RunPack({"sign", "--key", kKey, m_root / "inner.zip"});
   ASSERT_TRUE(signature.has_value());
   signature->erase(signature->find_last_not_of(" \r\n") + 1);
@@ -458,16 +447,16 @@ TEST_F(InstallTest, TamperedPackagesInstallNothing) {
   const auto padded = [&](size_t size) {
     return unsignedManifest + std::string(size - unsignedManifest.size() - 1, ' ') + "}";
   };
-  WriteWholeFile(Packages() + "/big-manifest.pkg", rebuild(padded((size_t{1} << 20) + 1), inner));
+  WriteBytes(Packages() + "/big-manifest.pkg", rebuild(padded((size_t{1} << 20) + 1), inner));
   EXPECT_EQ(InstallFails(Descriptor("{t}", "1.0", "big-manifest.pkg")), Parse(R"(["Error", -8])").toStyledString());
   EXPECT_FALSE(fs::exists(AddOnFolder("{t}", "1.0")));
-  WriteWholeFile(Packages() + "/unsigned.pkg", rebuild(padded(size_t{1} << 20), inner));
+  WriteBytes(Packages() + "/unsigned.pkg", rebuild(padded(size_t{1} << 20), inner));
   EXPECT_EQ(Install(BaseUrl(), "[" + Descriptor("{t}", "1.0", "unsigned.pkg") + "]", "u").size(), 2u);
   EXPECT_TRUE(Recorded("{t}"));
-  EXPECT_EQ(ReadWholeFile(AddOnFolder("{t}", "1.0") + "/addon.so"), kClockFiles.at("addon.so"));
+  EXPECT_EQ(ReadBytes(AddOnFolder("{t}", "1.0") + "/addon.so"), kClockFiles.at("addon.so"));
   // The package rebuilt as it was is sound: only the damage refused them.
   ASSERT_EQ(Parse(Ask(HostCommand("UninstallAddOn", R"(["{t}", "1.0"])", "x", "p")))["response"], 200);
-  WriteWholeFile(Packages() + "/rebuilt.pkg", rebuild(manifest, inner));
+  WriteBytes(Packages() + "/rebuilt.pkg", rebuild(manifest, inner));
   EXPECT_EQ(Install(BaseUrl(), "[" + Descriptor("{t}", "1.0", "rebuilt.pkg") + "]", "r").size(), 2u);
   EXPECT_TRUE(Recorded("{t}"));
 }
@@ -517,12 +506,12 @@ TEST_F(InstallTest, HostileArchivesWriteNothingOutsideTheAddOnFolder) {
     EXPECT_TRUE(Recorded(uuid));
     ExpectOnlyInside(before, uuid, "1.0");
   }
-  EXPECT_EQ(ReadWholeFile(AddOnFolder("{slip}", "1.0") + "/addon.so"), "lib");
+  EXPECT_EQ(ReadBytes(AddOnFolder("{slip}", "1.0") + "/addon.so"), "lib");
   EXPECT_TRUE(fs::exists(AddOnFolder("{absolute}", "1.0") + "/addon.so"));
   EXPECT_EQ(Entries(outside), std::set<std::string>{});
   EXPECT_FALSE(fs::exists(AddOnFolder("{links}", "1.0") + "/addon.so"));
-  EXPECT_EQ(ReadWholeFile(AddOnFolder("{sizes}", "1.0") + "/readme.txt"), "fine");
-  EXPECT_NE(ReadWholeFile(AddOnFolder("{sizes}", "1.0") + "/addon.so"), "library content");
+  EXPECT_EQ(ReadBytes(AddOnFolder("{sizes}", "1.0") + "/readme.txt"), "fine");
+  EXPECT_NE(ReadBytes(AddOnFolder("{sizes}", "1.0") + "/addon.so"), "library content");
 }
 
 // An archive whose entries share their bytes is refused whole: -4, no

@@ -7,13 +7,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
 
 #include "platform/file_reader_writer.h"
 #include "platform/status.h"
+#include "support/file_bytes.h"
 #include "support/trace_recorder.h"
 
 namespace vorneth::testing {
@@ -21,16 +21,6 @@ namespace vorneth::testing {
 inline constexpr std::string_view kOpenError =
     "FileReaderWriter::ReadFile - ERROR - Vorneth ReadFile failed to open file";
 inline constexpr std::string_view kOpenedScope = "FileReaderWriter::WriteFile file is opened for writing";
-
-inline void WriteBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 // Every byte value, three times over.
 inline std::string AllByteValues() {

@@ -10,9 +10,7 @@
 
 #include <cctype>
 #include <chrono>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "platform/child_process.h"
 #include "vorneth_public_key.h"
@@ -103,20 +101,6 @@ const PackedEntry* FindEntry(const std::vector<PackedEntry>& entries, std::strin
     if (entry.m_name == name) return &entry;
   }
   return nullptr;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.good()) << "cannot read " << path;
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << "cannot write " << path;
 }
 
 bool SignatureVerifies(const std::string& publicKeyPath, std::string_view data, const std::string& hex) {

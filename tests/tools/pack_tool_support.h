@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/file_bytes.h"
 #include "support/scratch_dir.h"
 
 namespace vorneth::testing {
@@ -41,10 +42,6 @@ struct PackedEntry {
 std::optional<std::vector<PackedEntry>> ReadZip(const std::string& bytes);
 std::vector<std::string> EntryNames(const std::vector<PackedEntry>& entries);
 const PackedEntry* FindEntry(const std::vector<PackedEntry>& entries, std::string_view name);
-
-// Whole files; failures fail the test.
-std::string ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, std::string_view bytes);
 
 // Whether `hex` is an RSASSA-PKCS1-v1_5 SHA-1 signature of `data` by the
 // key whose public half is the PEM file `publicKeyPath`.
