@@ -23,10 +23,8 @@ namespace {
 
 constexpr const char* kDescriptorKeys[] = {"packageUUID", "packageVersion", "packageURL"};
 
-// The entries of a package besides its manifest, and the largest icon
-// taken into the store (a larger one leaves the icon text empty).
-constexpr const char kInnerArchiveFile[] = "addon.zip";
-constexpr const char kIconFile[] = "icon.png";
+// The largest icon taken into the store (a larger one leaves the icon text
+// empty).
 constexpr size_t kMaxIconBytes = size_t{1} << 20;
 
 constexpr const char kFileScheme[] = "file";

@@ -31,9 +31,13 @@
 
 namespace vorneth {
 
-// Name of the manifest at the top level of a package archive, and the
-// largest manifest text accepted: a longer one is not valid.
+// The entries at the top level of a package archive: the manifest, the
+// signed inner archive, and the icon of an unsigned manifest. Packers and
+// the host take the names from here. Then the largest manifest text
+// accepted: a longer one is not valid.
 inline constexpr const char kManifestFile[] = "manifest.json";
+inline constexpr const char kInnerArchiveFile[] = "addon.zip";
+inline constexpr const char kIconFile[] = "icon.png";
 inline constexpr size_t kMaxManifestBytes = size_t{1} << 20;
 
 // The "manifest_version" of an unsigned manifest whose icon is a file of

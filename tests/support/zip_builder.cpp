@@ -61,6 +61,20 @@ uint32_t Crc(const std::string& content) {
 
 }  // namespace
 
+// The fields a local header and its central record share, from the flags
+// to the extra field's length.
+void ZipBuilder::PutSharedFields(std::string& out, const ZipEntry& entry, const Written& w, const std::string& name) {
+  Put16(out, 0);  // flags
+  Put16(out, static_cast<uint16_t>(entry.m_method));
+  Put16(out, kDosTime);
+  Put16(out, kDosDate);
+  Put32(out, w.m_crc);
+  Put32(out, w.m_compressedSize);
+  Put32(out, w.m_size);
+  Put16(out, static_cast<uint16_t>(name.size()));
+  Put16(out, 0);  // extra field
+}
+
 ZipEntry ZipEntry::File(std::string name, std::string content, ZipMethod method) {
   ZipEntry entry;
   entry.m_name = std::move(name);
@@ -115,15 +129,7 @@ std::string ZipBuilder::Build() const {
     w.m_compressedSize = entry.m_declaredCompressedSize.value_or(static_cast<uint32_t>(data.size()));
     Put32(out, kLocalSignature);
     Put16(out, kVersion);
-    Put16(out, 0);  // flags
-    Put16(out, static_cast<uint16_t>(entry.m_method));
-    Put16(out, kDosTime);
-    Put16(out, kDosDate);
-    Put32(out, w.m_crc);
-    Put32(out, w.m_compressedSize);
-    Put32(out, w.m_size);
-    Put16(out, static_cast<uint16_t>(entry.m_name.size()));
-    Put16(out, 0);  // extra field
+    PutSharedFields(out, entry, w, entry.m_name);
     out += entry.m_name;
     out += data;
     written.push_back(w);
@@ -139,15 +145,7 @@ std::string ZipBuilder::Build() const {
     Put32(out, kCentralSignature);
     Put16(out, static_cast<uint16_t>((entry.m_system << 8) | kVersion));
     Put16(out, kVersion);
-    Put16(out, 0);  // flags
-    Put16(out, static_cast<uint16_t>(entry.m_method));
-    Put16(out, kDosTime);
-    Put16(out, kDosDate);
-    Put32(out, w.m_crc);
-    Put32(out, w.m_compressedSize);
-    Put32(out, w.m_size);
-    Put16(out, static_cast<uint16_t>(record.m_name.size()));
-    Put16(out, 0);  // extra field
+    PutSharedFields(out, entry, w, record.m_name);
     Put16(out, 0);  // comment
     Put16(out, 0);  // disk
     Put16(out, 0);  // internal attributes

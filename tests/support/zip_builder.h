@@ -90,6 +90,7 @@ class ZipBuilder {
     uint32_t m_size = 0;
     uint32_t m_compressedSize = 0;
   };
+  static void PutSharedFields(std::string& out, const ZipEntry& entry, const Written& w, const std::string& name);
   std::vector<ZipEntry> m_entries;
   struct Alias {
     size_t m_index = 0;  // the real entry whose local header it points at

@@ -14,12 +14,12 @@
 
 #include <string>
 
+#include "addons/package_verifier.h"
 #include "platform/status.h"
 #include "signing_key.h"
 
 namespace vorneth::pack {
 
-inline constexpr int kUnsignedManifestVersion = 1;
 inline constexpr int kSignedManifestVersion = 2;
 
 struct ManifestFields {

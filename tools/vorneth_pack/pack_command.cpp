@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "addon_folder.h"
+#include "addons/package_verifier.h"
 #include "command_line.h"
 #include "commands.h"
 #include "files.h"
@@ -99,10 +100,10 @@ Status PackageBytes(PackJob& job, const SigningKey& key, std::string& bytes) {
   std::string manifest;
   if (Status made = ManifestText(job.m_fields, inner, key, manifest); !made.ok()) return made;
   ZipWriter writer;
-  Status added = writer.AddFile("manifest.json", std::move(manifest));
-  if (added.ok()) added = writer.AddFile("addon.zip", std::move(inner));
+  Status added = writer.AddFile(kManifestFile, std::move(manifest));
+  if (added.ok()) added = writer.AddFile(kInnerArchiveFile, std::move(inner));
   const bool iconFile = job.m_fields.m_manifestVersion == kUnsignedManifestVersion && !job.m_iconPath.empty();
-  if (added.ok() && iconFile) added = writer.AddFile("icon.png", job.m_fields.m_icon);
+  if (added.ok() && iconFile) added = writer.AddFile(kIconFile, job.m_fields.m_icon);
   if (!added.ok()) return added;
   return writer.Finish(bytes);
 }

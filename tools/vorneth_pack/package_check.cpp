@@ -19,8 +19,6 @@
 namespace vorneth::pack {
 namespace {
 
-constexpr char kInnerArchiveFile[] = "addon.zip";
-
 const uint8_t* Bytes(const std::string& text) {
   return reinterpret_cast<const uint8_t*>(text.data());
 }

@@ -16,12 +16,13 @@
 #include <string_view>
 
 #include "platform/status.h"
+#include "security/security_validator.h"
 
 namespace vorneth::pack {
 
 // Key size in bits, and the length of a signature in hex digits.
 inline constexpr int kKeyBits = 2048;
-inline constexpr size_t kSignatureHexLength = 512;
+inline constexpr size_t kSignatureHexLength = 2 * SecurityValidator::kSignatureSize;
 
 struct KeyDeleter {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
