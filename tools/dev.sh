@@ -40,7 +40,12 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libzip-dev libssl-dev libgtest-dev)
+build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libzip-dev libssl-dev libgtest-dev
+  libcurl4-openssl-dev libproxy-dev libsecret-1-dev)
+# What the download client's tests run against: HTTP(S) servers and a
+# scripted proxy in Python, a test authority made with openssl, a real
+# authenticating proxy, and a Secret Service on a private D-Bus.
+test_packages=(python3 openssl tinyproxy-bin gnome-keyring libsecret-tools dbus-daemon)
 check_packages=(clang clang-format clang-tidy)
 windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev libgtest-dev wine wine32:i386 wine64
   libgnutls30:i386)
@@ -169,7 +174,7 @@ run_windows_tests() {
 run_tests() {
   local windows=1
   [ "${1:-}" = "--linux-only" ] && windows=0
-  install_packages "${build_packages[@]}" locales
+  install_packages "${build_packages[@]}" "${test_packages[@]}" locales
   local started=$SECONDS
 
   run_checks
