@@ -120,8 +120,15 @@ void DownloadPackage(const TraceFunction& trace, const std::string& url, const s
   }
   std::string received;
   size_t length = 0;
-  if (RequestMaker::MakeHttpRequest(origin, url.substr(origin.size()), received, length, status) != kHttpExchangeDone ||
-      length == 0) {
+  if (RequestMaker::MakeHttpRequest(origin, url.substr(origin.size()), received, length, status) != kHttpExchangeDone) {
+    // Whatever arrived is partial: a failed download, whatever its status.
+    trace.Message("download failed");
+    status = kResultInstallFailed;
+    return;
+  }
+  if (length == 0) {
+    // A 200 without a body is no package, as an empty file is none.
+    if (status == kResultCompleted) status = kResultPackageNotFound;
     return;
   }
   if (length > kMaxPackageBytes || length > received.size()) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "net/http_client.h"
 #include "platform/data_directory.h"
+#include "platform/http_services.h"
 #include "platform/trace.h"
 
 namespace vorneth {
@@ -37,14 +39,9 @@ bool RequestMaker::IsSafePathComponent(const std::string& name) {
   });
 }
 
-int32_t RequestMaker::MakeHttpRequest(const std::string& server, const std::string& path, std::string& /*body*/,
-                                      size_t& /*length*/, int32_t& /*status*/) {
-  TraceFunction trace("RequestMaker::MakeHttpRequest");
-  trace.Text("server.c_str ()", server);
-  trace.Text("strPath.c_str ()", path);
-  trace.Message("RequestMaker::MakeHttpRequest - no download client in this build");
-  trace.SetResult(kHttpNotAvailable);
-  return kHttpNotAvailable;
+int32_t RequestMaker::MakeHttpRequest(const std::string& server, const std::string& path, std::string& body,
+                                      size_t& length, int32_t& status) {
+  return RunHttpRequest(SystemHttpServices(), server, path, body, length, status);
 }
 
 }  // namespace vorneth

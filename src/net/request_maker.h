@@ -1,9 +1,7 @@
 // Where add-on packages come from and where they are unpacked.
 //
-// MakeHttpRequest is the download client's entry point. This build has no
-// download client yet: the call fails before any response, so the caller's
-// status stays as it was. A later change fills it in behind this same
-// interface, applying kMaxPackageBytes to the bodies it receives.
+// MakeHttpRequest is the download client's entry point (its logic is in
+// http_client.h, over the system's HTTP services).
 //
 // Everything here is stateless and may be called from any thread.
 #ifndef VORNETH_NET_REQUEST_MAKER_H_
@@ -21,9 +19,9 @@ namespace vorneth {
 inline constexpr size_t kMaxPackageBytes = size_t{256} << 20;
 
 // MakeHttpRequest's result when the exchange ran to its end (the status
-// then says how it went), and when the request could not be made at all.
+// then says how it went); any other result is the error code of the step
+// that failed.
 inline constexpr int32_t kHttpExchangeDone = 0;
-inline constexpr int32_t kHttpNotAvailable = -1;
 
 class RequestMaker {
  public:
@@ -44,7 +42,7 @@ class RequestMaker {
   // 200 response `body` and `length` receive the body; `status` receives the
   // status of every response and keeps its value when none arrives. Returns
   // kHttpExchangeDone when the exchange ran to its end, whatever the status;
-  // otherwise an error code. This build answers kHttpNotAvailable at once.
+  // otherwise an error code. See http_client.h for the whole exchange.
   static int32_t MakeHttpRequest(const std::string& server, const std::string& path, std::string& body, size_t& length,
                                  int32_t& status);
 };
