@@ -76,12 +76,23 @@ run_format() {
   source_files | xargs clang-format -i
 }
 
+# The sanitizer builds compile with -O1 and line tables only: stack traces
+# keep their file and line, and compiling takes half the time of -O2 -g.
+sanitizer_flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1")
+
+# The thread sanitizer build is also the Clang build in which the lock
+# annotations are checked (-Wthread-safety as an error), and its compile
+# commands are clang-tidy's: one Clang build serves all three.
+configure_clang_tsan() {
+  configure build-tsan "${sanitizer_flags[@]}" -DVORNETH_SANITIZE=thread -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-Wthread-safety
+}
+
 # The written style, checked: the format (any difference fails), clang-tidy
 # on every source file of src/ and tools/ with the checks .clang-tidy names
-# (all of them errors), and a Clang build of the host and the tools in which
-# the lock annotations are checked (-Wthread-safety as an error). The tests
-# are left out of that build to keep the run short; the other builds compile
-# them.
+# (all of them errors), and the Clang build of the host and the tools with
+# the lock annotations checked. The tests are built in that folder later, by
+# the thread sanitizer step of `test`.
 run_checks() {
   install_packages "${build_packages[@]}" "${check_packages[@]}"
   local started=$SECONDS
@@ -89,13 +100,12 @@ run_checks() {
   source_files | xargs clang-format --dry-run --Werror
 
   log "clang build: thread-safety analysis"
-  configure build-clang -DCMAKE_BUILD_TYPE=Debug -DVORNETH_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_CXX_FLAGS=-Wthread-safety
-  ninja -C "$root/build-clang" -j"$jobs"
+  configure_clang_tsan
+  ninja -C "$root/build-tsan" -j"$jobs" vorneth-host vorneth-cli vorneth-pack
 
   log "clang-tidy"
-  run-clang-tidy -p "$root/build-clang" -j"$jobs" -quiet "$root/(src|tools)/.*\.cpp\$" >"$root/build-clang/tidy.log" 2>&1 ||
-    { grep -E -A3 'warning:|error:' "$root/build-clang/tidy.log"; return 1; }
+  run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools)/.*\.cpp\$" >"$root/build-tsan/tidy.log" 2>&1 ||
+    { grep -E -A3 'warning:|error:' "$root/build-tsan/tidy.log"; return 1; }
   log "style checks took $((SECONDS - started)) s"
 }
 
@@ -192,13 +202,13 @@ run_tests() {
   fi
 
   log "address+undefined sanitizer build: every test"
-  configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNETH_SANITIZE=address
+  configure build-asan "${sanitizer_flags[@]}" -DVORNETH_SANITIZE=address
   ninja -C "$root/build-asan" -j"$jobs"
   (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j"$jobs" --output-on-failure --timeout 300)
 
-  log "thread sanitizer build: every test"
-  configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNETH_SANITIZE=thread
+  log "thread sanitizer build (Clang): every test"
+  configure_clang_tsan
   ninja -C "$root/build-tsan" -j"$jobs"
   (cd "$root/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest -j"$jobs" --output-on-failure --timeout 300)
