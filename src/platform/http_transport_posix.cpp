@@ -100,8 +100,8 @@ HttpError MapCurlError(CURLcode code) {
 // minimum and maximum.
 struct TlsVersion {
   uint32_t m_bit;
-  long m_minimum;  // NOLINT(google-runtime-int): curl's option type
-  long m_maximum;  // NOLINT(google-runtime-int)
+  long m_minimum;  // curl takes options as long
+  long m_maximum;
 };
 constexpr std::array kTlsVersions{
     TlsVersion{kTls10, CURL_SSLVERSION_TLSv1_0, CURL_SSLVERSION_MAX_TLSv1_0},
@@ -216,7 +216,7 @@ class CurlTransport final : public HttpTransport {
   bool m_ended = false;
   bool m_outOfMemory = false;
   CURLcode m_result = CURLE_OK;
-  long m_tunnelStatus = 0;  // NOLINT(google-runtime-int): a proxy's answer to CONNECT that ended the transfer
+  long m_tunnelStatus = 0;  // a proxy's answer to CONNECT that ended the transfer
 };
 
 HttpError CurlTransport::Failed(const char* step, HttpError error, CURLcode code) const {
@@ -307,8 +307,8 @@ HttpError CurlTransport::SetSecureProtocols(uint32_t protocols) {
   const char* step = "HttpTransport::SetSecureProtocols";
   if (m_stage == Stage::kNew || m_stage >= Stage::kSent) return Failed(step, kHttpErrorIncorrectHandleState);
   if (protocols == 0 || (protocols & ~kAllTlsBits) != 0) return Failed(step, kHttpErrorInvalidParameter);
-  long minimum = 0;  // NOLINT(google-runtime-int)
-  long maximum = 0;  // NOLINT(google-runtime-int)
+  long minimum = 0;
+  long maximum = 0;
   for (const TlsVersion& version : kTlsVersions) {
     if ((protocols & version.m_bit) == 0) continue;
     if (minimum == 0) minimum = version.m_minimum;
@@ -408,7 +408,7 @@ HttpError CurlTransport::ApplyPerSendOptions() {
   // No user name: with NTLM the user's logon, which curl offers as
   // Negotiate (a Kerberos ticket through GSS-API) with the empty name ":";
   // with Basic nothing at all.
-  long auth = CURLAUTH_BASIC;  // NOLINT(google-runtime-int)
+  long auth = CURLAUTH_BASIC;
   const char* userName = nullptr;
   const char* password = nullptr;
   bool logon = false;
@@ -472,8 +472,8 @@ HttpError CurlTransport::Drive(const char* step, Enough enough) {
 HttpError CurlTransport::Outcome(const char* step) {
   if (!m_ended || m_result == CURLE_OK) return kHttpOk;
   if (m_result == CURLE_WRITE_ERROR && m_outOfMemory) return Failed(step, kHttpErrorOutOfMemory, m_result);
-  long response = 0;  // NOLINT(google-runtime-int)
-  long tunnel = 0;    // NOLINT(google-runtime-int)
+  long response = 0;
+  long tunnel = 0;
   curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &response);
   curl_easy_getinfo(m_easy.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel);
   // A proxy that refuses the tunnel for https (407 above all) answers the
@@ -504,7 +504,7 @@ HttpError CurlTransport::SendRequest() {
   // A failure after the final response's headers (a body cut short, a
   // stall) belongs to the body and is reported when it is read; a refused
   // redirect is a failure of the send.
-  long response = 0;  // NOLINT(google-runtime-int)
+  long response = 0;
   curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &response);
   const bool bodyFailure = m_bodyStarted || (response > 0 && MapCurlError(m_result) != kHttpErrorRedirectFailed);
   if (!bodyFailure) {
@@ -524,7 +524,7 @@ HttpError CurlTransport::ReceiveResponse() {
 HttpError CurlTransport::QueryStatusCode(uint32_t& status) {
   const char* step = "HttpTransport::QueryStatusCode";
   if (m_stage != Stage::kReceived) return Failed(step, kHttpErrorIncorrectHandleState);
-  long code = m_tunnelStatus;  // NOLINT(google-runtime-int)
+  long code = m_tunnelStatus;
   if (code == 0) curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &code);
   if (code <= 0) return Failed(step, kHttpErrorHeaderNotFound);
   status = static_cast<uint32_t>(code);
@@ -575,7 +575,8 @@ std::unique_ptr<HttpTransport> CreateCurlTransport(const std::string& authorityF
 // The test seam of http_transport.h: a process started with this variable
 // trusts the authorities of that file instead of the system's.
 std::unique_ptr<HttpTransport> CreateHttpTransport() {
-  const char* authority = std::getenv("VORNETH_TEST_CERTIFICATE_AUTHORITY");  // NOLINT(concurrency-mt-unsafe)
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the host changes its environment
+  const char* authority = std::getenv("VORNETH_TEST_CERTIFICATE_AUTHORITY");
   return CreateCurlTransport(authority != nullptr ? authority : "");
 }
 

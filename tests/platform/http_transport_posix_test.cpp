@@ -26,7 +26,6 @@ namespace {
 using testing::ReadRequestLog;
 using testing::ScratchDir;
 using testing::TestServer;
-using testing::TestServerOptions;
 
 constexpr size_t kReadLimit = 64u << 20;  // no body of these tests is larger
 
@@ -70,7 +69,7 @@ class Steps {
 // Reads the body until its end, a failure or kReadLimit bytes.
 void ReadBody(HttpTransport& transport, Exchange& exchange, size_t limit = kReadLimit) {
   Steps step(exchange);
-  std::vector<uint8_t> buffer(256 * 1024);
+  std::vector<uint8_t> buffer(size_t{256} * 1024);
   size_t count = 1;
   while (count != 0 && exchange.m_body.size() < limit) {
     if (!step("QueryDataAvailable", transport.QueryDataAvailable(count)) || count == 0) break;
