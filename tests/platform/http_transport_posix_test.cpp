@@ -449,6 +449,30 @@ TEST_F(HttpProxyTest, SendAfterA407GoesThroughOnTheSameTransport) {
   EXPECT_EQ(accepted.m_body, "small body\n");
 }
 
+// A real proxy that asks for Basic: the user's logon gets its 407, Basic
+// with its user the body, for http and for a tunnel to https.
+TEST_F(HttpProxyTest, RealProxyWithBasicAuthentication) {
+  testing::TinyProxy proxy;
+  ASSERT_TRUE(proxy.Start(m_scratch.path(), "alice", "s3cret")) << proxy.error();
+  for (const TestServer* server : {s_http.get(), s_https.get()}) {
+    const auto transport = CreateCurlTransport(s_certificates.m_authority);
+    Request request{.m_server = server->Origin(), .m_path = "/small.txt", .m_proxy = proxy.Origin()};
+    Exchange logon;
+    ASSERT_TRUE(Open(*transport, request, logon));
+    Send(*transport, request, logon);
+    EXPECT_EQ(logon.m_error, kHttpOk) << server->Origin() << " " << logon.m_failedStep;
+    EXPECT_EQ(logon.m_status, 407u) << server->Origin();
+    request.m_scheme = ProxyAuthScheme::kBasic;
+    request.m_user = "alice";
+    request.m_password = "s3cret";
+    Exchange basic;
+    Send(*transport, request, basic);
+    EXPECT_EQ(basic.m_error, kHttpOk) << server->Origin() << " " << basic.m_failedStep;
+    EXPECT_EQ(basic.m_status, 200u) << server->Origin();
+    EXPECT_EQ(basic.m_body, "small body\n");
+  }
+}
+
 TEST_F(HttpTransportTest, TransportsRunOnSeveralThreadsAtOnce) {
   const std::string expected = Pattern(3 << 20);
   std::vector<Exchange> exchanges(4);

@@ -1,6 +1,10 @@
 #include "support/test_servers.h"
 
+#include <arpa/inet.h>
 #include <json/reader.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -46,6 +50,35 @@ bool RunTool(std::vector<std::string> command, const std::string& log, std::stri
     return false;
   }
   return true;
+}
+
+// A port of 127.0.0.1 that was free a moment ago; 0 when none was found.
+uint16_t FreePort() {
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  if (probe < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  uint16_t port = 0;
+  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(probe);
+  return port;
+}
+
+bool Listens(uint16_t port) {
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  if (probe < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  close(probe);
+  return connected;
 }
 
 }  // namespace
@@ -115,6 +148,35 @@ void TestServer::Stop() {
 
 std::string TestServer::Origin() const {
   return std::string(m_tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(m_port);
+}
+
+bool TinyProxy::Start(const std::string& folder, const std::string& user, const std::string& password) {
+  const std::string config = Join(folder, "tinyproxy.conf");
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    m_process.Kill();
+    m_port = FreePort();
+    if (m_port == 0) continue;
+    WriteBytes(config, "Port " + std::to_string(m_port) +
+                           "\nListen 127.0.0.1\nTimeout 60\nMaxClients 20\nLogLevel Info\nDisableViaHeader Yes\n"
+                           "LogFile \"" +
+                           Join(folder, "tinyproxy.log") + "\"\nBasicAuth " + user + " " + password + "\n");
+    ChildProcessOptions options;
+    options.command = {"tinyproxy", "-d", "-c", config};
+    options.stderr_path = Join(folder, "tinyproxy.err");
+    if (!m_process.Start(options)) {
+      m_error = "cannot start tinyproxy: " + m_process.error();
+      return false;
+    }
+    const auto deadline = steady_clock::now() + kStartTime;
+    while (m_process.running() && !Listens(m_port) && steady_clock::now() < deadline) {
+      if (m_process.Wait(milliseconds(20))) break;  // ended: the port was taken
+    }
+    if (m_process.running() && Listens(m_port)) return true;
+  }
+  m_error = "tinyproxy does not listen: " + ReadBytes(Join(folder, "tinyproxy.err")) +
+            ReadBytes(Join(folder, "tinyproxy.log"));
+  m_port = 0;
+  return false;
 }
 
 std::vector<Json::Value> ReadRequestLog(const std::string& path) {

@@ -90,6 +90,31 @@ class TestServer {
   std::string m_error;
 };
 
+// Debian's tinyproxy on 127.0.0.1 asking for Basic authentication: a real
+// proxy for the end-to-end tests. Its configuration and log go into
+// `folder`. It takes a free port that it is told (tinyproxy cannot choose
+// one itself), so Start tries a few ports should another program take the
+// chosen one first. CONNECT is allowed to every port.
+class TinyProxy {
+ public:
+  TinyProxy() = default;
+  TinyProxy(const TinyProxy&) = delete;
+  TinyProxy& operator=(const TinyProxy&) = delete;
+
+  // False with error() when tinyproxy is missing or does not listen within
+  // a few seconds.
+  bool Start(const std::string& folder, const std::string& user, const std::string& password);
+  uint16_t port() const { return m_port; }
+  // "http://127.0.0.1:<port>": the proxy text, as libproxy gives it.
+  std::string Origin() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+  const std::string& error() const { return m_error; }
+
+ private:
+  ChildProcess m_process;  // killed with the object
+  uint16_t m_port = 0;
+  std::string m_error;
+};
+
 // The entries of the request log at `path`; empty when there is none yet.
 std::vector<Json::Value> ReadRequestLog(const std::string& path);
 
