@@ -7,8 +7,9 @@
 // through a multi handle in a pull model: SendRequest runs it until the
 // final response has begun (its first body bytes are in, or it has ended),
 // and QueryDataAvailable runs it again only when every byte delivered so far
-// has been read. The write callback appends to m_pending, so the memory held
-// is never more than one curl_multi_perform delivered.
+// has been read. The write callback appends to m_pending and pauses the
+// transfer when it holds kPendingLimit bytes, so a slow reader of a large
+// body holds little more than that.
 //
 // Responses that curl handles by itself (redirects it follows, the
 // challenge legs of NTLM) never reach the write callback; the first body
@@ -110,6 +111,10 @@ constexpr std::array kTlsVersions{
     TlsVersion{kTls13, CURL_SSLVERSION_TLSv1_3, CURL_SSLVERSION_MAX_TLSv1_3},
 };
 constexpr uint32_t kAllTlsBits = kTls10 | kTls11 | kTls12 | kTls13;
+
+// The body bytes held before the transfer is paused. One write callback
+// brings at most CURL_MAX_WRITE_SIZE more.
+constexpr size_t kPendingLimit = 256 * 1024;
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -213,6 +218,7 @@ class CurlTransport final : public HttpTransport {
   std::vector<uint8_t> m_pending;  // body bytes delivered and not yet read
   size_t m_pendingRead = 0;
   bool m_bodyStarted = false;
+  bool m_paused = false;  // the write callback refused bytes until m_pending is read
   bool m_ended = false;
   bool m_outOfMemory = false;
   CURLcode m_result = CURLE_OK;
@@ -437,6 +443,12 @@ size_t CurlTransport::OnBody(char* data, size_t size, size_t count, void* self) 
     transport->m_pending.clear();
     transport->m_pendingRead = 0;
   }
+  // Back-pressure: curl keeps these bytes and stops reading until
+  // QueryDataAvailable finds the buffer read and resumes the transfer.
+  if (transport->Buffered() >= kPendingLimit) {
+    transport->m_paused = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
   // An exception must not cross curl's C frames: a failed allocation
   // stops the transfer (CURLE_WRITE_ERROR) and is reported as such.
   try {
@@ -493,7 +505,7 @@ HttpError CurlTransport::SendRequest() {
   m_stage = Stage::kRequest;
   m_pending.clear();
   m_pendingRead = 0;
-  m_bodyStarted = m_ended = m_outOfMemory = false;
+  m_bodyStarted = m_paused = m_ended = m_outOfMemory = false;
   m_result = CURLE_OK;
   m_tunnelStatus = 0;
   m_errorText[0] = '\0';
@@ -548,6 +560,11 @@ HttpError CurlTransport::QueryDataAvailable(size_t& count) {
   if (Buffered() == 0) {
     m_pending.clear();
     m_pendingRead = 0;
+    if (m_paused) {
+      m_paused = false;  // resuming may hand over the held bytes at once
+      const CURLcode code = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
+      if (code != CURLE_OK) return Failed(step, MapCurlError(code), code);
+    }
     if (const HttpError error = Drive(step, [this] { return Buffered() > 0; }); error != kHttpOk) return error;
   }
   // What was delivered is handed out before a failure that followed it.
