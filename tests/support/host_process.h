@@ -79,6 +79,10 @@ class HostProcess {
   // new host gets the same data folder. False with error() on failure.
   bool Start();
 
+  // The options of the next Start: a test may change them between starts
+  // (another environment, say) and start the host again.
+  HostProcessOptions& options() { return m_options; }
+
   // The XDG_DATA_HOME folder, the host's data directory inside it, and the
   // store file path. Valid after Start (even a failed one).
   const std::string& data_home() const { return m_dataHome; }

@@ -1,0 +1,164 @@
+// Installing add-on packages downloaded over HTTP and HTTPS through the
+// built host: from real servers on 127.0.0.1, with the failures a hostile or
+// broken server can produce, and through proxies.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "install_fixture.h"
+#include "support/test_servers.h"
+
+namespace vorneth::testing {
+namespace {
+
+const Files kAddOnFiles = {{"addon.so", "library bytes"}, {"data/table.txt", "one two three\n"}};
+constexpr char kUuid[] = "{d0wn}";
+
+// A host whose proxy decision sees no proxy at all, whatever the machine's
+// environment says, which trusts the tests' authority, and which can
+// neither show a dialog nor reach a desktop's secret store.
+class DownloadTest : public InstallFixture {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(MakeTestCertificates(m_certificates.path(), m_authority, error)) << error;
+    ASSERT_TRUE(m_http.Start({.m_root = Packages(), .m_log = Log()})) << m_http.error();
+    ASSERT_TRUE(m_https.Start(
+        {.m_root = Packages(), .m_log = Log(), .m_certificate = m_authority.m_certificate, .m_key = m_authority.m_key}))
+        << m_https.error();
+    SetProxy("");
+    InstallFixture::SetUp();
+    PackFolder("addon.pkg", kUuid, "1.0", kAddOnFiles);
+  }
+
+  std::string Log() const { return m_root / "requests.log"; }
+
+  // The proxy the host's next start finds in its environment ("" none).
+  void SetProxy(const std::string& proxy) {
+    auto& environment = m_host.options().environment;
+    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                             "no_proxy", "NO_PROXY", "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}) {
+      environment.emplace_back(name, std::nullopt);
+    }
+    if (!proxy.empty()) {
+      environment.emplace_back("http_proxy", proxy);
+      environment.emplace_back("https_proxy", proxy);
+    }
+    environment.emplace_back("VORNETH_TEST_CERTIFICATE_AUTHORITY", m_authority.m_authority);
+  }
+  void Restart() {
+    ASSERT_TRUE(m_host.Start()) << m_host.error();
+    ASSERT_TRUE(m_host.Send(Create(kPageUrl, "1.0", "p")));
+  }
+
+  // "InstallAddOns" of the one package at `url`: the answer's response.
+  // An event arrives only with a success.
+  std::string InstallFrom(const std::string& url) {
+    const std::vector<Json::Value> frames = Install("", "[" + Descriptor(kUuid, "1.0", url) + "]", "d");
+    if (frames.empty()) return "no answer";
+    const bool succeeded = frames.back()["response"] == Parse("[200]");
+    EXPECT_EQ(frames.size(), succeeded ? 2u : 1u) << "one event with a success, none otherwise";
+    EXPECT_EQ(Recorded(kUuid), succeeded);
+    return frames.back()["response"].toStyledString();
+  }
+
+  ScratchDir m_certificates;
+  TestCertificates m_authority;
+  TestServer m_http;
+  TestServer m_https;
+};
+
+TEST_F(DownloadTest, InstallsOverHttpAndHttpsAskingForAPackage) {
+  EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse("[200]").toStyledString());
+  EXPECT_EQ(Records()[0]["origin"], Parse("[\"" + m_http.Origin() + "\"]"));
+  EXPECT_EQ(ReadBytes(AddOnFolder(kUuid, "1.0") + "/data/table.txt"), "one two three\n");
+  ASSERT_EQ(
+      Parse(Ask(HostCommand("UninstallAddOn", std::string("[\"") + kUuid + "\", \"1.0\"]", "u", "p")))["response"],
+      200);
+
+  EXPECT_EQ(InstallFrom(m_https.Url("/addon.pkg?from=tls")), Parse("[200]").toStyledString());
+  EXPECT_EQ(Records()[0]["origin"], Parse("[\"" + m_https.Origin() + "\"]"));
+
+  const std::vector<Json::Value> requests = ReadRequestLog(Log());
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0]["target"], "/addon.pkg");
+  EXPECT_EQ(requests[1]["target"], "/addon.pkg?from=tls");
+  for (const Json::Value& request : requests) {
+    EXPECT_EQ(request["method"], "GET");
+    EXPECT_EQ(request["accept"], "application/octet-stream");
+    EXPECT_EQ(request["user_agent"], "Vorneth-UserAgent");
+  }
+  EXPECT_TRUE(requests[1]["tls"].asBool());
+}
+
+TEST_F(DownloadTest, ABrokenOrHostileServerInstallsNothing) {
+  const struct {
+    std::string url;
+    const char* response;
+  } cases[] = {
+      {m_http.Url("/missing.pkg"), R"(["Error", 404])"},
+      {m_http.Url("/_/status/500"), R"(["Error", 500])"},
+      // A 200 without a body is no package.
+      {m_http.Url("/_/empty"), R"(["Error", 404])"},
+      // Cut short, announced or chunked: a failed download.
+      {m_http.Url("/_/short?announce=5000&send=100"), R"(["Error", -1])"},
+      {m_http.Url("/_/chunked-cut?send=3000"), R"(["Error", -1])"},
+      // Never from https down to http; endless redirects end.
+      {m_https.Url("/_/redirect?to=" + m_http.Url("/addon.pkg")), R"(["Error", -1])"},
+      {m_http.Url("/_/redirect-loop"), R"(["Error", -1])"},
+      // Larger than a package may be: announced, or found while reading.
+      {m_http.Url("/_/huge?size=300000000"), R"(["Error", 413])"},
+      {m_http.Url("/_/huge?size=300000000&chunked=1"), R"(["Error", 413])"},
+      // Nobody listening.
+      {"http://127.0.0.1:1/addon.pkg", R"(["Error", -1])"},
+  };
+  for (const auto& [url, response] : cases) {
+    EXPECT_EQ(InstallFrom(url), Parse(response).toStyledString()) << url;
+  }
+  // Upwards from http to https is followed.
+  EXPECT_EQ(InstallFrom(m_http.Url("/_/redirect?to=" + m_https.Url("/addon.pkg"))), Parse("[200]").toStyledString());
+}
+
+TEST_F(DownloadTest, AServerTheSystemDoesNotTrustIsRefused) {
+  auto& environment = m_host.options().environment;
+  environment.emplace_back("VORNETH_TEST_CERTIFICATE_AUTHORITY", std::nullopt);
+  Restart();
+  EXPECT_EQ(InstallFrom(m_https.Url("/addon.pkg")), Parse(R"(["Error", -1])").toStyledString());
+  EXPECT_TRUE(ReadRequestLog(Log()).empty()) << "nothing reaches a server that failed the handshake";
+}
+
+TEST_F(DownloadTest, AProxyThatNeverAcceptsIsTriedAtMostFiveTimes) {
+  TestServer proxy;
+  ASSERT_TRUE(proxy.Start({.m_log = m_root / "proxy.log", .m_proxy407 = -1, .m_proxySchemes = "NTLM,Basic"}))
+      << proxy.error();
+  SetProxy(proxy.Origin());
+  Restart();
+  EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(R"(["Error", 407])").toStyledString());
+  // Nothing stored and no dialog: the user's logon, then the empty answers
+  // of the dialog for NTLM and for Basic. A Windows host under wine sends
+  // what its own HTTP client decides, but never more than five times.
+  const std::vector<Json::Value> tries = ReadRequestLog(m_root / "proxy.log");
+  if (HostLauncher().empty()) {
+    EXPECT_EQ(tries.size(), 3u);
+    for (const Json::Value& request : tries) EXPECT_TRUE(request["proxy_auth_scheme"].isNull()) << request;
+  }
+  EXPECT_GE(tries.size(), 1u);
+  EXPECT_LE(tries.size(), 5u);
+  EXPECT_TRUE(ReadRequestLog(Log()).empty());
+}
+
+TEST_F(DownloadTest, ThroughAProxyThatAsksForBasicCredentials) {
+  TinyProxy proxy;
+  std::filesystem::create_directories(m_root / "tinyproxy");
+  ASSERT_TRUE(proxy.Start(m_root / "tinyproxy", "proxy-user", "proxy-secret")) << proxy.error();
+  SetProxy(proxy.Origin());
+  Restart();
+  // No credentials: the proxy keeps refusing.
+  EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(R"(["Error", 407])").toStyledString());
+  EXPECT_TRUE(ReadRequestLog(Log()).empty());
+}
+
+}  // namespace
+}  // namespace vorneth::testing
