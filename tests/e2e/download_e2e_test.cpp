@@ -142,7 +142,8 @@ TEST_F(DownloadTest, AProxyThatNeverAcceptsIsTriedAtMostFiveTimes) {
   const std::vector<Json::Value> tries = ReadRequestLog(m_root / "proxy.log");
   if (HostLauncher().empty()) {
     EXPECT_EQ(tries.size(), 3u);
-    for (const Json::Value& request : tries) EXPECT_TRUE(request["proxy_auth_scheme"].isNull()) << request;
+    for (const Json::Value& request : tries)
+      EXPECT_TRUE(request["proxy_auth_scheme"].isNull()) << request.toStyledString();
   }
   EXPECT_GE(tries.size(), 1u);
   EXPECT_LE(tries.size(), 5u);
