@@ -309,6 +309,11 @@ HttpError CurlTransport::OpenSession(const std::string& agent, const std::string
   return kHttpOk;
 }
 
+// A gap in the bits (TLS 1.0 and 1.2 without 1.1) widens to the whole
+// range: curl takes a minimum and a maximum. curl compares the versions
+// with what the TLS library knows only when it connects; Debian's OpenSSL
+// knows all four, so the refusal of TLS 1.3 that the caller falls back
+// from does not happen here.
 HttpError CurlTransport::SetSecureProtocols(uint32_t protocols) {
   const char* step = "HttpTransport::SetSecureProtocols";
   if (m_stage == Stage::kNew || m_stage >= Stage::kSent) return Failed(step, kHttpErrorIncorrectHandleState);
