@@ -203,9 +203,6 @@ class CurlTransport final : public HttpTransport {
 
   const std::string m_authorityFile;
   Stage m_stage = Stage::kNew;
-  EasyHandle m_easy;
-  MultiHandle m_multi;
-  bool m_added = false;  // m_easy is in m_multi
   std::string m_host;
   uint16_t m_port = 0;
   std::vector<std::string> m_headers;
@@ -223,6 +220,11 @@ class CurlTransport final : public HttpTransport {
   bool m_outOfMemory = false;
   CURLcode m_result = CURLE_OK;
   long m_tunnelStatus = 0;  // a proxy's answer to CONNECT that ended the transfer
+  // Last, so that they go first: curl holds pointers to the error buffer,
+  // the header list and this object until then.
+  EasyHandle m_easy;
+  MultiHandle m_multi;
+  bool m_added = false;  // m_easy is in m_multi
 };
 
 HttpError CurlTransport::Failed(const char* step, HttpError error, CURLcode code) const {
