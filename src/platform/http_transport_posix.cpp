@@ -114,7 +114,7 @@ constexpr uint32_t kAllTlsBits = kTls10 | kTls11 | kTls12 | kTls13;
 
 // The body bytes held before the transfer is paused. One write callback
 // brings at most CURL_MAX_WRITE_SIZE more.
-constexpr size_t kPendingLimit = 256 * 1024;
+constexpr size_t kPendingLimit = size_t{256} * 1024;
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
