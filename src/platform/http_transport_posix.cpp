@@ -114,7 +114,7 @@ constexpr uint32_t kAllTlsBits = kTls10 | kTls11 | kTls12 | kTls13;
 
 // The body bytes held before the transfer is paused. One write callback
 // brings at most CURL_MAX_WRITE_SIZE more.
-constexpr size_t kPendingLimit = 256 * 1024;
+constexpr size_t kPendingLimit = size_t{256} * 1024;
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -203,9 +203,6 @@ class CurlTransport final : public HttpTransport {
 
   const std::string m_authorityFile;
   Stage m_stage = Stage::kNew;
-  EasyHandle m_easy;
-  MultiHandle m_multi;
-  bool m_added = false;  // m_easy is in m_multi
   std::string m_host;
   uint16_t m_port = 0;
   std::vector<std::string> m_headers;
@@ -223,6 +220,11 @@ class CurlTransport final : public HttpTransport {
   bool m_outOfMemory = false;
   CURLcode m_result = CURLE_OK;
   long m_tunnelStatus = 0;  // a proxy's answer to CONNECT that ended the transfer
+  // Last, so that they go first: curl holds pointers to the error buffer,
+  // the header list and this object until then.
+  EasyHandle m_easy;
+  MultiHandle m_multi;
+  bool m_added = false;  // m_easy is in m_multi
 };
 
 HttpError CurlTransport::Failed(const char* step, HttpError error, CURLcode code) const {
@@ -309,6 +311,11 @@ HttpError CurlTransport::OpenSession(const std::string& agent, const std::string
   return kHttpOk;
 }
 
+// A gap in the bits (TLS 1.0 and 1.2 without 1.1) widens to the whole
+// range: curl takes a minimum and a maximum. curl compares the versions
+// with what the TLS library knows only when it connects; Debian's OpenSSL
+// knows all four, so the refusal of TLS 1.3 that the caller falls back
+// from does not happen here.
 HttpError CurlTransport::SetSecureProtocols(uint32_t protocols) {
   const char* step = "HttpTransport::SetSecureProtocols";
   if (m_stage == Stage::kNew || m_stage >= Stage::kSent) return Failed(step, kHttpErrorIncorrectHandleState);

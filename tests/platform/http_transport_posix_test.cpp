@@ -27,8 +27,8 @@ using testing::ReadRequestLog;
 using testing::ScratchDir;
 using testing::TestServer;
 
-constexpr size_t kReadLimit = 64u << 20;              // no body of these tests is larger
-constexpr size_t kLargestChunk = (256u + 16) * 1024;  // what the transport holds at most
+constexpr size_t kReadLimit = 64u << 20;                   // no body of these tests is larger
+constexpr size_t kLargestChunk = size_t{256 + 16} * 1024;  // what the transport holds at most
 
 // One exchange taken step by step as the download client takes it; the
 // first failing step ends it.

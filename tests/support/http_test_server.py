@@ -5,7 +5,7 @@ Started by tests/support/test_servers.cpp. It prints the port it listens on
 as the first line of its standard output and ends when its standard input
 closes, so it never outlives the test that started it.
 
-  http_test_server.py --root DIR [--log FILE] [--cert PEM --key PEM]
+  http_test_server.py [--root DIR] [--log FILE] [--cert PEM --key PEM]
                       [--proxy-407 N] [--proxy-schemes Negotiate,NTLM,Basic]
 
 With --cert and --key it speaks TLS. Every request is written to the --log
@@ -155,8 +155,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def file(self, path):
         name = os.path.normpath(urllib.parse.unquote(path)).lstrip("/")
-        full = os.path.join(self.server.root, name)
-        if name.startswith("..") or not os.path.isfile(full):
+        full = os.path.join(self.server.root or "", name)
+        if not self.server.root or name.startswith("..") or not os.path.isfile(full):
             self.answer(404, b"not found\n")
             return
         self.send_response(200)
@@ -303,7 +303,7 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--root", default=".")
+    parser.add_argument("--root")
     parser.add_argument("--log")
     parser.add_argument("--cert")
     parser.add_argument("--key")

@@ -156,10 +156,15 @@ bool TinyProxy::Start(const std::string& folder, const std::string& user, const 
     m_process.Kill();
     m_port = FreePort();
     if (m_port == 0) continue;
-    WriteBytes(config, "Port " + std::to_string(m_port) +
-                           "\nListen 127.0.0.1\nTimeout 60\nMaxClients 20\nLogLevel Info\nDisableViaHeader Yes\n"
-                           "LogFile \"" +
-                           Join(folder, "tinyproxy.log") + "\"\nBasicAuth " + user + " " + password + "\n");
+    std::string text = "Port " + std::to_string(m_port);
+    text += "\nListen 127.0.0.1\nTimeout 60\nMaxClients 20\nLogLevel Info\nDisableViaHeader Yes\n";
+    text += "LogFile \"" + Join(folder, "tinyproxy.log") + "\"\n";
+    text += "BasicAuth ";
+    text += user;
+    text += ' ';
+    text += password;
+    text += '\n';
+    WriteBytes(config, text);
     ChildProcessOptions options;
     options.command = {"tinyproxy", "-d", "-c", config};
     options.stderr_path = Join(folder, "tinyproxy.err");

@@ -20,6 +20,12 @@
 // when the request had no such header). A request is logged before it is
 // answered, so once a client has its answer the line is there.
 //
+// A host process under test reaches these through its environment, set
+// in HostProcessOptions (never in the test's own): VORNETH_TEST_CERTIFICATE_AUTHORITY
+// names m_authority, so that it trusts the test servers; http_proxy and
+// https_proxy name a proxy's Origin(), which libproxy then gives for every
+// URL, 127.0.0.1 included (no_proxy takes hosts out again).
+//
 // Nothing throws; failures come back as return values with a text that says
 // why. One object is used from one thread at a time; servers themselves
 // answer any number of clients at once.
