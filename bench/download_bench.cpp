@@ -1,9 +1,10 @@
 // Downloading a 100 MB body over loopback: the host's download client
 // (RequestMaker::MakeHttpRequest, in this process) beside the curl
 // command-line tool fetching the same URL from the same server, in the
-// same run. Compare their bytes_per_second; "peak_MB" is this process's
-// resident high-water mark during the client's fetch (reset before each
-// one), to set against the body's own 100 MB.
+// same run, writing to /dev/null and to a file in memory. Compare their
+// bytes_per_second; "peak_MB" is this process's resident high-water mark
+// during the client's fetch (reset before each one), to set against the
+// body's own 100 MiB.
 //
 // The server is a small thread of this program that sends the body from a
 // 1 MiB pattern, so it holds almost nothing itself.
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -92,11 +94,15 @@ PatternServer& Server() {
   return server;
 }
 
-std::string Origin() { return "http://127.0.0.1:" + std::to_string(Server().port()); }
+std::string Origin() {
+  return "http://127.0.0.1:" + std::to_string(Server().port());
+}
 
 // VmHWM of this process in bytes after resetting it is the peak of what
 // follows; 0 where /proc cannot tell.
-void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void ResetPeakMemory() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
 double PeakMemoryMB() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -125,19 +131,32 @@ void BM_HostClient(benchmark::State& state) {
 }
 BENCHMARK(BM_HostClient)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-void BM_CurlCommandLine(benchmark::State& state) {
+// The curl tool writing the body to `output`: /dev/null, where nothing is
+// kept, or a file on the memory file system (/dev/shm), where the body takes
+// fresh memory pages as the client's does.
+void CurlInto(benchmark::State& state, const std::string& output) {
   for (auto _ : state) {
     ChildProcessOptions options;
-    options.command = {"curl", "--silent", "--fail", "--noproxy", "*", "--output", "/dev/null", Origin() + "/body.pkg"};
+    options.command = {"curl", "--silent", "--fail", "--noproxy", "*", "--output", output, Origin() + "/body.pkg"};
     ChildProcess curl;
     if (!curl.Start(options) || curl.Wait(std::chrono::milliseconds(120000)) != 0) {
       state.SkipWithError("curl failed (is the curl package installed?)");
       return;
     }
+    if (output != "/dev/null") std::remove(output.c_str());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBodyBytes));
 }
-BENCHMARK(BM_CurlCommandLine)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_CurlToDevNull(benchmark::State& state) {
+  CurlInto(state, "/dev/null");
+}
+BENCHMARK(BM_CurlToDevNull)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_CurlToMemoryFile(benchmark::State& state) {
+  CurlInto(state, "/dev/shm/vorneth-download-bench-" + std::to_string(getpid()));
+}
+BENCHMARK(BM_CurlToMemoryFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 }  // namespace
 }  // namespace vorneth

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "net/request_maker.h"
 #include "platform/proxy_settings.h"
@@ -233,6 +234,7 @@ void HttpExchange::ReadBody(std::string& body, size_t& length, int32_t& status) 
   if (m_transport->QueryContentLength(announced) != kHttpOk) announced.reset();
   if (announced && *announced > kMaxPackageBytes) return RefuseTooLarge(body, length, status);
   if (announced) body.reserve(static_cast<size_t>(*announced));
+  std::vector<uint8_t> chunk;
   size_t available = 0;
   do {
     m_trace.Message("Start WinHttpQueryDataAvailable ");
@@ -248,13 +250,12 @@ void HttpExchange::ReadBody(std::string& body, size_t& length, int32_t& status) 
     if (available > kMaxPackageBytes - length) return RefuseTooLarge(body, length, status);
     m_trace.Number("dwSize", static_cast<int32_t>(std::min<size_t>(available, INT32_MAX)));
     m_trace.Message("Start WinHttpQueryDataAvailable, data length is");
-    // The body itself is the chunk buffer: it grows once per chunk and the
-    // bytes land where they stay.
-    body.resize(length + available);
+    // One chunk buffer for the whole body, grown to the largest chunk: the
+    // bytes are copied once more from there, but the body's new bytes are
+    // never zero-filled first, and the chunk stays in the cache.
+    if (chunk.size() < available) chunk.resize(available);
     size_t read = 0;
-    const HttpError readError =
-        m_transport->ReadData(reinterpret_cast<uint8_t*>(body.data() + length), available, read);
-    body.resize(length + (readError == kHttpOk ? std::min(read, available) : 0));
+    const HttpError readError = m_transport->ReadData(chunk.data(), available, read);
     if (readError != kHttpOk) {
       // A failed read leaves the connection unusable; asking again would
       // only fail again.
@@ -263,6 +264,7 @@ void HttpExchange::ReadBody(std::string& body, size_t& length, int32_t& status) 
       m_trace.Message("WinHttpReadData failed");
       return;
     }
+    body.append(reinterpret_cast<const char*>(chunk.data()), std::min(read, available));
     length = body.size();
   } while (available != 0);
   if (announced && length < *announced) {
