@@ -1,0 +1,28 @@
+// A fresh process for the proxy credential tests, which need an environment
+// of their own (the session bus, PATH, DISPLAY): runs one call and prints
+// its outcome on standard output.
+//
+//   proxy_credentials_probe read <target>    "found\n<user>\n<password>\n" or "none\n"
+//   proxy_credentials_probe prompt <target>  "answered\n<user>\n<password>\n" or "cancelled\n"
+//
+// Exit status 2 when the arguments are wrong.
+#include <cstdio>
+#include <string_view>
+
+#include "platform/proxy_credentials.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3) return 2;
+  const std::string_view call = argv[1];
+  if (call != "read" && call != "prompt") return 2;
+  vorneth::SecretText user;
+  vorneth::SecretText password;
+  const bool got = call == "read" ? vorneth::ReadStoredProxyCredential(argv[2], user, password)
+                                  : vorneth::PromptProxyCredentials(argv[2], user, password);
+  if (!got) {
+    std::fputs(call == "read" ? "none\n" : "cancelled\n", stdout);
+  } else {
+    std::printf("%s\n%s\n%s\n", call == "read" ? "found" : "answered", user.c_str(), password.c_str());
+  }
+  return 0;
+}
