@@ -53,8 +53,13 @@ class AnswerBuffer {
   size_t m_size = 0;
 };
 
+// The host never changes its environment, so reading it races with nothing.
+const char* Variable(const char* name) {
+  return std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
+}
+
 bool HasEnvironment(const char* name) {
-  const char* value = std::getenv(name);
+  const char* value = Variable(name);
   return value != nullptr && value[0] != '\0';
 }
 
@@ -62,7 +67,7 @@ bool HasEnvironment(const char* name) {
 // relative entries are skipped: a dialog is never run from the current
 // folder.
 std::string FindOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
+  const char* path = Variable("PATH");
   std::string_view rest = path != nullptr ? path : kDefaultPath;
   while (!rest.empty()) {
     const size_t colon = rest.find(':');
