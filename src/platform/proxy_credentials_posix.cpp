@@ -128,8 +128,10 @@ SecretService* OpenService(GCancellable* cancellable, std::string& why) {
     why = std::string("cannot connect to the session bus: ") + error->message;
     return nullptr;
   }
-  // The connection is GLib's shared one, which would end the process with
-  // SIGTERM should the bus go away.
+  // The connection is GLib's shared one, which raises SIGTERM when its bus
+  // goes away, once anything in the process (an add-on with a GLib main
+  // loop) runs the default main context. A read after that fails instead;
+  // one after the bus is back connects anew.
   g_dbus_connection_set_exit_on_close(bus, FALSE);
   SecretService* service =
       secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, cancellable, &error);

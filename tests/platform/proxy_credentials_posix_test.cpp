@@ -99,6 +99,13 @@ class ProxyCredentialsTest : public ::testing::Test {
                   "/bus</listen><auth>EXTERNAL</auth>"
                   "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    StartSession();
+  }
+
+  // Starts the bus and the keyring daemon (on the folders a previous
+  // session left).
+  void StartSession() {
+    std::filesystem::remove(m_root / "runtime/bus");
     ASSERT_TRUE(m_bus.Start({{"dbus-daemon", "--config-file=" + (m_root / "bus.conf"), "--nofork", "--print-address"},
                              {},
                              m_root / "bus.log"}))
@@ -118,6 +125,12 @@ class ProxyCredentialsTest : public ::testing::Test {
     ASSERT_TRUE(m_keyring.Write("keyring password"));
     m_keyring.CloseInput();
     ASSERT_TRUE(WaitForKeyring());
+  }
+
+  // Ends the keyring daemon and the bus at once.
+  void StopSession() {
+    m_keyring = ChildProcess();
+    m_bus = ChildProcess();
   }
 
   // The environment of the session: its bus, folders and no display.
@@ -204,6 +217,32 @@ TEST_F(ProxyCredentialsTest, ReadsTheStoredItemOfItsTargetOnly) {
   Environment by_socket = Session();
   by_socket.emplace_back("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
   EXPECT_EQ(Probe("read", kTarget, by_socket), "found\nalice\npa ss|word\n");
+}
+
+// One process reads, loses the bus and reads again once the bus and the
+// keyring are back: nothing of the first connection is kept, and losing the
+// bus does not end the process.
+TEST_F(ProxyCredentialsTest, AProcessOutlivesItsBusAndReadsFromTheNextOne) {
+  Store(kTarget, "alice", "secret");
+  ChildProcess probe;
+  ASSERT_TRUE(probe.Start({{PROXY_CREDENTIALS_PROBE_PATH, "reads", "-"}, Session(), {}})) << probe.error();
+  std::string output;
+  const auto read = [&](const std::string& expected) {
+    EXPECT_TRUE(probe.Write(std::string(kTarget) + "\n"));
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (output.size() < expected.size() && std::chrono::steady_clock::now() < deadline) {
+      if (probe.Read(output, std::chrono::milliseconds(200)) == ReadStatus::kEndOfStream) break;
+    }
+    EXPECT_EQ(output, expected);
+    output.clear();
+  };
+  read("found\nalice\nsecret\n");
+  StopSession();
+  read("none\n");
+  StartSession();
+  read("found\nalice\nsecret\n");
+  probe.CloseInput();
+  EXPECT_EQ(probe.Wait(kWait), 0);
 }
 
 TEST_F(ProxyCredentialsTest, WithoutABusNothingIsReadAndNoBusIsLaunched) {
