@@ -199,10 +199,8 @@ bool RunDialog(const std::vector<std::string>& command, AnswerBuffer& answer, st
 // zenity shows its --text as markup: the target's own characters must not
 // be taken for it.
 std::string EscapedMarkup(const std::string& text) {
-  gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
-  std::string result(escaped);
-  g_free(escaped);
-  return result;
+  g_autofree gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
+  return escaped;
 }
 
 // One form; its lines are the user name, the password and "Yes" or "No".
