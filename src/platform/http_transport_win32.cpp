@@ -97,11 +97,11 @@ class WinHttpTransport final : public HttpTransport {
     components.dwExtraInfoLength = static_cast<DWORD>(-1);
     if (!WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &components)) return Outcome(FALSE);
     // Windows gives an IPv6 literal with its brackets, which the contract
-    // leaves off. (wine 8 does not split such a text: host "[", port 0,
-    // which Connect then refuses.)
+    // leaves off. wine 8 does not split such a text (host "[", port 0):
+    // a host with a bracket left is refused.
     std::string host = Utf8Part(components.lpszHostName, components.dwHostNameLength);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    if (host.empty()) return kHttpErrorInvalidUrl;
+    if (host.empty() || host.find_first_of("[]") != std::string::npos) return kHttpErrorInvalidUrl;
     parts.m_scheme = Utf8Part(components.lpszScheme, components.dwSchemeLength);
     parts.m_host = std::move(host);
     parts.m_port = components.nPort;
