@@ -14,7 +14,9 @@
 // dialog, which the current user's store would show on Windows); --user
 // takes the current user's store. Adding an authority that is already there
 // replaces it; removing one that is not there succeeds. Exit status 0 on
-// success, 1 with a message on standard error otherwise.
+// success, 1 with a message on standard error otherwise (2 for a wrong
+// command line). Under wine a server whose authority is not trusted fails
+// the send with 12157 (ERROR_WINHTTP_SECURE_CHANNEL_ERROR).
 #include <windows.h>
 // windows.h first: wincrypt.h relies on it.
 #include <wincrypt.h>

@@ -29,6 +29,17 @@
 #   length, script URL
 # Windows appends more fields (detection results); wine and Windows read the
 # value without them.
+#
+# What wine 8's WinHTTP does through such a proxy (measured):
+# - a server named by an IP literal (http://127.0.0.1:port) is requested
+#   from the proxy in origin form ("GET /path"); name it "localhost" to get
+#   "GET http://localhost:port/path";
+# - a 407 answer to the CONNECT of an https request never reaches the
+#   caller: the send waits while the proxy keeps the connection open, and
+#   fails with 12157 when the proxy closes it; https through a proxy that
+#   lets the CONNECT through works;
+# - the stored credential's target is the proxy text as set here
+#   ("127.0.0.1:3128"), and no NTLM without ntlm_auth (winbind).
 set -euo pipefail
 
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections'
