@@ -293,17 +293,17 @@ HttpError CurlTransport::OpenSession(const std::string& agent, const std::string
   // The proxy is always named, an empty text meaning none: curl must not
   // fall back on http_proxy by itself, the proxy decision is made above.
   const HttpError error = Options(
-      step, {curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText.data()),
-             curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L), curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.c_str()),
-             curl_easy_setopt(easy, CURLOPT_PROXY, FirstProxy(proxy).c_str()),
-             curl_easy_setopt(easy, CURLOPT_NOPROXY, CurlBypassList(bypass).c_str()),
-             curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)),
-             curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 60L), curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L),
-             curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L), curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L),
-             curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L),
-             curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes),
-             curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransport::OnBody),
-             curl_easy_setopt(easy, CURLOPT_WRITEDATA, this)});
+      step,
+      {curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText.data()), curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L),
+       curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.c_str()),
+       curl_easy_setopt(easy, CURLOPT_PROXY, FirstProxy(proxy).c_str()),
+       curl_easy_setopt(easy, CURLOPT_NOPROXY, CurlBypassList(bypass).c_str()),
+       curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)),
+       curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 60L), curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L),
+       curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L), curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L),
+       curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L), curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes),
+       curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransport::OnBody),
+       curl_easy_setopt(easy, CURLOPT_WRITEDATA, this)});
   if (error != kHttpOk) return error;
   if (!m_authorityFile.empty()) {
     const HttpError trusted = Options(step, {curl_easy_setopt(easy, CURLOPT_CAINFO, m_authorityFile.c_str()),
@@ -434,7 +434,11 @@ HttpError CurlTransport::ApplyPerSendOptions() {
   const char* password = nullptr;
   bool logon = false;
   if (m_authScheme == ProxyAuthScheme::kNtlm) {
-    auth = m_user.empty() ? static_cast<long>(CURLAUTH_NEGOTIATE) : static_cast<long>(CURLAUTH_NTLM);
+    // NTLM only to a proxy that offers it: curl asks without credentials
+    // first and answers only an NTLM challenge. A proxy that takes Basic
+    // alone then gives its 407 for the Basic pass, where sending NTLM
+    // unasked would draw a final error from some (tinyproxy answers 401).
+    auth = m_user.empty() ? static_cast<long>(CURLAUTH_NEGOTIATE) : static_cast<long>(CURLAUTH_NTLM | CURLAUTH_ONLY);
     logon = m_user.empty();
   }
   if (!m_user.empty()) {

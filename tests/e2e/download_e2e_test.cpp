@@ -3,11 +3,13 @@
 // broken server can produce, and through proxies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "install_fixture.h"
+#include "support/private_desktop.h"
 #include "support/test_servers.h"
 
 namespace vorneth::testing {
@@ -131,7 +133,8 @@ TEST_F(DownloadTest, AServerTheSystemDoesNotTrustIsRefused) {
 
 TEST_F(DownloadTest, AProxyThatNeverAcceptsIsTriedAtMostFiveTimes) {
   TestServer proxy;
-  ASSERT_TRUE(proxy.Start({.m_log = m_root / "proxy.log", .m_proxy407 = -1, .m_proxySchemes = "NTLM,Basic"}))
+  ASSERT_TRUE(
+      proxy.Start({.m_log = InstallFixture::m_root / "proxy.log", .m_proxy407 = -1, .m_proxySchemes = "NTLM,Basic"}))
       << proxy.error();
   SetProxy(proxy.Origin());
   Restart();
@@ -139,7 +142,7 @@ TEST_F(DownloadTest, AProxyThatNeverAcceptsIsTriedAtMostFiveTimes) {
   // Nothing stored and no dialog: the user's logon, then the empty answers
   // of the dialog for NTLM and for Basic. A Windows host under wine sends
   // what its own HTTP client decides, but never more than five times.
-  const std::vector<Json::Value> tries = ReadRequestLog(m_root / "proxy.log");
+  const std::vector<Json::Value> tries = ReadRequestLog(InstallFixture::m_root / "proxy.log");
   if (HostLauncher().empty()) {
     EXPECT_EQ(tries.size(), 3u);
     for (const Json::Value& request : tries)
@@ -152,13 +155,91 @@ TEST_F(DownloadTest, AProxyThatNeverAcceptsIsTriedAtMostFiveTimes) {
 
 TEST_F(DownloadTest, ThroughAProxyThatAsksForBasicCredentials) {
   TinyProxy proxy;
-  std::filesystem::create_directories(m_root / "tinyproxy");
-  ASSERT_TRUE(proxy.Start(m_root / "tinyproxy", "proxy-user", "proxy-secret")) << proxy.error();
+  std::filesystem::create_directories(InstallFixture::m_root / "tinyproxy");
+  ASSERT_TRUE(proxy.Start(InstallFixture::m_root / "tinyproxy", "proxy-user", "proxy-secret")) << proxy.error();
   SetProxy(proxy.Origin());
   Restart();
   // No credentials: the proxy keeps refusing.
   EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(R"(["Error", 407])").toStyledString());
   EXPECT_TRUE(ReadRequestLog(Log()).empty());
+}
+
+// The same host on a desktop of its own: a Secret Service that may hold the
+// proxy's credential and a stand-in for the desktop's password dialog
+// (Linux; a Windows host has its own credential store and dialog).
+class DesktopDownloadTest : public DownloadTest, protected PrivateDesktop {
+ protected:
+  void SetUp() override {
+    if (!HostLauncher().empty()) GTEST_SKIP() << "the desktop services of a Linux host";
+    ASSERT_FALSE(HasFatalFailure()) << "the desktop session did not start";
+    DownloadTest::SetUp();
+  }
+  // The host behind `proxy` with the desktop's bus and display; its data
+  // folder stays its own.
+  void RestartBehind(const std::string& proxy) {
+    SetProxy(proxy);
+    for (auto& variable : Desktop()) {
+      if (variable.first != "XDG_DATA_HOME") m_host.options().environment.push_back(variable);
+    }
+    Restart();
+  }
+  // What reached the proxy, one line per request: the scheme and the user
+  // ("-" for none), the first leg of an NTLM exchange as "NTLM 1".
+  static std::vector<std::string> Requests(const std::string& log) {
+    std::vector<std::string> requests;
+    for (const Json::Value& request : ReadRequestLog(log)) {
+      const std::string scheme =
+          request["proxy_auth_scheme"].isNull() ? "none" : request["proxy_auth_scheme"].asString();
+      const std::string user = request["ntlm_message"] == 1          ? "1"
+                               : request["proxy_auth_user"].isNull() ? "-"
+                                                                     : request["proxy_auth_user"].asString();
+      requests.push_back(scheme + " " + user);
+    }
+    return requests;
+  }
+};
+
+TEST_F(DesktopDownloadTest, TheLogonThenTheStoredThenThePromptedCredentialsAtMostFiveSends) {
+  TestServer proxy;
+  ASSERT_TRUE(
+      proxy.Start({.m_log = InstallFixture::m_root / "proxy.log", .m_proxy407 = -1, .m_proxySchemes = "NTLM,Basic"}))
+      << proxy.error();
+  Store(proxy.Origin(), "keeper", "kept secret");
+  Dialog("zenity", {{"asker\ntyped secret\nNo\n", 0}});
+  RestartBehind(proxy.Origin());
+  EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(R"(["Error", 407])").toStyledString());
+  // Five sends: the logon, the stored credential for NTLM and for Basic,
+  // the dialog's for NTLM and for Basic. An NTLM send asks without
+  // credentials first and then negotiates in two legs.
+  EXPECT_EQ(Requests(InstallFixture::m_root / "proxy.log"),
+            (std::vector<std::string>{"none -", "none -", "NTLM 1", "NTLM keeper", "Basic keeper", "none -", "NTLM 1",
+                                      "NTLM asker", "Basic asker"}));
+  const std::vector<std::string> dialog = Call(0);
+  EXPECT_NE(std::find(dialog.begin(), dialog.end(),
+                      "--text=Please provide authentication credential for " + proxy.Origin() + "."),
+            dialog.end());
+  EXPECT_FALSE(Called(1));
+}
+
+TEST_F(DesktopDownloadTest, ThroughABasicProxyWithCredentialsAskedOnceAndRemembered) {
+  TinyProxy proxy;
+  std::filesystem::create_directories(InstallFixture::m_root / "tinyproxy");
+  ASSERT_TRUE(proxy.Start(InstallFixture::m_root / "tinyproxy", "proxy-user", "proxy-secret")) << proxy.error();
+  Dialog("zenity", {{"proxy-user\nproxy-secret\nYes\n", 0}});
+  RestartBehind(proxy.Origin());
+  EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse("[200]").toStyledString());
+  ASSERT_TRUE(Called(0));
+
+  // A later download finds the remembered credential without asking.
+  PackFolder("second.pkg", kUuid, "2.0", kAddOnFiles);
+  const std::vector<Json::Value> frames =
+      Install("", "[" + Descriptor(kUuid, "2.0", m_http.Url("/second.pkg")) + "]", "again");
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back()["response"], Parse("[200]"));
+  EXPECT_FALSE(Called(1)) << "asked again";
+  const std::vector<Json::Value> served = ReadRequestLog(Log());
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_TRUE(served[1]["proxy_auth_scheme"].isNull()) << "the proxy's credentials stay with the proxy";
 }
 
 }  // namespace

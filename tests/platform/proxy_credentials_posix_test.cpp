@@ -83,8 +83,8 @@ TEST_F(ProxyCredentialsTest, WithoutABusNothingIsReadAndNoBusIsLaunched) {
   Dialog("dbus-launch", {});
   Environment no_bus = Session();
   no_bus.emplace_back("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
-  no_bus.emplace_back("XDG_RUNTIME_DIR", m_root / "empty");
-  no_bus.emplace_back("PATH", (m_root / "bin") + ":/usr/bin:/bin");
+  no_bus.emplace_back("XDG_RUNTIME_DIR", Folder("empty"));
+  no_bus.emplace_back("PATH", Folder("bin") + ":/usr/bin:/bin");
   EXPECT_EQ(Probe("read", kTarget, no_bus), "none\n");
   no_bus.emplace_back("DBUS_SESSION_BUS_ADDRESS", "autolaunch:");
   EXPECT_EQ(Probe("read", kTarget, no_bus), "none\n");
@@ -107,7 +107,7 @@ TEST_F(ProxyCredentialsTest, WithoutADisplayNoDialogIsShown) {
   EXPECT_EQ(Probe("prompt", kTarget, no_display), "cancelled\n");
   EXPECT_FALSE(Called(0));
   Environment no_dialog = Desktop();
-  no_dialog.emplace_back("PATH", m_root / "empty");
+  no_dialog.emplace_back("PATH", Folder("empty"));
   EXPECT_EQ(Probe("prompt", kTarget, no_dialog), "cancelled\n");
 }
 

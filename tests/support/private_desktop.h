@@ -54,16 +54,16 @@ class PrivateDesktop {
   PrivateDesktop& operator=(const PrivateDesktop&) = delete;
 
   void Prepare() {
-    ASSERT_FALSE(m_root.path().empty());
+    ASSERT_FALSE(m_folders.path().empty());
     for (const char* folder : {"runtime", "data", "config", "home", "bin", "calls", "empty"}) {
-      std::filesystem::create_directory(m_root / folder);
+      std::filesystem::create_directory(m_folders / folder);
     }
-    std::filesystem::permissions(m_root / "runtime", std::filesystem::perms::owner_all);
-    WriteText(m_root / "bus.conf",
+    std::filesystem::permissions(m_folders / "runtime", std::filesystem::perms::owner_all);
+    WriteText(m_folders / "bus.conf",
               "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
               "<busconfig><type>session</type><listen>unix:path=" +
-                  (m_root / "runtime") +
+                  (m_folders / "runtime") +
                   "/bus</listen><auth>EXTERNAL</auth>"
                   "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
@@ -73,10 +73,11 @@ class PrivateDesktop {
   // Starts the bus and the keyring daemon (on the folders a previous
   // session left).
   void StartSession() {
-    std::filesystem::remove(m_root / "runtime/bus");
-    ASSERT_TRUE(m_bus.Start({{"dbus-daemon", "--config-file=" + (m_root / "bus.conf"), "--nofork", "--print-address"},
-                             {},
-                             m_root / "bus.log"}))
+    std::filesystem::remove(m_folders / "runtime/bus");
+    ASSERT_TRUE(
+        m_bus.Start({{"dbus-daemon", "--config-file=" + (m_folders / "bus.conf"), "--nofork", "--print-address"},
+                     {},
+                     m_folders / "bus.log"}))
         << m_bus.error();
     std::string address;
     const auto deadline = std::chrono::steady_clock::now() + kDesktopWait;
@@ -88,7 +89,7 @@ class PrivateDesktop {
 
     ASSERT_TRUE(m_keyring.Start({{"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"},
                                  Session(),
-                                 m_root / "keyring.log"}))
+                                 m_folders / "keyring.log"}))
         << m_keyring.error();
     ASSERT_TRUE(m_keyring.Write("keyring password"));
     m_keyring.CloseInput();
@@ -104,10 +105,10 @@ class PrivateDesktop {
   // The environment of the session: its bus, folders and no display.
   Environment Session() const {
     return {{"DBUS_SESSION_BUS_ADDRESS", m_address},
-            {"XDG_RUNTIME_DIR", m_root / "runtime"},
-            {"XDG_DATA_HOME", m_root / "data"},
-            {"XDG_CONFIG_HOME", m_root / "config"},
-            {"HOME", m_root / "home"},
+            {"XDG_RUNTIME_DIR", m_folders / "runtime"},
+            {"XDG_DATA_HOME", m_folders / "data"},
+            {"XDG_CONFIG_HOME", m_folders / "config"},
+            {"HOME", m_folders / "home"},
             {"DISPLAY", std::nullopt},
             {"WAYLAND_DISPLAY", std::nullopt}};
   }
@@ -115,7 +116,7 @@ class PrivateDesktop {
   Environment Desktop() const {
     Environment environment = Session();
     environment.emplace_back("DISPLAY", ":99");
-    environment.emplace_back("PATH", m_root / "bin");
+    environment.emplace_back("PATH", m_folders / "bin");
     return environment;
   }
 
@@ -150,21 +151,24 @@ class PrivateDesktop {
   // The stand-in dialog `name`, and its answer to each call in turn
   // (text printed, exit status).
   void Dialog(const std::string& name, const std::vector<std::pair<std::string, int>>& answers) const {
-    WriteStandIn(m_root / ("bin/" + name), m_root / "calls");
+    WriteStandIn(m_folders / ("bin/" + name), m_folders / "calls");
     for (size_t n = 0; n < answers.size(); ++n) {
-      WriteText(m_root / ("calls/answer." + std::to_string(n)), answers[n].first);
-      WriteText(m_root / ("calls/status." + std::to_string(n)), std::to_string(answers[n].second));
+      WriteText(m_folders / ("calls/answer." + std::to_string(n)), answers[n].first);
+      WriteText(m_folders / ("calls/status." + std::to_string(n)), std::to_string(answers[n].second));
     }
   }
   // Program name and arguments of the dialog's call `n`; empty when there
   // was no such call.
   std::vector<std::string> Call(int n) const {
-    return SplitNul(testing::ReadBytes(m_root / ("calls/call." + std::to_string(n))));
+    return SplitNul(testing::ReadBytes(m_folders / ("calls/call." + std::to_string(n))));
   }
-  bool Called(int n) const { return std::filesystem::exists(m_root / ("calls/call." + std::to_string(n))); }
+  bool Called(int n) const { return std::filesystem::exists(m_folders / ("calls/call." + std::to_string(n))); }
+
+  // The folder `name` of the session ("bin" for the stand-ins, "empty", ...).
+  std::string Folder(const std::string& name) const { return m_folders / name; }
 
  protected:
-  ScratchDir m_root;
+  ScratchDir m_folders;
   ChildProcess m_bus;
   ChildProcess m_keyring;
   std::string m_address;
