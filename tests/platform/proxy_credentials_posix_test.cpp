@@ -130,6 +130,14 @@ TEST_F(ProxyCredentialsTest, ZenityFormIsAskedAndItsAnswerRead) {
   EXPECT_EQ(Probe("read", kTarget, Session()), "none\n");
 }
 
+// zenity leaves a combo nobody touched empty: the form still answers, and
+// nothing is remembered.
+TEST_F(ProxyCredentialsTest, AnUntouchedRememberChoiceAnswersWithoutStoring) {
+  Dialog("zenity", {{"alice\nsecret\n\n", 0}});
+  EXPECT_EQ(Probe("prompt", kTarget, Desktop()), "answered\nalice\nsecret\n");
+  EXPECT_EQ(Probe("read", kTarget, Session()), "none\n");
+}
+
 TEST_F(ProxyCredentialsTest, CancelledOrEmptyAnswersGiveNothing) {
   Dialog("zenity", {{"alice\nsecret\nYes\n", 1}, {"\nsecret\nYes\n", 0}, {"garbage", 0}});
   EXPECT_EQ(Probe("prompt", kTarget, Desktop()), "cancelled\n");
