@@ -1,11 +1,22 @@
 // Installing add-on packages downloaded over HTTP and HTTPS through the
 // built host: from real servers on 127.0.0.1, with the failures a hostile or
 // broken server can produce, and through proxies.
+//
+// A Windows host run through a launcher (wine, see support/host_process.h)
+// takes its trusted authorities and its proxy settings from the emulated
+// system rather than from its environment. There the tests change that
+// system with VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE (the path of the
+// Windows build's add_root_certificate.exe) and the script
+// support/wine_proxy_settings.sh, and undo every change at the end of the
+// test, also when it fails. Such runs share one emulated system, so they
+// run one at a time (as every run of a host with a fixed data directory).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "install_fixture.h"
@@ -17,6 +28,73 @@ namespace {
 
 const Files kAddOnFiles = {{"addon.so", "library bytes"}, {"data/table.txt", "one two three\n"}};
 constexpr char kUuid[] = "{d0wn}";
+constexpr char kOriginPrefix[] = "http://";
+
+// True when the host under test is a Windows host run through a launcher.
+bool Emulated() {
+  return !HostLauncher().empty();
+}
+
+// The launcher's words followed by `command`.
+std::vector<std::string> Launched(std::vector<std::string> command) {
+  std::vector<std::string> words = HostLauncher();
+  words.insert(words.end(), command.begin(), command.end());
+  return words;
+}
+
+// Runs `command` to its end, its output discarded and its standard error
+// the test's. False with `error` when it cannot start, outlasts kTool or
+// exits with a status other than 0.
+bool RunToEnd(const std::vector<std::string>& command, std::string& error) {
+  ChildProcessOptions options;
+  options.command = command;
+  ChildProcess child;
+  if (!child.Start(options)) {
+    error = "cannot start " + command[0] + ": " + child.error();
+    return false;
+  }
+  child.CloseInput();
+  std::string ignored;
+  for (int reads = 0; reads < 1000 && child.Read(ignored, kTool) == ReadStatus::kData; ++reads) ignored.clear();
+  const std::optional<int> status = child.Wait(kTool);
+  if (status == 0) return true;
+  error = "";
+  for (const std::string& word : command) error += word + " ";
+  error += status ? "ended with " + std::to_string(*status) : "did not end";
+  if (!status) child.Kill();
+  return false;
+}
+
+// A change of the emulated system that is undone with the object, or
+// before, by Undo: the test authority among the trusted roots, a proxy in
+// the user's settings. A failure to undo is a failure of the test.
+class SystemChange {
+ public:
+  SystemChange() = default;
+  ~SystemChange() { Undo(); }
+  SystemChange(const SystemChange&) = delete;
+  SystemChange& operator=(const SystemChange&) = delete;
+
+  // Undoes a change still in place, then runs `apply`; when that succeeds,
+  // `undo` is what undoes it. False with error() when a command fails.
+  bool Apply(const std::vector<std::string>& apply, std::vector<std::string> undo) {
+    Undo();
+    if (!RunToEnd(apply, m_error)) return false;
+    m_undo = std::move(undo);
+    return true;
+  }
+  void Undo() {
+    if (m_undo.empty()) return;
+    std::string error;
+    EXPECT_TRUE(RunToEnd(m_undo, error)) << "the emulated system keeps a test's change: " << error;
+    m_undo.clear();
+  }
+  const std::string& error() const { return m_error; }
+
+ private:
+  std::vector<std::string> m_undo;  // empty: nothing to undo
+  std::string m_error;
+};
 
 // A host whose proxy decision sees no proxy at all, whatever the machine's
 // environment says, which trusts the tests' authority, and which can
@@ -26,6 +104,8 @@ class DownloadTest : public InstallFixture {
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(MakeTestCertificates(m_certificates.path(), m_authority, error)) << error;
+    if (Emulated()) TrustAuthority();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(m_http.Start({.m_root = Packages(), .m_log = Log()})) << m_http.error();
     ASSERT_TRUE(m_https.Start(
         {.m_root = Packages(), .m_log = Log(), .m_certificate = m_authority.m_certificate, .m_key = m_authority.m_key}))
@@ -37,18 +117,57 @@ class DownloadTest : public InstallFixture {
 
   std::string Log() const { return m_root / "requests.log"; }
 
-  // The proxy the host's next start finds in its environment ("" none).
+  // The proxy ("http://host:port", "" none) the host's next start finds in
+  // its environment, or in the user's settings of the emulated system.
   void SetProxy(const std::string& proxy) {
     auto& environment = m_host.options().environment;
     for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
                              "no_proxy", "NO_PROXY", "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}) {
       environment.emplace_back(name, std::nullopt);
     }
+    if (Emulated()) {
+      SetEmulatedProxy(proxy);
+      return;
+    }
     if (!proxy.empty()) {
       environment.emplace_back("http_proxy", proxy);
       environment.emplace_back("https_proxy", proxy);
     }
     environment.emplace_back("VORNETH_TEST_CERTIFICATE_AUTHORITY", m_authority.m_authority);
+  }
+
+  // The settings take "host:port"; "direct" is what every test leaves.
+  void SetEmulatedProxy(const std::string& proxy) {
+    if (proxy.empty()) {
+      m_proxySetting.Undo();
+      return;
+    }
+    ASSERT_TRUE(proxy.starts_with(kOriginPrefix)) << proxy;
+    const std::string script = VORNETH_WINE_PROXY_SETTINGS_SCRIPT;
+    EXPECT_TRUE(m_proxySetting.Apply({script, "proxy", proxy.substr(sizeof(kOriginPrefix) - 1)}, {script, "direct"}))
+        << m_proxySetting.error();
+  }
+
+  // The test authority among the emulated system's trusted roots, for the
+  // hosts started from now on.
+  void TrustAuthority() {
+    const char* tool = std::getenv("VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE");
+    ASSERT_TRUE(tool != nullptr && *tool != '\0')
+        << "a Windows host under test needs VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE (add_root_certificate.exe)";
+    const std::string authority = "Z:" + m_authority.m_authority;
+    ASSERT_TRUE(m_trust.Apply(Launched({tool, authority}), Launched({tool, "--remove", authority}))) << m_trust.error();
+  }
+  // The hosts started from now on do not trust the test authority.
+  void DistrustAuthority() {
+    m_host.options().environment.emplace_back("VORNETH_TEST_CERTIFICATE_AUTHORITY", std::nullopt);
+    m_trust.Undo();
+  }
+
+  // `path` on the plain server, named so that a proxy is asked for the
+  // whole URL: the Windows client under wine asks a proxy for "GET /path"
+  // alone when the server is an IP address, and a name fixes that.
+  std::string ProxiedUrl(const std::string& path) const {
+    return Emulated() ? "http://localhost:" + std::to_string(m_http.port()) + path : m_http.Url(path);
   }
   void Restart() {
     ASSERT_TRUE(m_host.Start()) << m_host.error();
@@ -70,6 +189,10 @@ class DownloadTest : public InstallFixture {
   TestCertificates m_authority;
   TestServer m_http;
   TestServer m_https;
+  // Changes of an emulated system, after the authority's file, which the
+  // removal reads.
+  SystemChange m_trust;
+  SystemChange m_proxySetting;
 };
 
 TEST_F(DownloadTest, InstallsOverHttpAndHttpsAskingForAPackage) {
@@ -96,6 +219,7 @@ TEST_F(DownloadTest, InstallsOverHttpAndHttpsAskingForAPackage) {
 }
 
 TEST_F(DownloadTest, ABrokenOrHostileServerInstallsNothing) {
+  const std::string chunkedCut = m_http.Url("/_/chunked-cut?send=3000");
   const struct {
     std::string url;
     const char* response;
@@ -106,7 +230,7 @@ TEST_F(DownloadTest, ABrokenOrHostileServerInstallsNothing) {
       {m_http.Url("/_/empty"), R"(["Error", 404])"},
       // Cut short, announced or chunked: a failed download.
       {m_http.Url("/_/short?announce=5000&send=100"), R"(["Error", -1])"},
-      {m_http.Url("/_/chunked-cut?send=3000"), R"(["Error", -1])"},
+      {chunkedCut, R"(["Error", -1])"},
       // Never from https down to http; endless redirects end.
       {m_https.Url("/_/redirect?to=" + m_http.Url("/addon.pkg")), R"(["Error", -1])"},
       {m_http.Url("/_/redirect-loop"), R"(["Error", -1])"},
@@ -117,6 +241,13 @@ TEST_F(DownloadTest, ABrokenOrHostileServerInstallsNothing) {
       {"http://127.0.0.1:1/addon.pkg", R"(["Error", -1])"},
   };
   for (const auto& [url, response] : cases) {
+    // wine's WinHTTP reports a chunked body whose connection closes before
+    // the last chunk as a body that ended: the bytes then fail as a package
+    // (no event, nothing recorded), not as a download.
+    if (Emulated() && url == chunkedCut) {
+      EXPECT_NE(InstallFrom(url), Parse("[200]").toStyledString()) << url;
+      continue;
+    }
     EXPECT_EQ(InstallFrom(url), Parse(response).toStyledString()) << url;
   }
   // Upwards from http to https is followed.
@@ -124,8 +255,7 @@ TEST_F(DownloadTest, ABrokenOrHostileServerInstallsNothing) {
 }
 
 TEST_F(DownloadTest, AServerTheSystemDoesNotTrustIsRefused) {
-  auto& environment = m_host.options().environment;
-  environment.emplace_back("VORNETH_TEST_CERTIFICATE_AUTHORITY", std::nullopt);
+  DistrustAuthority();
   Restart();
   EXPECT_EQ(InstallFrom(m_https.Url("/addon.pkg")), Parse(R"(["Error", -1])").toStyledString());
   EXPECT_TRUE(ReadRequestLog(Log()).empty()) << "nothing reaches a server that failed the handshake";
@@ -138,18 +268,17 @@ TEST_F(DownloadTest, AProxyThatNeverAcceptsIsTriedAtMostFiveTimes) {
       << proxy.error();
   SetProxy(proxy.Origin());
   Restart();
-  EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(R"(["Error", 407])").toStyledString());
+  EXPECT_EQ(InstallFrom(ProxiedUrl("/addon.pkg")), Parse(R"(["Error", 407])").toStyledString());
   // Nothing stored and no dialog: the user's logon, then the empty answers
-  // of the dialog for NTLM and for Basic. A Windows host under wine sends
-  // what its own HTTP client decides, but never more than five times.
-  const std::vector<Json::Value> tries = ReadRequestLog(InstallFixture::m_root / "proxy.log");
-  if (HostLauncher().empty()) {
-    EXPECT_EQ(tries.size(), 3u);
-    for (const Json::Value& request : tries)
-      EXPECT_TRUE(request["proxy_auth_scheme"].isNull()) << request.toStyledString();
+  // of the dialog for NTLM and for Basic, well within the five sends. A
+  // Windows host under wine sends the same three: without ntlm_auth wine
+  // adds no NTLM leg to the logon pass, and with no user name it has no
+  // Basic credential that it could send again by itself.
+  const std::vector<Json::Value> tries = ReadRequestLog(m_root / "proxy.log");
+  EXPECT_EQ(tries.size(), 3u);
+  for (const Json::Value& request : tries) {
+    EXPECT_TRUE(request["proxy_auth_scheme"].isNull()) << request.toStyledString();
   }
-  EXPECT_GE(tries.size(), 1u);
-  EXPECT_LE(tries.size(), 5u);
   EXPECT_TRUE(ReadRequestLog(Log()).empty());
 }
 
@@ -160,7 +289,7 @@ TEST_F(DownloadTest, ThroughAProxyThatAsksForBasicCredentials) {
   SetProxy(proxy.Origin());
   Restart();
   // No credentials: the proxy keeps refusing.
-  EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(R"(["Error", 407])").toStyledString());
+  EXPECT_EQ(InstallFrom(ProxiedUrl("/addon.pkg")), Parse(R"(["Error", 407])").toStyledString());
   EXPECT_TRUE(ReadRequestLog(Log()).empty());
 }
 
