@@ -97,7 +97,10 @@ bool Utf8ToWide(std::string_view utf8, std::u16string& wide) {
 
 bool WideToUtf8(std::u16string_view wide, std::string& utf8) {
   std::string out;
-  out.reserve(wide.size());
+  // Room for the longest result (3 bytes per unit) at once: the text never
+  // moves while it grows, so no copy of it (a password, say) is left behind
+  // in freed memory.
+  out.reserve(wide.size() * 3);
   for (size_t i = 0; i < wide.size(); ++i) {
     char32_t code = wide[i];
     if (code >= 0xD800 && code <= 0xDBFF) {
