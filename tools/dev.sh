@@ -217,7 +217,7 @@ run_tests() {
   log "thread sanitizer build (Clang): every test"
   configure_clang_tsan
   ninja -C "$root/build-tsan" -j"$jobs"
-  (cd "$root/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  (cd "$root/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tools/tsan-suppressions.txt \
     ctest -j"$jobs" --output-on-failure --timeout 300)
 
   log "all tests passed in $((SECONDS - started)) s"
