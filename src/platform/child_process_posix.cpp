@@ -16,6 +16,7 @@
 
 #include "platform/child_process.h"
 #include "platform/child_process_native.h"
+#include "platform/spawn_posix.h"
 #include "platform/status.h"
 
 namespace vorneth {
@@ -94,26 +95,6 @@ std::vector<std::string> BuildEnvironment(
   }
   return entries;
 }
-
-std::vector<char*> PointerArray(std::vector<std::string>& texts) {
-  std::vector<char*> pointers;
-  pointers.reserve(texts.size() + 1);
-  for (std::string& text : texts) pointers.push_back(text.data());
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-// RAII holders for the posix_spawn attribute objects.
-struct SpawnActions {
-  posix_spawn_file_actions_t value;
-  SpawnActions() { posix_spawn_file_actions_init(&value); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&value); }
-};
-struct SpawnAttributes {
-  posix_spawnattr_t value;
-  SpawnAttributes() { posix_spawnattr_init(&value); }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&value); }
-};
 
 }  // namespace
 
@@ -194,32 +175,23 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   }
 
   SpawnActions actions;
-  posix_spawn_file_actions_adddup2(&actions.value, in_pipe[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions.value, out_pipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions.m_value, in_pipe[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions.m_value, out_pipe[1], STDOUT_FILENO);
   if (!options.stderr_path.empty()) {
-    posix_spawn_file_actions_addopen(&actions.value, STDERR_FILENO, options.stderr_path.c_str(),
+    posix_spawn_file_actions_addopen(&actions.m_value, STDERR_FILENO, options.stderr_path.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
   }
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (native::StartsWithout(options, fd)) posix_spawn_file_actions_addclose(&actions.value, fd);
+    if (native::StartsWithout(options, fd)) posix_spawn_file_actions_addclose(&actions.m_value, fd);
   }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-  posix_spawn_file_actions_addclosefrom_np(&actions.value, 3);
+  posix_spawn_file_actions_addclosefrom_np(&actions.m_value, 3);
 #endif
 
-  // The child starts with an empty signal mask and SIGPIPE at its default,
-  // whatever the caller did with them, in a process group of its own so
-  // that Kill reaches the children a launcher makes.
-  SpawnAttributes attributes;
-  sigset_t empty;
-  sigemptyset(&empty);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attributes.value, &empty);
-  posix_spawnattr_setsigdefault(&attributes.value, &defaults);
-  posix_spawnattr_setpgroup(&attributes.value, 0);
-  posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  // The child starts with fresh signals (SpawnAttributes), in a process
+  // group of its own so that Kill reaches the children a launcher makes.
+  SpawnAttributes attributes(POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes.m_value, 0);
 
   std::vector<std::string> arguments = options.command;
   std::vector<char*> argv = PointerArray(arguments);
@@ -229,8 +201,8 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   pid_t pid = -1;
   const bool search_path = options.command[0].find('/') == std::string::npos;
   const int result = search_path
-                         ? posix_spawnp(&pid, argv[0], &actions.value, &attributes.value, argv.data(), envp.data())
-                         : posix_spawn(&pid, argv[0], &actions.value, &attributes.value, argv.data(), envp.data());
+                         ? posix_spawnp(&pid, argv[0], &actions.m_value, &attributes.m_value, argv.data(), envp.data())
+                         : posix_spawn(&pid, argv[0], &actions.m_value, &attributes.m_value, argv.data(), envp.data());
   close(in_pipe[0]);
   close(out_pipe[1]);
   if (result != 0) {

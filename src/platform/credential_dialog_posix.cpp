@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fd_io_posix.h"
+#include "platform/spawn_posix.h"
 #include "platform/status.h"
 
 namespace vorneth::posix {
@@ -83,49 +85,17 @@ std::string FindOnPath(const std::string& name) {
   return {};
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : m_fd(fd) {}
-  ~Descriptor() { Reset(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return m_fd; }
-  void Reset(int fd = -1) {
-    if (m_fd >= 0) close(m_fd);
-    m_fd = fd;
-  }
-
- private:
-  int m_fd;
-};
-
-// RAII holders for the posix_spawn attribute objects.
-struct SpawnActions {
-  posix_spawn_file_actions_t m_value;
-  SpawnActions() { posix_spawn_file_actions_init(&m_value); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&m_value); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-};
-struct SpawnAttributes {
-  posix_spawnattr_t m_value;
-  SpawnAttributes() { posix_spawnattr_init(&m_value); }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&m_value); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-};
-
 // Starts `command` (a full path and its arguments) with its standard
 // output on a new pipe, whose reading end goes to `output`. False with
 // `why` set when it could not start.
-bool Spawn(std::vector<std::string> command, pid_t& pid, Descriptor& output, std::string& why) {
+bool Spawn(std::vector<std::string> command, pid_t& pid, UniqueFd& output, std::string& why) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
     why = ErrnoText("cannot create a pipe", errno);
     return false;
   }
-  output.Reset(ends[0]);
-  const Descriptor write_end(ends[1]);
+  output.reset(ends[0]);
+  const UniqueFd write_end(ends[1]);
   // The host's standard input and output carry its messages: the dialog
   // gets neither, and no other descriptor of the host either.
   SpawnActions actions;
@@ -135,19 +105,7 @@ bool Spawn(std::vector<std::string> command, pid_t& pid, Descriptor& output, std
   // Signals as a fresh program expects them, whatever the host did with
   // SIGPIPE or its mask.
   SpawnAttributes attributes;
-  sigset_t empty;
-  sigemptyset(&empty);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attributes.m_value, &empty);
-  posix_spawnattr_setsigdefault(&attributes.m_value, &defaults);
-  posix_spawnattr_setflags(&attributes.m_value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  std::vector<char*> argv;
-  argv.reserve(command.size() + 1);
-  for (std::string& argument : command) argv.push_back(argument.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = PointerArray(command);
   const int result = posix_spawn(&pid, argv[0], &actions.m_value, &attributes.m_value, argv.data(), environ);
   if (result != 0) {
     why = ErrnoText(("cannot start " + command[0]).c_str(), result);
@@ -170,7 +128,7 @@ int Reap(pid_t pid) {
 // this waits as long as it runs.
 bool RunDialog(const std::vector<std::string>& command, AnswerBuffer& answer, std::string& why) {
   pid_t pid = -1;
-  Descriptor output;
+  UniqueFd output(-1);
   if (!Spawn(command, pid, output, why)) return false;
   bool overflow = false;
   for (;;) {
@@ -186,7 +144,7 @@ bool RunDialog(const std::vector<std::string>& command, AnswerBuffer& answer, st
       break;
     }
   }
-  output.Reset();
+  output.reset(-1);
   const int status = Reap(pid);
   if (overflow) {
     why = command[0] + " printed more than an answer";

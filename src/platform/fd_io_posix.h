@@ -20,6 +20,11 @@ class UniqueFd {
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
   int get() const { return m_fd; }
+  // Closes the descriptor held, if any, and takes `fd` (-1: none).
+  void reset(int fd) {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = fd;
+  }
   // Gives the descriptor up without closing it.
   int release() {
     const int fd = m_fd;
