@@ -9,10 +9,6 @@
 // instead of handing WinHTTP a null handle, and a body that ends before its
 // Content-Length (WinHTTP reports that as a plain end) fails in
 // QueryDataAvailable with ERROR_WINHTTP_CONNECTION_ERROR.
-#include <windows.h>
-// windows.h first: winhttp.h relies on it.
-#include <winhttp.h>
-
 #include <cwchar>
 #include <string>
 #include <utility>
@@ -20,6 +16,7 @@
 #include "platform/http_transport.h"
 #include "platform/windows_secret.h"
 #include "platform/windows_text.h"
+#include "platform/winhttp_win32.h"
 
 namespace vorneth {
 namespace {
@@ -28,33 +25,6 @@ constexpr DWORD kAutoLogonLow = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
 // "18446744073709551615" and its terminator fit; a longer header value is
 // no length this transport can use.
 constexpr DWORD kLengthTextUnits = 24;
-
-// Owns one WinHTTP handle.
-class InternetHandle {
- public:
-  InternetHandle() = default;
-  ~InternetHandle() { Reset(); }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-
-  HINTERNET get() const { return m_value; }
-  explicit operator bool() const { return m_value != nullptr; }
-  void Reset(HINTERNET value = nullptr) {
-    if (m_value != nullptr) WinHttpCloseHandle(m_value);
-    m_value = value;
-  }
-
- private:
-  HINTERNET m_value = nullptr;
-};
-
-// The result of a WinHTTP call that returned `succeeded`.
-HttpError Outcome(BOOL succeeded) {
-  if (succeeded) return kHttpOk;
-  const DWORD error = GetLastError();
-  // A failure without an error code must still read as one.
-  return error != 0 ? error : kHttpErrorInternal;
-}
 
 // `utf8` in wide form into `wide`; false when it is not valid UTF-8.
 bool ToWide(const std::string& utf8, std::wstring& wide) {

@@ -1,14 +1,11 @@
 // Proxy settings on Windows: the current user's browser proxy settings and
 // WinHTTP's automatic discovery, whose texts the caller releases with
 // GlobalFree; here they are taken over by GlobalText as soon as they arrive.
-#include <windows.h>
-// windows.h first: winhttp.h relies on it.
-#include <winhttp.h>
-
 #include <string>
 
 #include "platform/proxy_settings.h"
 #include "platform/windows_text.h"
+#include "platform/winhttp_win32.h"
 
 namespace vorneth {
 namespace {
@@ -34,32 +31,12 @@ class GlobalText {
   LPWSTR m_text;
 };
 
-// Owns a WinHTTP session handle.
-class SessionHandle {
- public:
-  explicit SessionHandle(HINTERNET value) : m_value(value) {}
-  ~SessionHandle() {
-    if (m_value != nullptr) WinHttpCloseHandle(m_value);
-  }
-  SessionHandle(const SessionHandle&) = delete;
-  SessionHandle& operator=(const SessionHandle&) = delete;
-  HINTERNET get() const { return m_value; }
-
- private:
-  HINTERNET m_value;
-};
-
-HttpError LastError() {
-  const DWORD error = GetLastError();
-  return error != 0 ? error : kHttpErrorInternal;
-}
-
 }  // namespace
 
 bool ReadUserProxySettings(UserProxySettings& settings, HttpError& error) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
   if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) {
-    error = LastError();
+    error = LastHttpError();
     return false;
   }
   const GlobalText autoConfigUrl(config.lpszAutoConfigUrl);
@@ -80,10 +57,10 @@ bool GetProxyForUrl(const std::string& url, const AutoProxyOptions& options, std
     return false;
   }
   // A session of its own, only for the discovery.
-  const SessionHandle session(
+  const InternetHandle session(
       WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (session.get() == nullptr) {
-    error = LastError();
+    error = LastHttpError();
     return false;
   }
   WINHTTP_AUTOPROXY_OPTIONS autoProxy = {};
@@ -93,7 +70,7 @@ bool GetProxyForUrl(const std::string& url, const AutoProxyOptions& options, std
   autoProxy.fAutoLogonIfChallenged = options.m_autoLogonIfChallenged ? TRUE : FALSE;
   WINHTTP_PROXY_INFO info = {};
   if (!WinHttpGetProxyForUrl(session.get(), wideUrl.c_str(), &autoProxy, &info)) {
-    error = LastError();
+    error = LastHttpError();
     return false;
   }
   const GlobalText found(info.lpszProxy);

@@ -42,29 +42,6 @@ std::vector<std::string> Launched(std::vector<std::string> command) {
   return words;
 }
 
-// Runs `command` to its end, its output discarded and its standard error
-// the test's. False with `error` when it cannot start, outlasts kTool or
-// exits with a status other than 0.
-bool RunToEnd(const std::vector<std::string>& command, std::string& error) {
-  ChildProcessOptions options;
-  options.command = command;
-  ChildProcess child;
-  if (!child.Start(options)) {
-    error = "cannot start " + command[0] + ": " + child.error();
-    return false;
-  }
-  child.CloseInput();
-  std::string ignored;
-  for (int reads = 0; reads < 1000 && child.Read(ignored, kTool) == ReadStatus::kData; ++reads) ignored.clear();
-  const std::optional<int> status = child.Wait(kTool);
-  if (status == 0) return true;
-  error = "";
-  for (const std::string& word : command) error += word + " ";
-  error += status ? "ended with " + std::to_string(*status) : "did not end";
-  if (!status) child.Kill();
-  return false;
-}
-
 // A change of the emulated system that is undone with the object, or
 // before, by Undo: the test authority among the trusted roots, a proxy in
 // the user's settings. A failure to undo is a failure of the test.
@@ -76,24 +53,22 @@ class SystemChange {
   SystemChange& operator=(const SystemChange&) = delete;
 
   // Undoes a change still in place, then runs `apply`; when that succeeds,
-  // `undo` is what undoes it. False with error() when a command fails.
+  // `undo` is what undoes it. False (a test failure that names the
+  // command) when it fails.
   bool Apply(const std::vector<std::string>& apply, std::vector<std::string> undo) {
     Undo();
-    if (!RunToEnd(apply, m_error)) return false;
+    if (!RunToEnd(apply, {})) return false;
     m_undo = std::move(undo);
     return true;
   }
   void Undo() {
     if (m_undo.empty()) return;
-    std::string error;
-    EXPECT_TRUE(RunToEnd(m_undo, error)) << "the emulated system keeps a test's change: " << error;
+    EXPECT_TRUE(RunToEnd(m_undo, {})) << "the emulated system keeps a test's change";
     m_undo.clear();
   }
-  const std::string& error() const { return m_error; }
 
  private:
   std::vector<std::string> m_undo;  // empty: nothing to undo
-  std::string m_error;
 };
 
 // A host whose proxy decision sees no proxy at all, whatever the machine's
@@ -144,8 +119,7 @@ class DownloadTest : public InstallFixture {
     }
     ASSERT_TRUE(proxy.starts_with(kOriginPrefix)) << proxy;
     const std::string script = VORNETH_WINE_PROXY_SETTINGS_SCRIPT;
-    EXPECT_TRUE(m_proxySetting.Apply({script, "proxy", proxy.substr(sizeof(kOriginPrefix) - 1)}, {script, "direct"}))
-        << m_proxySetting.error();
+    EXPECT_TRUE(m_proxySetting.Apply({script, "proxy", proxy.substr(sizeof(kOriginPrefix) - 1)}, {script, "direct"}));
   }
 
   // The test authority among the emulated system's trusted roots, for the
@@ -155,7 +129,7 @@ class DownloadTest : public InstallFixture {
     ASSERT_TRUE(tool != nullptr && *tool != '\0')
         << "a Windows host under test needs VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE (add_root_certificate.exe)";
     const std::string authority = "Z:" + m_authority.m_authority;
-    ASSERT_TRUE(m_trust.Apply(Launched({tool, authority}), Launched({tool, "--remove", authority}))) << m_trust.error();
+    ASSERT_TRUE(m_trust.Apply(Launched({tool, authority}), Launched({tool, "--remove", authority})));
   }
   // The hosts started from now on do not trust the test authority.
   void DistrustAuthority() {
@@ -284,7 +258,6 @@ TEST_F(DownloadTest, AProxyThatNeverAcceptsIsTriedAtMostFiveTimes) {
 
 TEST_F(DownloadTest, ThroughAProxyThatAsksForBasicCredentials) {
   TinyProxy proxy;
-  std::filesystem::create_directories(InstallFixture::m_root / "tinyproxy");
   ASSERT_TRUE(proxy.Start(InstallFixture::m_root / "tinyproxy", "proxy-user", "proxy-secret")) << proxy.error();
   SetProxy(proxy.Origin());
   Restart();
@@ -352,7 +325,6 @@ TEST_F(DesktopDownloadTest, TheLogonThenTheStoredThenThePromptedCredentialsAtMos
 
 TEST_F(DesktopDownloadTest, ThroughABasicProxyWithCredentialsAskedOnceAndRemembered) {
   TinyProxy proxy;
-  std::filesystem::create_directories(InstallFixture::m_root / "tinyproxy");
   ASSERT_TRUE(proxy.Start(InstallFixture::m_root / "tinyproxy", "proxy-user", "proxy-secret")) << proxy.error();
   Dialog("zenity", {{"proxy-user\nproxy-secret\nYes\n", 0}});
   RestartBehind(proxy.Origin());

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -151,6 +152,8 @@ std::string TestServer::Origin() const {
 }
 
 bool TinyProxy::Start(const std::string& folder, const std::string& user, const std::string& password) {
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);  // a missing folder shows in the error below
   const std::string config = Join(folder, "tinyproxy.conf");
   for (int attempt = 0; attempt < 3; ++attempt) {
     m_process.Kill();

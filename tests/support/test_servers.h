@@ -107,8 +107,8 @@ class TinyProxy {
   TinyProxy(const TinyProxy&) = delete;
   TinyProxy& operator=(const TinyProxy&) = delete;
 
-  // False with error() when tinyproxy is missing or does not listen within
-  // a few seconds.
+  // `folder` is created when missing. False with error() when tinyproxy is
+  // missing or does not listen within a few seconds.
   bool Start(const std::string& folder, const std::string& user, const std::string& password);
   uint16_t port() const { return m_port; }
   // "http://127.0.0.1:<port>": the proxy text, as libproxy gives it.
