@@ -117,9 +117,11 @@ class HttpTransport {
   // read as a number).
   virtual HttpError QueryContentLength(std::optional<uint64_t>& length) = 0;
   // How many body bytes can be read now without waiting for the network;
-  // waits for more when none are buffered. 0 at the end of the body. A body
-  // that ends before its announced length, or a connection lost in the
-  // middle of it, fails here (kHttpErrorConnectionError).
+  // waits for more when none are buffered. 0 at the end of the body. A
+  // connection lost in the middle of the body fails here where the system
+  // reports it (kHttpErrorConnectionError); WinHTTP may report a body
+  // shorter than its Content-Length as a plain end, so the client compares
+  // the two itself.
   virtual HttpError QueryDataAvailable(size_t& count) = 0;
   // Reads up to `size` body bytes into `buffer`; `read` says how many.
   virtual HttpError ReadData(uint8_t* buffer, size_t size, size_t& read) = 0;

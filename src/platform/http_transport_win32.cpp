@@ -3,12 +3,10 @@
 // owns and closes in reverse order. A failing call's GetLastError() is the
 // step's result.
 //
-// Two things WinHTTP leaves to its caller are added here so that the
-// contract holds as on Linux: a step whose handle is not open yet (or whose
-// response has not arrived) fails with ERROR_WINHTTP_INCORRECT_HANDLE_STATE
-// instead of handing WinHTTP a null handle, and a body that ends before its
-// Content-Length (WinHTTP reports that as a plain end) fails in
-// QueryDataAvailable with ERROR_WINHTTP_CONNECTION_ERROR.
+// A step whose handle is not open yet (or whose response has not arrived)
+// fails with ERROR_WINHTTP_INCORRECT_HANDLE_STATE instead of handing
+// WinHTTP a null handle. A body that ends before its Content-Length may
+// come out as a plain end: the client compares the two.
 #include <cwchar>
 #include <string>
 #include <utility>
@@ -160,10 +158,6 @@ class WinHttpTransport final : public HttpTransport {
     const HttpError error = Outcome(WinHttpReceiveResponse(m_request.get(), nullptr));
     if (error != kHttpOk) return error;
     m_received = true;
-    m_bodyRead = 0;
-    // Without a readable length the body's end cannot be checked; that is
-    // no reason to fail the response.
-    if (QueryContentLength(m_announced) != kHttpOk) m_announced.reset();
     return kHttpOk;
   }
 
@@ -198,7 +192,6 @@ class WinHttpTransport final : public HttpTransport {
     DWORD available = 0;
     const HttpError error = Outcome(WinHttpQueryDataAvailable(m_request.get(), &available));
     if (error != kHttpOk) return error;
-    if (available == 0 && m_announced && m_bodyRead < *m_announced) return kHttpErrorConnectionError;
     count = available;
     return kHttpOk;
   }
@@ -209,7 +202,6 @@ class WinHttpTransport final : public HttpTransport {
     const HttpError error = Outcome(WinHttpReadData(m_request.get(), buffer, static_cast<DWORD>(size), &got));
     if (error != kHttpOk) return error;
     read = got;
-    m_bodyRead += got;
     return kHttpOk;
   }
 
@@ -219,9 +211,7 @@ class WinHttpTransport final : public HttpTransport {
   InternetHandle m_session;
   InternetHandle m_connection;
   InternetHandle m_request;
-  bool m_received = false;              // response headers of the last send are in
-  std::optional<uint64_t> m_announced;  // their Content-Length
-  uint64_t m_bodyRead = 0;              // body bytes read since
+  bool m_received = false;  // response headers of the last send are in
 };
 
 }  // namespace
