@@ -77,6 +77,12 @@ run_format() {
   source_files | xargs clang-format -i
 }
 
+# The plain and the address-sanitizer builds compile each library and test
+# program as a few large files (a unity build): a third less compiling.
+# The thread-sanitizer build compiles file by file, so a file that lacks an
+# include of its own still fails there, and clang-tidy reads its commands.
+unity=(-DCMAKE_UNITY_BUILD=ON)
+
 # The sanitizer builds compile with -O1 and line tables only: stack traces
 # keep their file and line, and compiling takes half the time of -O2 -g.
 sanitizer_flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1")
@@ -197,7 +203,7 @@ run_tests() {
   run_checks
 
   log "plain build: every test"
-  configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${unity[@]}"
   ninja -C "$root/build" -j"$jobs"
   (cd "$root/build" && ctest -j"$jobs" --output-on-failure --timeout 300)
 
@@ -209,7 +215,7 @@ run_tests() {
   fi
 
   log "address+undefined sanitizer build: every test"
-  configure build-asan "${sanitizer_flags[@]}" -DVORNETH_SANITIZE=address
+  configure build-asan "${sanitizer_flags[@]}" "${unity[@]}" -DVORNETH_SANITIZE=address
   ninja -C "$root/build-asan" -j"$jobs"
   (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j"$jobs" --output-on-failure --timeout 300)

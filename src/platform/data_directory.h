@@ -13,8 +13,11 @@ namespace vorneth {
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+// Every byte that separates components in a path the system is given.
+inline constexpr char kPathSeparators[] = "/\\";
 #else
 inline constexpr char kPathSeparator = '/';
+inline constexpr char kPathSeparators[] = "/";
 #endif
 
 // Name of the host's own folder inside the platform's per-user data folder.

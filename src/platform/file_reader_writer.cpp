@@ -11,6 +11,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/data_directory.h"
 #include "platform/file_io_internal.h"
 #include "platform/path_utf8.h"
 #include "platform/trace.h"
@@ -25,12 +26,6 @@ constexpr char kWriteError[] = "FileReaderWriter - ERROR - write failed";
 // The trace result of a write that replaced the file.
 constexpr int32_t kTraceWritten = 1;
 
-#ifdef _WIN32
-constexpr char kSeparators[] = "/\\";
-#else
-constexpr char kSeparators[] = "/";
-#endif
-
 constexpr std::string_view kTemporarySuffix = ".tmp";
 
 // Traces a failed write and hands it on.
@@ -42,7 +37,7 @@ Status TracedFailure(const TraceFunction& trace, Status status) {
 
 // "<folder>/", "<name>" of `path`; the folder is empty for a bare name.
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
-  const size_t separator = path.find_last_of(kSeparators);
+  const size_t separator = path.find_last_of(kPathSeparators);
   folder = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
   name = separator == std::string::npos ? path : path.substr(separator + 1);
 }

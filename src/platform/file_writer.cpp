@@ -7,17 +7,17 @@
 #include <utility>
 #include <vector>
 
+#include "platform/data_directory.h"
 #include "platform/file_writer_native.h"
 #include "platform/trace.h"
 
 namespace vorneth {
 namespace {
 
+constexpr std::string_view kSeparators = kPathSeparators;
 #ifdef _WIN32
-constexpr std::string_view kSeparators = "/\\";
 constexpr std::string_view kRefusedBytes = std::string_view(":\0", 2);
 #else
-constexpr std::string_view kSeparators = "/";
 constexpr std::string_view kRefusedBytes = std::string_view("\0", 1);
 #endif
 

@@ -18,7 +18,7 @@ using testing::JsonTextGenerator;
 using testing::Raw;
 using testing::SameValue;
 
-std::string Nested(int depth, const std::string& inner = "") {
+std::string NestedArrays(int depth, const std::string& inner = "") {
   return std::string(depth, '[') + inner + std::string(depth, ']');
 }
 
@@ -131,14 +131,14 @@ TEST(JsonSubsetReaderTest, StructureWhitespaceAndWhatFollowsTheRoot) {
 }
 
 TEST(JsonSubsetReaderTest, NestingStopsAtTheLimit) {
-  EXPECT_TRUE(AcceptsLikeTheReader(Nested(kMaxSubsetDepth)));
-  EXPECT_FALSE(AcceptsLikeTheReader(Nested(kMaxSubsetDepth + 1)));
+  EXPECT_TRUE(AcceptsLikeTheReader(NestedArrays(kMaxSubsetDepth)));
+  EXPECT_FALSE(AcceptsLikeTheReader(NestedArrays(kMaxSubsetDepth + 1)));
   std::string objects = "1";
   for (int level = 0; level < kMaxSubsetDepth; ++level) objects = "{\"a\":" + objects + "}";
   EXPECT_TRUE(AcceptsLikeTheReader(objects));
   EXPECT_FALSE(AcceptsLikeTheReader("[" + objects + "]"));
   // Deeper than the reader itself allows: it throws, the subset refuses.
-  EXPECT_FALSE(AcceptsLikeTheReader(Nested(5000)));
+  EXPECT_FALSE(AcceptsLikeTheReader(NestedArrays(5000)));
 }
 
 TEST(JsonSubsetReaderTest, EveryTruncationOfARequestIsRefused) {
@@ -208,7 +208,7 @@ TEST(JsonSubsetVisitorTest, VisitsMembersInOrderAndChecksWhatItSkips) {
   for (const std::string& outside :
        {std::string(R"({"a":tru})"), std::string(R"({"a":[1.5]})"), std::string(R"({"s":5})"),
         std::string(R"({"s":"a\"b"})"), std::string(R"({"v":01})"), std::string(R"({"a":1} x)"),
-        std::string(R"({"a":1)"), "{\"a\":" + Nested(kMaxSubsetDepth) + "}"}) {
+        std::string(R"({"a":1)"), "{\"a\":" + NestedArrays(kMaxSubsetDepth) + "}"}) {
     RecordingVisitor refused;
     EXPECT_EQ(VisitSubsetRoot(outside, refused), SubsetRoot::kOutside) << outside;
   }

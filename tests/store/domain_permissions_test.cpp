@@ -8,9 +8,6 @@
 namespace vorneth::testing {
 namespace {
 
-constexpr char kA[] = "https://a.example";
-constexpr char kB[] = "https://b.example";
-
 using DomainPermissionsTest = StoreTest;
 
 TEST_F(DomainPermissionsTest, EmptyStoreAllowsEveryOriginAndWritesNothing) {

@@ -21,9 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr char kA[] = "https://a.example";
-constexpr char kB[] = "https://b.example";
-
 // Exit codes of a child that runs operations on an odd store.
 constexpr int kChildAsExpected = 0;
 constexpr int kChildReadWrong = 1;

@@ -10,8 +10,6 @@
 namespace vorneth::testing {
 namespace {
 
-constexpr char kA[] = "https://a.example";
-
 using StoreFileTest = StoreTest;
 
 // Runs every reading operation and checks that they all see an empty store.

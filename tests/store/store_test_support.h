@@ -28,6 +28,10 @@
 
 namespace vorneth::testing {
 
+// Two page origins for the store tests.
+inline constexpr char kA[] = "https://a.example";
+inline constexpr char kB[] = "https://b.example";
+
 // The store lives in "<scratch>/vorneth.db"; the scratch folder goes with
 // everything in it when the test ends.
 class StoreTest : public ::testing::Test {
