@@ -16,6 +16,10 @@
 //   match without regard to case, as the system treats them.
 // - The child's standard error is the caller's unless options.stderr_path
 //   names a file, which is then created or appended to.
+// - The child starts in options.working_directory when it is not empty,
+//   otherwise in the caller's current folder. A relative program path is
+//   taken from the caller's current folder either way. A folder that does
+//   not exist makes Start fail.
 // - No file descriptor or handle of the caller other than the three standard
 //   ones reaches the child, so several children can run side by side and each
 //   sees the end of its input when its own pipe is closed.
@@ -53,6 +57,9 @@ struct ChildProcessOptions {
   // without, as a careless parent might start it. A closed output reads as
   // its end at once. Other numbers are refused by Start.
   std::vector<int> closed_standard_streams = {};
+  // Empty: the caller's current folder. Otherwise the folder the child
+  // starts in.
+  std::string working_directory = {};
 };
 
 enum class ReadStatus {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "platform/child_process.h"
@@ -187,13 +188,24 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   posix_spawn_file_actions_addclosefrom_np(&actions.m_value, 3);
 #endif
+  // The change of folder comes last among the actions, so that the standard
+  // error file is opened where the caller named it.
+  std::vector<std::string> arguments = options.command;
+  if (!options.working_directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions.m_value, options.working_directory.c_str());
+    // The child resolves a relative program path after its change of
+    // folder; the contract says the caller's folder.
+    if (arguments[0].find('/') != std::string::npos && arguments[0][0] != '/') {
+      std::error_code ignored;
+      arguments[0] = std::filesystem::absolute(arguments[0], ignored).string();
+    }
+  }
 
   // The child starts with fresh signals (SpawnAttributes), in a process
   // group of its own so that Kill reaches the children a launcher makes.
   SpawnAttributes attributes(POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes.m_value, 0);
 
-  std::vector<std::string> arguments = options.command;
   std::vector<char*> argv = PointerArray(arguments);
   std::vector<std::string> environment = BuildEnvironment(options.environment);
   std::vector<char*> envp = PointerArray(environment);
@@ -208,7 +220,8 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   if (result != 0) {
     close(in_pipe[1]);
     close(out_pipe[0]);
-    d.m_error = ErrnoText(("cannot start " + options.command[0]).c_str(), result);
+    const std::string folder = options.working_directory.empty() ? "" : " in the folder " + options.working_directory;
+    d.m_error = ErrnoText(("cannot start " + options.command[0] + folder).c_str(), result);
     return false;
   }
   d.m_pid = pid;

@@ -432,6 +432,13 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
   // the caller's to handle) and starts suspended until it is in the job.
   const DWORD flags =
       CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED;
+  // An empty folder keeps the caller's. CreateProcessW takes a relative
+  // program path from the caller's folder, not from this one.
+  const std::wstring folder = WindowsWide(options.working_directory);
+  if (folder.empty() && !options.working_directory.empty()) {
+    d.m_error = "the folder " + options.working_directory + " is not valid UTF-8";
+    return false;
+  }
   PROCESS_INFORMATION created = {};
   BOOL ok;
   {
@@ -442,13 +449,15 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     std::lock_guard lock(inherit_lock);
     for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     ok = CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
-                        environment.empty() ? nullptr : environment.data(), nullptr, &startup.StartupInfo, &created);
+                        environment.empty() ? nullptr : environment.data(), folder.empty() ? nullptr : folder.c_str(),
+                        &startup.StartupInfo, &created);
     const DWORD create_error = GetLastError();
     for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     SetLastError(create_error);
   }
   if (!ok) {
-    d.m_error = LastErrorText("cannot start " + program);
+    d.m_error = LastErrorText("cannot start " + program +
+                              (folder.empty() ? "" : " in the folder " + options.working_directory));
     return false;
   }
   Handle thread(created.hThread);

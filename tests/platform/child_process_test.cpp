@@ -167,6 +167,39 @@ TEST(ChildProcessTest, StandardErrorGoesToTheNamedFile) {
   EXPECT_EQ(content.str(), "oops\noops\n");
 }
 
+TEST(ChildProcessTest, ChildStartsInTheFolderAskedFor) {
+  testing::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  // A relative program path still counts from the caller's folder. The
+  // child's folder lies deeper than the caller's, so the path that climbs
+  // from here to /bin/sh ends inside the scratch folder from there.
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::path deep = scratch.path() + "/work dir";
+  for (const auto& part : here) deep /= part.empty() || part == "/" ? "d" : part;
+  const std::string folder = deep.string();
+  std::filesystem::create_directories(folder);
+  const std::string shell = std::filesystem::relative("/bin/sh", here).string();
+  ASSERT_NE(shell.find('/'), std::string::npos);
+  ChildProcessOptions options{{shell, "-c", "pwd -P"}, {}, {}};
+  options.working_directory = folder;
+  ChildProcess moved;
+  ASSERT_TRUE(moved.Start(options)) << moved.error();
+  EXPECT_EQ(ReadAll(moved), std::filesystem::canonical(folder).string() + "\n");
+  EXPECT_EQ(moved.Wait(kGenerous), 0);
+
+  options.working_directory.clear();
+  ChildProcess stayed;
+  ASSERT_TRUE(stayed.Start(options)) << stayed.error();
+  EXPECT_EQ(ReadAll(stayed), std::filesystem::canonical(std::filesystem::current_path()).string() + "\n");
+  EXPECT_EQ(stayed.Wait(kGenerous), 0);
+
+  options.working_directory = scratch / "missing";
+  ChildProcess refused;
+  EXPECT_FALSE(refused.Start(options));
+  EXPECT_NE(refused.error().find(options.working_directory), std::string::npos) << refused.error();
+  EXPECT_FALSE(refused.running());
+}
+
 TEST(ChildProcessTest, StartFailuresAreReported) {
   ChildProcess missing;
   EXPECT_FALSE(missing.Start({{"/nonexistent/vorneth-host"}, {}, {}}));

@@ -110,6 +110,7 @@ bool HostProcess::Start() {
   start.environment.insert(start.environment.end(), m_options.environment.begin(), m_options.environment.end());
   start.stderr_path = m_options.stderr_path;
   start.closed_standard_streams = m_options.closed_standard_streams;
+  start.working_directory = m_options.working_directory;
 
   m_child = ChildProcess();  // a host still running from before is killed
   m_decoder = FrameDecoder();

@@ -64,6 +64,9 @@ struct HostProcessOptions {
   // Standard descriptors (0 to 2) the host starts without, as a careless
   // parent might start it.
   std::vector<int> closed_standard_streams;
+  // Empty: the test's current folder. Otherwise the folder the host (or its
+  // launcher) starts in.
+  std::string working_directory;
 };
 
 class HostProcess {
