@@ -187,7 +187,8 @@ run_windows_tests() {
     VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
     VORNETH_WINDOWS_CLI="$root/build-win/bin/vorneth-cli.exe" \
     VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE="$root/build-win/bin/add_root_certificate.exe" \
-    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|CliTest|InstallTest|DownloadTest)[.]' \
+    VORNETH_WINDOWS_TEST_ADDONS="$root/build-win/tests/addons/libraries" \
+    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|CliTest|InstallTest|DownloadTest|AddonTest)[.]' \
       --output-on-failure --timeout 300) || status=$?
   wineserver -k 2>/dev/null || true
   log "windows build and tests took $((SECONDS - started)) s"
