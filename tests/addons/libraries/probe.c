@@ -36,9 +36,12 @@
 
 #ifdef PROBE_DEPENDENCY
 #ifdef _WIN32
-__declspec(dllimport)
+#define PROBE_IMPORT __declspec(dllimport)
+#else
+#define PROBE_IMPORT
 #endif
-    const char* probe_dependency_origin(void);
+/* From libprobedep, beside addon.so / addon.dll. */
+PROBE_IMPORT const char* probe_dependency_origin(void);
 #endif
 
 /* ---- threads and the lock: the one platform split of the probe ---- */
