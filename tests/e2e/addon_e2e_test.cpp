@@ -87,6 +87,16 @@ std::string RaiseParams(const std::string& name, int count, const std::string& d
   return R"({"name":")" + name + R"(","count":)" + std::to_string(count) + R"(,"data":")" + data + R"("})";
 }
 
+// The callback identifiers of `allowed` that are not in `answered`.
+std::string Unanswered(const std::map<std::string, std::vector<Json::Value>>& allowed,
+                       const std::set<std::string>& answered) {
+  std::string missing;
+  for (const auto& [callbackId, answers] : allowed) {
+    if (answered.count(callbackId) == 0) missing += " " + callbackId;
+  }
+  return missing;
+}
+
 class AddonTest : public InstallFixture {
  protected:
   AddonTest() { m_host.options().environment.emplace_back("VORNETH_PROBE_LOG", HostSidePath(ProbeLog())); }
@@ -429,6 +439,34 @@ TEST_F(AddonTest, CommandsForIdsThatAreNotLiveAreRefused) {
   EXPECT_EQ(CreateInstance("probe"), 2);
 }
 
+// Commands that found the instance live but queue behind its disposal: the
+// worker ends after the disposal and never takes them. Each is still
+// answered, and the disposal returns.
+TEST_F(AddonTest, CommandsQueuedBehindADisposalAreAnsweredError) {
+  InstallVariant("probe", "probe");
+  ASSERT_EQ(CreateInstance("probe"), 0);
+  // The worker is busy, so what follows waits in its queue.
+  ASSERT_TRUE(m_host.Send(InvokeRequest(0, "sleep", "300", "sleep")));
+  ASSERT_TRUE(WaitUntil([&] { return Logged("invoke 7 sleep"); }));
+  std::string requests = EncodeFrame(DisposeRequest(0, "d"));
+  for (int n = 0; n < 4; ++n) requests += EncodeFrame(InvokeRequest(0, "echo", "[1]", "e" + std::to_string(n)));
+  ASSERT_TRUE(m_host.SendRaw(requests));
+  std::map<std::string, std::vector<Json::Value>> allowed = {{"sleep", {Parse(R"({"slept":300})")}}, {"d", {kTrue}}};
+  for (int n = 0; n < 4; ++n) allowed["e" + std::to_string(n)] = {Parse("[1]"), kError};
+  std::set<std::string> answered;
+  for (size_t i = 0; i < allowed.size() && answered.size() < allowed.size(); ++i) {
+    const std::optional<Json::Value> frame = m_host.ReadJson(kAnswer);
+    ASSERT_TRUE(frame.has_value()) << "no answer to" << Unanswered(allowed, answered);
+    const std::string callbackId = (*frame)["callbackId"].asString();
+    ASSERT_EQ(allowed.count(callbackId), 1u) << callbackId;
+    EXPECT_TRUE(answered.insert(callbackId).second) << callbackId;
+    const std::vector<Json::Value>& answers = allowed[callbackId];
+    EXPECT_NE(std::find(answers.begin(), answers.end(), (*frame)["response"]), answers.end()) << callbackId;
+  }
+  // The page goes on: the dispatch is not stuck.
+  EXPECT_EQ(CreateInstance("probe"), 1);
+}
+
 TEST_F(AddonTest, EventsFromTheAddOnsOwnThreadArriveWholeAndInOrder) {
   InstallVariant("probe", "probe");
   ASSERT_EQ(CreateInstance("probe"), 0);
@@ -627,7 +665,7 @@ TEST_F(AddonTest, ManyCommandsInFlightWhileDisposalsAndEndOfInputRaceThem) {
   auto readAnswers = [&] {
     for (size_t i = 0; i < budget && answered.size() < allowed.size(); ++i) {
       const std::optional<Json::Value> frame = m_host.ReadJson(kAnswer);
-      ASSERT_TRUE(frame.has_value()) << answered.size() << " of " << allowed.size() << " answers: " << m_host.error();
+      ASSERT_TRUE(frame.has_value()) << "no answer to" << Unanswered(allowed, answered) << m_host.error();
       if ((*frame)["rtype"] == "Vorneth-E") {
         const std::string name = (*frame)["event"].asString();
         EXPECT_EQ((*frame)["response"], "d#" + std::to_string(events[name]++)) << name;
