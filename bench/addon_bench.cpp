@@ -208,8 +208,13 @@ bool Install(Session& session, const std::string& folder) {
 int Create(Session& session, const std::string& uuid) {
   std::string answer;
   if (!session.Ask("CreateAddOnInstance", "[\"" + uuid + "\",\"1.0\"]", "[", answer)) return -1;
-  const size_t at = answer.find("\"response\":[");
-  return static_cast<int>(std::strtol(answer.c_str() + at + 12, nullptr, 10));
+  static constexpr std::string_view kResponse = "\"response\":[";
+  const char* digits = answer.c_str() + answer.find(kResponse) + kResponse.size();
+  if (*digits < '0' || *digits > '9') {
+    session.run().Fail("creation failed: " + answer);
+    return -1;
+  }
+  return static_cast<int>(std::strtol(digits, nullptr, 10));
 }
 
 std::string AddParams(int id, long n) {
@@ -325,9 +330,10 @@ int Main(int argc, char** argv) {
     return 1;
   }
   std::vector<int> ids;
-  for (int i = 0; i < kInstances; ++i) ids.push_back(Create(session, kExampleUuid));
-  // The large add-on's library is loaded (and its files read) once before the timing.
-  if (std::count(ids.begin(), ids.end(), -1) != 0 || !CreationCycle(session, ids, {1, 0, 0, 1})) {
+  for (int i = 0; i < kInstances && (ids.empty() || ids.back() >= 0); ++i) ids.push_back(Create(session, kExampleUuid));
+  // The large add-on's library is loaded (and its files read) once before
+  // the timing.
+  if (ids.back() < 0 || !CreationCycle(session, ids, {1, 0, 0, 1})) {
     std::fprintf(stderr, "addon_bench: %s\n", session.run().error().c_str());
     return 1;
   }

@@ -61,7 +61,8 @@ class ExampleAddonTest : public InstallFixture {
     return exchange;
   }
 
-  // A new instance's add-on id, after the style and the script messages.
+  // A new instance's add-on id, after the style and the script messages;
+  // -1 (and a test failure) when there is none.
   int CreateInstance() {
     const Exchange created = Send(PageCommand("CreateAddOnInstance", R"(["{example}", "1.0"])", "c", "p"), "c");
     EXPECT_EQ(created.m_events,
@@ -70,8 +71,10 @@ class ExampleAddonTest : public InstallFixture {
                         R"("rtype":"Vorneth-CSS"})"),
                   Parse(R"({"instanceId":0,"js":"window.vornethExample={loaded:true};","portId":"p",)"
                         R"("rtype":"Vorneth-JS"})")}));
-    EXPECT_EQ(created.m_answer["response"].size(), 1u) << created.m_answer;
-    return created.m_answer["response"][0].asInt();
+    int32_t id = -1;
+    EXPECT_TRUE(created.m_answer["response"].size() == 1 && ReadInt(created.m_answer["response"][0], id))
+        << created.m_answer.toStyledString();
+    return id;
   }
 
   // The page command "InvokeAddOnInstance": `params` is the add-on's text.
@@ -94,6 +97,7 @@ class ExampleAddonTest : public InstallFixture {
 
 TEST_F(ExampleAddonTest, AnswersItsCommandsAsJsonAndRefusesBrokenParameters) {
   const int id = CreateInstance();
+  ASSERT_GE(id, 0);
   EXPECT_EQ(id, 0);
   const Exchange sum = Invoke(id, "add", R"({"b": 2.5, "nested": {"a": 100}, "a": -1})");
   EXPECT_EQ(sum.m_answer, Parse(R"({"callbackId":"v","instanceId":0,"portId":"p","response":{"sum":1.5},)"
@@ -116,6 +120,7 @@ TEST_F(ExampleAddonTest, AnswersItsCommandsAsJsonAndRefusesBrokenParameters) {
 
 TEST_F(ExampleAddonTest, RaisesTicksFromItsOwnThreadOnlyWhileRegistered) {
   const int id = CreateInstance();
+  ASSERT_GE(id, 0);
   EXPECT_EQ(Register(id, "tick"), Parse("[true]"));
   EXPECT_EQ(Register(id, "clock"), Parse(R"(["Error"])"));
   const Exchange started = Invoke(id, "startTicks", R"({"count": 3, "intervalMs": 1})");
@@ -148,6 +153,7 @@ TEST_F(ExampleAddonTest, RaisesTicksFromItsOwnThreadOnlyWhileRegistered) {
 
 TEST_F(ExampleAddonTest, DisposalStopsTheTicksBeforeItIsAnswered) {
   const int id = CreateInstance();
+  ASSERT_GE(id, 0);
   ASSERT_EQ(Register(id, "tick"), Parse("[true]"));
   ASSERT_EQ(Invoke(id, "startTicks", R"({"count": 100000, "intervalMs": 1})").m_answer["response"],
             Parse(R"({"started":100000})"));
@@ -160,12 +166,14 @@ TEST_F(ExampleAddonTest, DisposalStopsTheTicksBeforeItIsAnswered) {
 
 TEST_F(ExampleAddonTest, HandsASecureTextToAnotherInstanceOnce) {
   const int sender = CreateInstance();
+  ASSERT_GE(sender, 0);
   const int receiver = CreateInstance();
+  ASSERT_GE(receiver, 0);
   EXPECT_EQ(receiver, sender + 1);
   ASSERT_EQ(Register(sender, "shared"), Parse("[true]"));
   const Exchange shared = Invoke(sender, "share", R"({"text": "key \"7\" \u00e9\n"})");
   const std::string handle = shared.m_answer["response"]["handle"].asString();
-  ASSERT_FALSE(handle.empty()) << shared.m_answer;
+  ASSERT_FALSE(handle.empty()) << shared.m_answer.toStyledString();
   ASSERT_EQ(shared.m_events.size(), 1u);
   EXPECT_EQ(shared.m_events[0]["event"], "shared");
   EXPECT_EQ(shared.m_events[0]["response"], handle);
