@@ -35,10 +35,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "json_fields.h"
 #include "vorneth_addon.h"
@@ -59,17 +62,14 @@ std::string ErrorAnswer(std::string_view why) {
 
 class Instance {
  public:
-  Instance(int32_t value, void* hostContext, EventCallback callback)
-      : m_value(value), m_hostContext(hostContext), m_callback(callback) {}
+  Instance(int32_t value, std::string path, void* hostContext, EventCallback callback)
+      : m_value(value), m_path(std::move(path)), m_hostContext(hostContext), m_callback(callback) {}
   ~Instance() { StopTicks(); }
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;
 
   // Runs one command; the answer stays valid until this instance's next call.
-  const char* Invoke(std::string_view command, std::string_view params) {
-    m_answer = Run(command, params);
-    return m_answer.c_str();
-  }
+  const char* Invoke(std::string_view command, std::string_view params);
 
   bool Register(std::string_view name, bool wanted) {
     if (name != kTick && name != kShared) return false;
@@ -94,20 +94,14 @@ class Instance {
   }
 
  private:
-  std::string Run(std::string_view command, std::string_view params) {
-    if (command == "add") return Add(params);
-    if (command == "about") return About();
-    if (command == "startTicks") return StartTicks(params);
-    if (command == "stopTicks") {
-      StopTicks();
-      return "{\"stopped\":true}";
-    }
-    if (command == "share") return Share(params);
-    if (command == "receive") return Receive(params);
-    return ErrorAnswer("unknown command");
-  }
+  // The commands a page can invoke, each with its handler (kCommands).
+  struct Command {
+    std::string_view m_name;
+    std::string (Instance::*m_run)(std::string_view params);
+  };
+  static const Command kCommands[];
 
-  static std::string Add(std::string_view params) {
+  std::string Add(std::string_view params) {
     const std::optional<double> a = ReadNumber(params, "a");
     const std::optional<double> b = ReadNumber(params, "b");
     if (!a || !b) return ErrorAnswer("add needs the numbers a and b");
@@ -117,7 +111,14 @@ class Instance {
   }
 
   // GetDomain answers the page's origin; the text stays the host's.
-  std::string About();
+  std::string About(std::string_view) {
+    const char* domain = m_callback(m_hostContext, VORNETH_GET_DOMAIN, "");
+    std::string answer = "{\"domain\":";
+    AppendString(answer, domain != nullptr ? domain : "");
+    answer += ",\"instance\":" + std::to_string(m_value) + ",\"path\":";
+    AppendString(answer, m_path);
+    return answer + "}";
+  }
 
   std::string StartTicks(std::string_view params) {
     const std::optional<double> count = ReadNumber(params, "count");
@@ -136,7 +137,7 @@ class Instance {
     } catch (const std::system_error&) {
       return ErrorAnswer("no thread for the ticks");
     }
-    return "{\"started\":" + NumberText(static_cast<double>(static_cast<long>(*count))) + "}";
+    return "{\"started\":" + std::to_string(static_cast<long>(*count)) + "}";
   }
 
   // The ticker thread: `count` "tick" events, `interval` apart, each
@@ -152,6 +153,11 @@ class Instance {
       const std::string data = "{\"tick\":" + std::to_string(i) + ",\"of\":" + std::to_string(count) + "}";
       if (registered) m_callback(m_hostContext, kTick, data.c_str());
     }
+  }
+
+  std::string Stop(std::string_view) {
+    StopTicks();
+    return "{\"stopped\":true}";
   }
 
   // Stores the text in the host and raises "shared" with its handle: the
@@ -189,6 +195,7 @@ class Instance {
   }
 
   const int32_t m_value;
+  const std::string m_path;  // the installation folder
   void* const m_hostContext;
   const EventCallback m_callback;
   std::string m_answer;  // the host thread's only
@@ -203,16 +210,25 @@ class Instance {
 std::mutex g_tableLock;
 std::map<int32_t, std::unique_ptr<Instance>> g_instances;  // guarded by g_tableLock
 int32_t g_nextValue = 0;                                   // guarded by g_tableLock
-std::string g_path;                                        // guarded by g_tableLock
+// The folder of the latest onInitPath. The host calls onInitPath and
+// onCreate as a pair under a lock of its own: no other creation comes
+// between them.
+std::string g_path;  // guarded by g_tableLock
 
-std::string Instance::About() {
-  const char* domain = m_callback(m_hostContext, VORNETH_GET_DOMAIN, "");
-  std::string answer = "{\"domain\":";
-  AppendString(answer, domain != nullptr ? domain : "");
-  answer += ",\"instance\":" + std::to_string(m_value) + ",\"path\":";
-  const std::lock_guard<std::mutex> lock(g_tableLock);
-  AppendString(answer, g_path);
-  return answer + "}";
+const Instance::Command Instance::kCommands[] = {
+    {"add", &Instance::Add},        {"about", &Instance::About}, {"startTicks", &Instance::StartTicks},
+    {"stopTicks", &Instance::Stop}, {"share", &Instance::Share}, {"receive", &Instance::Receive},
+};
+
+const char* Instance::Invoke(std::string_view command, std::string_view params) {
+  m_answer = ErrorAnswer("unknown command");
+  for (const Command& known : kCommands) {
+    if (known.m_name == command) {
+      m_answer = (this->*known.m_run)(params);
+      break;
+    }
+  }
+  return m_answer.c_str();
 }
 
 // The instance of `value`, or null. The pointer stays valid during an entry
@@ -243,7 +259,7 @@ VORNETH_ADDON_EXPORT int32_t VORNETH_ADDON_CALL onCreate(void* host_context, Eve
   const std::lock_guard<std::mutex> lock(example::g_tableLock);
   if (example::g_nextValue == INT32_MAX) return -1;  // values are never reused
   const int32_t value = example::g_nextValue++;
-  example::g_instances[value] = std::make_unique<Instance>(value, host_context, callback);
+  example::g_instances[value] = std::make_unique<Instance>(value, example::g_path, host_context, callback);
   return value;
 }
 
