@@ -1,35 +1,63 @@
-// The add-on instance operations of a session: creation checks, disposal,
-// and the operations that address a live instance, over the session's
-// instance table (addon_table.h).
+// The add-on instances of a session: the operations a page's commands reach
+// (creation, disposal, invocation, event registration) on the session side,
+// and the add-on worker that runs each instance's commands.
 //
-// They run on the session's dispatch workers, several at once; the table's
-// lock serialises every change of the table. Results: CreateAddOnInstance
-// answers kResultNothingMore when the creation was handed to the instance's
-// add-on worker, kResultNotInstalled or kResultSignatureFailed otherwise
-// (addon_results.h); the others answer false when the id is not live.
+// Session side (the session's dispatch workers, several at once, and the
+// thread that ends the session):
+//  - CreateAddOnInstance checks the installation record and the installed
+//    files, reserves an id in the table (addon_table.h) with a new cache and
+//    add-on worker, and hands "CreateAddOnInstance" to that worker. Results:
+//    kResultNothingMore (the worker answers the page later),
+//    kResultNotInstalled, kResultSignatureFailed, or kResultCreateFailed when
+//    the system refused the worker's thread (addon_results.h).
+//  - DisposeAddOnInstance, InvokeAddOnInstance, RegisterAddOnEvent and
+//    UnregisterAddOnEvent hand their command to a live id's worker and return
+//    true; false when the id is not live, or when the command could not be
+//    handed over because the instance was disposed meanwhile: then nobody
+//    else answers it. InvokeAddOnInstance also refuses the worker's own
+//    command names (kReservedAddOnCommands). DisposeAddOnInstance returns
+//    once the instance's worker has ended and its worker and cache are freed.
+//  - DisposeAll, at the session's end, once no dispatch worker runs: ends
+//    every id that still has a worker, in ascending id. Live instances are
+//    disposed without answers; a creation still running finishes first; the
+//    idle workers of failed creations are stopped. No thread outlives it.
 //
-// Creation checks the installed files against their signed checksum list
-// (package_verifier.h) and answers kResultSignatureFailed when they fail.
-// This build has no add-on runtime to load a library into: creation also
-// stops with kResultSignatureFailed when the files pass (traced), no id ever
-// becomes live, and the operations that address a live instance refuse
-// every id.
+// Worker side: AddonWorkerFunc is the work function of every add-on worker
+// (its argument is this object). It runs one command of one instance:
+// loads the library and creates the instance, disposes of it, invokes it or
+// registers an event with it, and answers the page through the host when the
+// command has a callback identifier.
+//
+// The table's lock is never held across a Put, a Join or a library call.
 #ifndef VORNETH_ADDONS_ADDON_INSTANCES_H_
 #define VORNETH_ADDONS_ADDON_INSTANCES_H_
 
+#include <json/value.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "addons/addon_host.h"
+#include "addons/addon_library.h"
 #include "addons/addon_table.h"
 #include "store/store_folder.h"
 
 namespace vorneth {
 
+// The add-on worker's own command names, in the order they are matched.
+inline constexpr std::string_view kCreateAddOnInstanceCommand = "CreateAddOnInstance";
+inline constexpr std::string_view kDisposeAddOnInstanceCommand = "DisposeAddOnInstance";
+inline constexpr std::string_view kRegisterAddOnEventCommand = "RegisterAddOnEvent";
+inline constexpr std::string_view kUnregisterAddOnEventCommand = "UnregisterAddOnEvent";
+
 class AddOnInstances {
  public:
-  // Installation records are looked up in the store `store` finds.
-  explicit AddOnInstances(store::StoreLocator store) : m_store(std::move(store)) {}
+  // Installation records are looked up in the store `store` finds; the
+  // instances talk to the page through `host`, which outlives this object.
+  AddOnInstances(store::StoreLocator store, AddOnHost& host) : m_store(std::move(store)), m_host(host) {}
   AddOnInstances(const AddOnInstances&) = delete;
   AddOnInstances& operator=(const AddOnInstances&) = delete;
 
@@ -41,15 +69,52 @@ class AddOnInstances {
   bool RegisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId);
   bool UnregisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId);
 
-  // Session end: disposes every live instance in ascending id, without
-  // answers to the page.
   void DisposeAll();
+
+  static void AddonWorkerFunc(void* arg, std::string command, const Json::Value& params, std::string callbackId);
 
   AddOnTable& table() { return m_table; }
   const AddOnTable& table() const { return m_table; }
 
  private:
+  using Handler = Json::Value (AddOnInstances::*)(const std::string& command, const Json::Value& params);
+  struct WorkerCommand {
+    std::string_view m_name;
+    Handler m_handler;
+  };
+  static const WorkerCommand kWorkerCommands[];
+
+  // Session side.
+  // Hands a command of a live id to its worker: false when the id is not
+  // live or the command was not taken (the instance was disposed first).
+  bool HandToLiveWorker(int32_t addonId, const std::string& command, Json::Value params, const std::string& callbackId);
+  // Once the worker of `addonId` has taken its "DisposeAddOnInstance":
+  // waits for its thread to end, then frees worker and cache.
+  void EndWorker(int32_t addonId);
+  // Session end for an id that is not live: the same command, so that a
+  // creation still running finishes (and its instance is disposed) first.
+  void EndIdleWorker(int32_t addonId);
+
+  // Worker side (addon_worker.cpp): each returns the answer {"response"}.
+  Json::Value CreateInstance(const std::string& command, const Json::Value& params);
+  Json::Value DisposeInstance(const std::string& command, const Json::Value& params);
+  Json::Value InvokeInstance(const std::string& command, const Json::Value& params);
+  Json::Value RegisterEvent(const std::string& command, const Json::Value& params);
+  Json::Value UnregisterEvent(const std::string& command, const Json::Value& params);
+  // Register or unregister (`unregister`), traced in `scope`.
+  Json::Value ChangeEvent(const char* scope, bool unregister, const Json::Value& params);
+  // The style or script message of a live id, when its library has one.
+  struct LibraryTextMessage {
+    const char* m_scope;
+    const char* m_rtype;
+    const char* m_member;
+    std::optional<std::string> (AddOnLibrary::*m_entry)() const;
+  };
+  void SendLibraryText(int32_t addonId, const LibraryTextMessage& kind);
+  void Answer(Json::Value answer, const std::string& callbackId);
+
   const store::StoreLocator m_store;
+  AddOnHost& m_host;
   AddOnTable m_table;
 };
 

@@ -30,6 +30,14 @@ inline constexpr int32_t kResultPackageNotFound = 404;
 inline constexpr int32_t kResultPackageTooLarge = 413;
 // The store does not record the add-on version as installed.
 inline constexpr int32_t kResultNotInstalled = -5;
+// The add-on library could not be loaded.
+inline constexpr int32_t kResultLibraryLoadFailed = -6;
+// The add-on library refused to create the instance (or cannot create
+// one), or the instance's worker could not be started.
+inline constexpr int32_t kResultCreateFailed = -7;
+
+// The text every error answer starts with: ["Error"] or ["Error", code].
+inline constexpr const char kErrorText[] = "Error";
 
 // True for the results after which an installation goes on with the next
 // package.

@@ -13,7 +13,7 @@ std::optional<int32_t> AddOnTable::Reserve(const WorkerFactory& makeWorker) {
   MutexLock lock(&m_lock);
   const auto addonId = static_cast<int32_t>(m_slots.size());
   AddOnSlot slot;
-  slot.m_cache = std::make_unique<VornethCommandCache>();
+  slot.m_cache = std::make_shared<VornethCommandCache>();
   slot.m_worker = makeWorker(kAddOnWorkerIdBase + addonId, slot.m_cache.get());
   if (slot.m_worker == nullptr || !slot.m_worker->Started()) {
     TraceFunction trace("AddOnTable::Reserve");
@@ -25,7 +25,7 @@ std::optional<int32_t> AddOnTable::Reserve(const WorkerFactory& makeWorker) {
   return addonId;
 }
 
-bool AddOnTable::SetLive(int32_t addonId, void* library, int32_t instance, Json::Value info) {
+bool AddOnTable::SetLive(int32_t addonId, LibraryHandle library, int32_t instance, Json::Value info) {
   MutexLock lock(&m_lock);
   if (addonId < 0 || static_cast<size_t>(addonId) >= m_slots.size() || instance < 0) return false;
   AddOnSlot& slot = m_slots[addonId];
@@ -35,14 +35,21 @@ bool AddOnTable::SetLive(int32_t addonId, void* library, int32_t instance, Json:
   return true;
 }
 
-bool AddOnTable::Clear(int32_t addonId) {
+std::optional<LiveAddOn> AddOnTable::Clear(int32_t addonId) {
   MutexLock lock(&m_lock);
-  if (!IsLiveLocked(addonId)) return false;
+  if (!IsLiveLocked(addonId)) return std::nullopt;
   AddOnSlot& slot = m_slots[addonId];
-  slot.m_library = nullptr;
+  const LiveAddOn cleared{slot.m_library, slot.m_instance};
+  slot.m_library = LibraryHandle();
   slot.m_instance = kNoAddOnInstance;
   slot.m_info = Json::Value();
-  return true;
+  return cleared;
+}
+
+std::optional<LiveAddOn> AddOnTable::Live(int32_t addonId) const {
+  MutexLock lock(&m_lock);
+  if (!IsLiveLocked(addonId)) return std::nullopt;
+  return LiveAddOn{m_slots[addonId].m_library, m_slots[addonId].m_instance};
 }
 
 bool AddOnTable::IsLive(int32_t addonId) const {
@@ -51,8 +58,8 @@ bool AddOnTable::IsLive(int32_t addonId) const {
 }
 
 bool AddOnTable::IsLiveLocked(int32_t addonId) const {
-  return addonId >= 0 && static_cast<size_t>(addonId) < m_slots.size() &&
-         m_slots[addonId].m_instance != kNoAddOnInstance;
+  const AddOnSlot* slot = SlotLocked(addonId);
+  return slot != nullptr && slot->m_instance != kNoAddOnInstance;
 }
 
 std::vector<int32_t> AddOnTable::LiveIds() const {
@@ -64,10 +71,36 @@ std::vector<int32_t> AddOnTable::LiveIds() const {
   return ids;
 }
 
-VornethCommandCache* AddOnTable::CacheOf(int32_t addonId) const {
+std::vector<int32_t> AddOnTable::IdsWithWorker() const {
   MutexLock lock(&m_lock);
+  std::vector<int32_t> ids;
+  for (size_t id = 0; id < m_slots.size(); ++id) {
+    if (m_slots[id].m_worker != nullptr) ids.push_back(static_cast<int32_t>(id));
+  }
+  return ids;
+}
+
+const AddOnSlot* AddOnTable::SlotLocked(int32_t addonId) const {
   if (addonId < 0 || static_cast<size_t>(addonId) >= m_slots.size()) return nullptr;
-  return m_slots[addonId].m_cache.get();
+  return &m_slots[addonId];
+}
+
+std::shared_ptr<VornethCommandCache> AddOnTable::LiveCache(int32_t addonId) const {
+  MutexLock lock(&m_lock);
+  if (!IsLiveLocked(addonId)) return nullptr;
+  return m_slots[addonId].m_cache;
+}
+
+std::shared_ptr<VornethCommandCache> AddOnTable::CacheOf(int32_t addonId) const {
+  MutexLock lock(&m_lock);
+  const AddOnSlot* slot = SlotLocked(addonId);
+  return slot != nullptr ? slot->m_cache : nullptr;
+}
+
+VornethCommandWorker* AddOnTable::WorkerOf(int32_t addonId) const {
+  MutexLock lock(&m_lock);
+  const AddOnSlot* slot = SlotLocked(addonId);
+  return slot != nullptr ? slot->m_worker.get() : nullptr;
 }
 
 AddOnSlot AddOnTable::TakeWorker(int32_t addonId) {

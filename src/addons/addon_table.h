@@ -11,7 +11,12 @@
 //    gave (0 or more) and the info object {"uuid","version","name"};
 //  - cleared (Clear): instance -1, library and info null again. The add-on
 //    worker and its cache stay until the owner releases them (TakeWorker).
-// A slot is live exactly while its instance value is not -1.
+// A slot is live exactly while its instance value is not -1. A slot whose
+// creation failed stays as it was reserved: not live, with its idle worker.
+//
+// The cache of a slot is shared: whoever is about to Put into it holds a
+// reference (LiveCache), so a cache released and dropped from its slot
+// meanwhile stays valid until that Put has returned.
 //
 // Locking: every read and write of the slots holds m_lock, the session's
 // add-on table lock; every operation takes it itself, so callers hold no
@@ -32,6 +37,7 @@
 
 #include "dispatch/command_cache.h"
 #include "dispatch/command_worker.h"
+#include "platform/dynamic_library.h"
 #include "platform/mutex.h"
 
 namespace vorneth {
@@ -42,13 +48,19 @@ inline constexpr int32_t kNoAddOnInstance = -1;
 inline constexpr int32_t kAddOnWorkerIdBase = 1000;
 
 struct AddOnSlot {
-  void* m_library = nullptr;
+  LibraryHandle m_library;
   int32_t m_instance = kNoAddOnInstance;
   Json::Value m_info;
   // The worker drains the cache: declared after it, so it is destroyed (and
   // stopped) first.
-  std::unique_ptr<VornethCommandCache> m_cache;
+  std::shared_ptr<VornethCommandCache> m_cache;
   std::unique_ptr<VornethCommandWorker> m_worker;
+};
+
+// What the library calls of a live slot need.
+struct LiveAddOn {
+  LibraryHandle m_library;
+  int32_t m_instance = kNoAddOnInstance;
 };
 
 class AddOnTable {
@@ -68,17 +80,27 @@ class AddOnTable {
   std::optional<int32_t> Reserve(const WorkerFactory& makeWorker) EXCLUDES(m_lock);
   // Marks a slot live. False when `addonId` names no slot or `instance` is
   // negative.
-  bool SetLive(int32_t addonId, void* library, int32_t instance, Json::Value info) EXCLUDES(m_lock);
-  // Clears a live slot's library, instance and info. False when it was not
-  // live.
-  bool Clear(int32_t addonId) EXCLUDES(m_lock);
+  bool SetLive(int32_t addonId, LibraryHandle library, int32_t instance, Json::Value info) EXCLUDES(m_lock);
+  // Clears a live slot's library, instance and info and returns what its
+  // library and instance were; nullopt when it was not live.
+  std::optional<LiveAddOn> Clear(int32_t addonId) EXCLUDES(m_lock);
 
   bool IsLive(int32_t addonId) const EXCLUDES(m_lock);
+  // The library and instance of a live slot; nullopt when it is not live.
+  std::optional<LiveAddOn> Live(int32_t addonId) const EXCLUDES(m_lock);
   // The live ids, ascending.
   std::vector<int32_t> LiveIds() const EXCLUDES(m_lock);
-  // The cache of a slot that still has one; null otherwise. The cache stays
-  // valid until the slot's worker and cache are released.
-  VornethCommandCache* CacheOf(int32_t addonId) const EXCLUDES(m_lock);
+  // The ids whose slot still has its worker (live, being created or
+  // failed), ascending.
+  std::vector<int32_t> IdsWithWorker() const EXCLUDES(m_lock);
+  // The cache of a live slot, shared with the caller; null when the slot is
+  // not live. Tested and taken at one moment, under the lock.
+  std::shared_ptr<VornethCommandCache> LiveCache(int32_t addonId) const EXCLUDES(m_lock);
+  // The cache and worker of a slot that still has them; null otherwise.
+  std::shared_ptr<VornethCommandCache> CacheOf(int32_t addonId) const EXCLUDES(m_lock);
+  // The worker stays valid until TakeWorker hands it out, which only the
+  // thread that ends the slot calls.
+  VornethCommandWorker* WorkerOf(int32_t addonId) const EXCLUDES(m_lock);
   // Hands the slot's worker and cache to the caller (which joins the worker
   // and then destroys both, worker first). Empty pointers when the slot has
   // none.
@@ -91,6 +113,8 @@ class AddOnTable {
 
  private:
   bool IsLiveLocked(int32_t addonId) const REQUIRES(m_lock);
+  // The slot of `addonId`; null when there is none.
+  const AddOnSlot* SlotLocked(int32_t addonId) const REQUIRES(m_lock);
 
   mutable Mutex m_lock;
   std::vector<AddOnSlot> m_slots GUARDED_BY(m_lock);

@@ -32,15 +32,16 @@ VornethCommandCache::~VornethCommandCache() {
   TraceFunction trace("VornethCommandCache::~VornethCommandCache()");
 }
 
-void VornethCommandCache::Put(std::string command, Json::Value&& params, std::string callbackId) {
+bool VornethCommandCache::Put(std::string command, Json::Value&& params, std::string callbackId) {
   TraceFunction trace("VornethCommandCache::Put()");
   trace.Text("command.c_str ()", command);
   trace.Text("callbackId.c_str ()", callbackId);
   if (m_released) {
-    return;
+    return false;
   }
 
   PendingWakes wakes;
+  bool taken = false;
   {
     MutexLock lock(&m_mutex);
     while (IsFull()) {
@@ -60,12 +61,15 @@ void VornethCommandCache::Put(std::string command, Json::Value&& params, std::st
     trace.Text("callbackId.c_str ()", slot.m_callbackId);
     trace.Message("Command stored");
     m_write = Next(m_write);
+    const uint64_t sequence = m_stored++;
 
     // The ring is empty right after storing only when the wait for room
     // above was cut short by a release: then the held commands are lost.
     if (!IsEmpty()) HandOver(wakes);
+    taken = m_taken > sequence;
   }
   wakes.WakeAll();
+  return taken;
 }
 
 void VornethCommandCache::HandOver(PendingWakes& wakes) {
@@ -125,6 +129,7 @@ int32_t VornethCommandCache::TakeOldest(std::string& command, Json::Value& param
   callbackId = std::move(slot.m_callbackId);
   const int32_t takenFrom = m_read;
   m_read = Next(m_read);
+  ++m_taken;
   m_running.fetch_add(1, std::memory_order_relaxed);
   m_takes.fetch_add(1, std::memory_order_relaxed);
   // Wakes producers waiting for room and producers waiting for the

@@ -68,7 +68,10 @@ class VornethCommandCache {
   // delivered.
   // The parameters are taken over, not copied: a command's parameters may
   // be large.
-  void Put(std::string command, Json::Value&& params, std::string callbackId) EXCLUDES(m_mutex);
+  // Returns true when a consumer took this command, false when the cache was
+  // released before one did (the command is then never delivered): a
+  // producer that must answer for its command learns here that nobody will.
+  bool Put(std::string command, Json::Value&& params, std::string callbackId) EXCLUDES(m_mutex);
 
   // Waits for a command and moves the oldest one into the out-parameters:
   // true. On a released cache (even one still holding commands) it sleeps
@@ -168,6 +171,10 @@ class VornethCommandCache {
   Slot m_slots[VORNETH_COMMAND_CACHE_SIZE] GUARDED_BY(m_mutex);
   int32_t m_write GUARDED_BY(m_mutex) = 0;  // slot the next Put fills
   int32_t m_read GUARDED_BY(m_mutex) = 0;   // slot the next Get takes
+  // Commands stored and taken since construction: a Put's command was taken
+  // once m_taken has passed the count it was stored at.
+  uint64_t m_stored GUARDED_BY(m_mutex) = 0;
+  uint64_t m_taken GUARDED_BY(m_mutex) = 0;
   // Consumers asleep in Get, the most recent last: it is handed the next
   // command, as the one whose memory is most likely still in the caches.
   std::vector<IdleConsumer*> m_idle GUARDED_BY(m_mutex);

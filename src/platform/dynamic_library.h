@@ -56,11 +56,14 @@ LibraryHandle FindLoadedLibrary(const std::string& name);
 std::string ExecutableDirectory();
 
 // Makes `directory` the process-wide extra folder in which the dependencies
-// of libraries loaded afterwards are found (on Windows the DLL directory,
-// with the current folder taken out of the search). Where the loader
-// resolves dependencies through the library's own records instead, there is
-// nothing to set and the call returns true. Callers serialise it with their
-// own lock: the setting is process-wide.
+// of libraries loaded afterwards are found. On Windows it becomes the DLL
+// directory, the current folder leaves the search, and where the system
+// allows it the default search is cut down to the system folder and that
+// directory; false when the system refuses the directory. Where the loader
+// resolves dependencies through the library's own records instead (a run
+// path such as $ORIGIN), there is nothing to set and the call returns true.
+// Callers serialise it with their own lock: the setting is process-wide and
+// stays after the call.
 bool SetLibrarySearchDirectory(const std::string& directory);
 
 }  // namespace vorneth

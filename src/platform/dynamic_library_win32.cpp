@@ -42,10 +42,21 @@ const char* PathSeparators() {
 namespace vorneth {
 
 bool SetLibrarySearchDirectory(const std::string& directory) {
-  // Dependencies of an add-on library are found in its own folder and the
-  // system folder, never in the current folder.
-  if (!SetDllDirectoryA(directory.c_str())) return false;
-  return SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS) != 0;
+  // The empty text first takes the current folder out of the search, then
+  // the directory goes in; the two steps keep an old directory from staying
+  // when the new one is refused. Paths are UTF-8: the wide calls keep names
+  // outside the ANSI code page intact.
+  const std::wstring wideDirectory = WindowsWide(directory);
+  if (!SetDllDirectoryW(L"") || wideDirectory.empty() || !SetDllDirectoryW(wideDirectory.c_str())) return false;
+  // Systems before Windows 8 without its update lack the call: looked up, not
+  // imported, so the host still starts there.
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      reinterpret_cast<void*>(kernel != nullptr ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
+  // The system folder and the directories the program added, nothing else.
+  if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
+  return true;
 }
 
 }  // namespace vorneth

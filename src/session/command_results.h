@@ -6,15 +6,14 @@
 
 #include <cstdint>
 
+#include "addons/addon_results.h"
+
 namespace vorneth {
 
 // The command name is not one of the command set's.
 inline constexpr int32_t kResultUnknownCommand = -2;
 // The page's origin is blocked by the domain permissions.
 inline constexpr int32_t kResultOriginBlocked = -3;
-
-// The text every error answer starts with.
-inline constexpr const char kErrorText[] = "Error";
 
 }  // namespace vorneth
 

@@ -76,7 +76,7 @@ void Vorneth::AckGetSecureData(const char* handle) {
   if (index >= 0) m_secureData[index].reset();
 }
 
-extern "C" const char* EventCallback(void* context, const char* name, const char* data) {
+extern "C" const char* VORNETH_ADDON_CALL EventCallback(void* context, const char* name, const char* data) {
   TraceFunction trace("EventCallback");
   // A null name or data from an add-on reads as the empty text.
   const char* eventName = name != nullptr ? name : "";
@@ -102,13 +102,11 @@ extern "C" const char* EventCallback(void* context, const char* name, const char
     }
     if (request == "GetDomain") return session->m_domain.c_str();
     if (request == "LockDllDirectory") {
-      TraceFunction lockTrace("Vorneth::LockDllDirectory");
-      session->m_dllDirectory.Acquire();
+      session->LockDllDirectory();
       return nullptr;
     }
     if (request == "UnlockDllDirectory") {
-      TraceFunction unlockTrace("Vorneth::UnlockDllDirectory");
-      session->m_dllDirectory.Release();
+      session->UnlockDllDirectory();
       return nullptr;
     }
     trace.Message("EventCallback: Vorneth-E...");

@@ -29,7 +29,7 @@ Vorneth::Vorneth(const std::string& origin, int32_t id, HostCallback callback, v
       m_sessionId(id),
       m_callback(callback),
       m_callbackContext(context),
-      m_addons(m_store),
+      m_addons(m_store, *this),
       m_installer(*this, m_store, m_domain) {
   TraceFunction trace("Vorneth::Vorneth");
   trace.Text("origin.c_str ()", origin);
@@ -204,6 +204,16 @@ void Vorneth::VornethDispatch(std::string command, Json::Value params, std::stri
 
 void Vorneth::RaiseAddOnEvent(const char* name, const char* data) {
   EventCallback(this, name, data);
+}
+
+void Vorneth::LockDllDirectory() {
+  TraceFunction trace("Vorneth::LockDllDirectory");
+  m_dllDirectory.Acquire();
+}
+
+void Vorneth::UnlockDllDirectory() {
+  TraceFunction trace("Vorneth::UnlockDllDirectory");
+  m_dllDirectory.Release();
 }
 
 }  // namespace vorneth

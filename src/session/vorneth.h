@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "addons/addon_event_sink.h"
+#include "addons/addon_host.h"
 #include "addons/addon_installer.h"
 #include "addons/addon_instances.h"
 #include "addons/package_verifier.h"
@@ -53,11 +54,12 @@ namespace vorneth {
 // with its layout (json/message_text.h).
 using HostCallback = void (*)(MessageText message, void* context, int32_t instanceId);
 
-// The host callback add-on libraries and the installer talk back through.
-// `context` is the session. Returns a text that stays the session's, or null.
-extern "C" const char* EventCallback(void* context, const char* name, const char* data);
+// The host callback add-on libraries and the installer talk back through
+// (the type ::EventCallback of vorneth_addon.h). `context` is the session.
+// Returns a text that stays the session's, or null.
+extern "C" const char* VORNETH_ADDON_CALL EventCallback(void* context, const char* name, const char* data);
 
-class Vorneth : private AddOnEventSink {
+class Vorneth : private AddOnEventSink, private AddOnHost {
  public:
   // `origin` is the page URL; `id` the session id sent as "instanceId".
   // The store is the one in the data directory, looked up anew for every
@@ -147,7 +149,7 @@ class Vorneth : private AddOnEventSink {
   bool blacklisted() const { return m_blacklisted.load(); }
 
  private:
-  friend const char* EventCallback(void* context, const char* name, const char* data);
+  friend const char* VORNETH_ADDON_CALL EventCallback(void* context, const char* name, const char* data);
   friend struct HostCommands;
 
   // False (traced) when a worker's thread could not be started; the workers
@@ -166,6 +168,13 @@ class Vorneth : private AddOnEventSink {
   void SendEvent(const char* name, const char* data) EXCLUDES(m_callbackLock);
   // AddOnEventSink: the installer's events take the add-ons' own way in.
   void RaiseAddOnEvent(const char* name, const char* data) override;
+  // AddOnHost: what the add-on instances are given and how they answer.
+  void* HostContext() override { return this; }
+  ::EventCallback AddOnCallback() override { return &vorneth::EventCallback; }
+  int32_t SessionId() const override { return m_sessionId; }
+  void SendToPage(Json::Value message) override { VornethCallback(std::move(message)); }
+  void LockDllDirectory() override;
+  void UnlockDllDirectory() override;
   // Secure-data relay (EventCallback).
   const char* SetSecureData(const char* data) EXCLUDES(m_secureDataLock);
   const char* GetSecureData(const char* handle) EXCLUDES(m_secureDataLock);

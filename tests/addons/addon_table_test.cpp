@@ -33,10 +33,12 @@ TEST(AddOnTableTest, IdsGrowAndAreNeverReused) {
   EXPECT_EQ(table.Reserve(&MakeWorker), 0);
   EXPECT_EQ(table.Reserve(&MakeWorker), 1);
   EXPECT_FALSE(table.IsLive(0)) << "a slot being created is not live";
-  ASSERT_TRUE(table.SetLive(0, nullptr, 7, Info("{a}", "1")));
+  ASSERT_TRUE(table.SetLive(0, LibraryHandle(), 7, Info("{a}", "1")));
   EXPECT_TRUE(table.IsLive(0));
-  EXPECT_TRUE(table.Clear(0));
-  EXPECT_FALSE(table.Clear(0)) << "a cleared slot is not live any more";
+  const std::optional<LiveAddOn> cleared = table.Clear(0);
+  ASSERT_TRUE(cleared.has_value());
+  EXPECT_EQ(cleared->m_instance, 7);
+  EXPECT_FALSE(table.Clear(0).has_value()) << "a cleared slot is not live any more";
   EXPECT_EQ(table.Reserve(&MakeWorker), 2);
   EXPECT_EQ(table.size(), 3);
   std::vector<std::string> ids;
@@ -49,9 +51,9 @@ TEST(AddOnTableTest, IdsGrowAndAreNeverReused) {
 TEST(AddOnTableTest, OnlyExistingSlotsWithAnInstanceBecomeLive) {
   AddOnTable table;
   ASSERT_EQ(table.Reserve(&MakeWorker), 0);
-  EXPECT_FALSE(table.SetLive(1, nullptr, 0, Info("{a}", "1")));
-  EXPECT_FALSE(table.SetLive(-1, nullptr, 0, Info("{a}", "1")));
-  EXPECT_FALSE(table.SetLive(0, nullptr, kNoAddOnInstance, Info("{a}", "1")));
+  EXPECT_FALSE(table.SetLive(1, LibraryHandle(), 0, Info("{a}", "1")));
+  EXPECT_FALSE(table.SetLive(-1, LibraryHandle(), 0, Info("{a}", "1")));
+  EXPECT_FALSE(table.SetLive(0, LibraryHandle(), kNoAddOnInstance, Info("{a}", "1")));
   for (const int32_t id : {-1, 0, 1, 2147483647}) EXPECT_FALSE(table.IsLive(id)) << id;
   EXPECT_TRUE(table.LiveIds().empty());
   EXPECT_TRUE(table.ActiveAddOnList().isNull()) << "no live instance: no list at all";
@@ -60,9 +62,9 @@ TEST(AddOnTableTest, OnlyExistingSlotsWithAnInstanceBecomeLive) {
 TEST(AddOnTableTest, ActiveListHasOneEntryPerUuidInIdOrder) {
   AddOnTable table;
   for (int i = 0; i < 4; ++i) ASSERT_EQ(table.Reserve(&MakeWorker), i);
-  ASSERT_TRUE(table.SetLive(0, nullptr, 0, Info("{b}", "2")));
-  ASSERT_TRUE(table.SetLive(1, nullptr, 0, Info("{a}", "1")));
-  ASSERT_TRUE(table.SetLive(2, nullptr, 1, Info("{b}", "3")));
+  ASSERT_TRUE(table.SetLive(0, LibraryHandle(), 0, Info("{b}", "2")));
+  ASSERT_TRUE(table.SetLive(1, LibraryHandle(), 0, Info("{a}", "1")));
+  ASSERT_TRUE(table.SetLive(2, LibraryHandle(), 1, Info("{b}", "3")));
   EXPECT_EQ(table.LiveIds(), (std::vector<int32_t>{0, 1, 2}));
   const Json::Value list = table.ActiveAddOnList();
   ASSERT_EQ(list.size(), 2u);
@@ -73,14 +75,17 @@ TEST(AddOnTableTest, ActiveListHasOneEntryPerUuidInIdOrder) {
 TEST(AddOnTableTest, TakenWorkerAndCacheLeaveTheSlot) {
   AddOnTable table;
   ASSERT_EQ(table.Reserve(&MakeWorker), 0);
-  VornethCommandCache* cache = table.CacheOf(0);
+  const std::shared_ptr<VornethCommandCache> cache = table.CacheOf(0);
   ASSERT_NE(cache, nullptr);
   EXPECT_EQ(table.CacheOf(1), nullptr);
+  EXPECT_EQ(table.LiveCache(0), nullptr) << "a slot being created takes no command from the session side";
+  EXPECT_EQ(table.IdsWithWorker(), std::vector<int32_t>{0});
   AddOnSlot taken = table.TakeWorker(0);
-  EXPECT_EQ(taken.m_cache.get(), cache);
+  EXPECT_EQ(taken.m_cache, cache);
   ASSERT_NE(taken.m_worker, nullptr);
   EXPECT_TRUE(taken.m_worker->Started());
   EXPECT_EQ(table.CacheOf(0), nullptr);
+  EXPECT_TRUE(table.IdsWithWorker().empty());
   taken.m_worker->Stop();
   EXPECT_EQ(table.TakeWorker(0).m_worker, nullptr);
 }

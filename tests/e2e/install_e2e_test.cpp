@@ -75,11 +75,11 @@ TEST_F(InstallTest, InstallsRecordsAndUnpacksASignedPackage) {
   }
   EXPECT_EQ(Entries(folder), expected);
 
-  // The files pass their check; only the missing runtime refuses.
+  // The files pass their check; the package has no library to load.
   ClearTrace();
-  EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -4);
+  EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -6);
   if (TracesAreRecorded()) {
-    EXPECT_TRUE(HostTraced(kRuntimeAbsent));
+    EXPECT_TRUE(HostTraced(kLibraryLoadFailed));
     EXPECT_FALSE(HostTraced(kCheckFailed));
   }
   // A changed file, then a removed one, fail the check.
@@ -95,7 +95,7 @@ TEST_F(InstallTest, InstallsRecordsAndUnpacksASignedPackage) {
   EXPECT_EQ(CreateInstanceError("{c10c}", "1.0"), -4);
   if (TracesAreRecorded()) {
     EXPECT_TRUE(HostTraced(kCheckFailed));
-    EXPECT_FALSE(HostTraced(kRuntimeAbsent));
+    EXPECT_FALSE(HostTraced(kLibraryLoadFailed));
   }
 }
 

@@ -40,7 +40,7 @@ inline constexpr char kKey[] = VORNETH_TEST_PRIVATE_KEY;
 // The 8-byte PNG signature and its Base64 text.
 inline const std::string kIcon = "\x89PNG\r\n\x1a\n";
 inline constexpr char kIconBase64[] = "iVBORw0KGgo=";
-inline constexpr char kRuntimeAbsent[] = "Vorneth::CreateAddOnInstance - the add-on runtime is not in this build.";
+inline constexpr char kLibraryLoadFailed[] = "Vorneth::CreateAddOnInstance - Addon library load failed!!!";
 inline constexpr char kCheckFailed[] = "Vorneth::CheckAddOnSignature failed.";
 
 using Files = std::map<std::string, std::string>;
