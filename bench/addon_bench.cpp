@@ -270,8 +270,14 @@ std::optional<double> CreationCycle(Session& s, const std::vector<int>&, const S
 // Milliseconds per sha1sum run over the large add-on's installed files.
 std::optional<double> Sha1sumRun(Session& s, const std::vector<int>&, const Sizes& z) {
   std::vector<std::string> command = {"sha1sum"};
-  for (const auto& entry : fs::recursive_directory_iterator(s.run().folder() + "/data/Vorneth/addons/" + kLargeUuid)) {
-    if (entry.is_regular_file() && entry.path().filename() != "signature.json") command.push_back(entry.path());
+  const std::string folder = s.run().folder() + "/data/Vorneth/addons/" + kLargeUuid;
+  std::error_code failed;
+  for (fs::recursive_directory_iterator it(folder, failed), end; !failed && it != end; it.increment(failed)) {
+    if (it->is_regular_file() && it->path().filename() != "signature.json") command.push_back(it->path());
+  }
+  if (failed || command.size() != kDataFiles + 2) {
+    s.run().Fail("the installed files of " + folder + " are not as packed");
+    return std::nullopt;
   }
   std::string error;
   const auto started = Clock::now();
