@@ -320,6 +320,24 @@ std::optional<std::pair<double, double>> MeasureFigure(const Figure& figure, Ses
   return std::pair{Median(samples[0]), Median(samples[1])};
 }
 
+// Makes and installs the packages, creates the instances that invocations
+// go to, and loads the large add-on's library once before the timing. False
+// (the reason printed) on a failure.
+bool SetUp(Session& session, std::vector<int>& ids) {
+  std::string error;
+  if (!session.run().Prepare() || !MakePackages(session.run().folder(), error) || !session.Open() ||
+      !Install(session, session.run().folder())) {
+    std::fprintf(stderr, "addon_bench: %s%s\n", error.c_str(), session.run().error().c_str());
+    return false;
+  }
+  for (int i = 0; i < kInstances && (ids.empty() || ids.back() >= 0); ++i) ids.push_back(Create(session, kExampleUuid));
+  if (ids.back() < 0 || !CreationCycle(session, ids, {1, 0, 0, 1})) {
+    std::fprintf(stderr, "addon_bench: %s\n", session.run().error().c_str());
+    return false;
+  }
+  return true;
+}
+
 int Main(int argc, char** argv) {
   const bool quick = argc == 2 && std::string_view(argv[1]) == "--quick";
   if (argc > 1 && !quick) {
@@ -329,24 +347,13 @@ int Main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);  // a host that ends early fails a write instead
   const Sizes sizes = quick ? kQuick : kFull;
   Session session;
-  std::string error;
-  if (!session.run().Prepare() || !MakePackages(session.run().folder(), error) || !session.Open() ||
-      !Install(session, session.run().folder())) {
-    std::fprintf(stderr, "addon_bench: %s%s\n", error.c_str(), session.run().error().c_str());
-    return 1;
-  }
   std::vector<int> ids;
-  for (int i = 0; i < kInstances && (ids.empty() || ids.back() >= 0); ++i) ids.push_back(Create(session, kExampleUuid));
-  // The large add-on's library is loaded (and its files read) once before
-  // the timing.
-  if (ids.back() < 0 || !CreationCycle(session, ids, {1, 0, 0, 1})) {
-    std::fprintf(stderr, "addon_bench: %s\n", session.run().error().c_str());
-    return 1;
-  }
+  if (!SetUp(session, ids)) return 1;
   std::printf("Add-on runtime through %s, each figure beside its yardstick in the same run\n", VORNETH_HOST_PATH);
+  std::printf("medians over %d alternating rounds; ratio = add-on / yardstick\n", sizes.m_rounds);
   std::printf("reproduce with: build-bench/bin/addon_bench%s  (tools/dev.sh bench runs it)\n\n",
               quick ? " --quick" : "");
-  std::printf("%-44s %12s %-11s %12s %7s %8s\n", "figure", "add-on", "yardstick", "", "ratio", "target");
+  std::printf("%-44s %12s %12s %-11s %7s %8s\n", "figure", "add-on", "yardstick", "(which)", "ratio", "target");
   for (const Figure& figure : kFigures) {
     const std::optional<std::pair<double, double>> medians = MeasureFigure(figure, session, ids, sizes);
     if (!medians) {
@@ -355,8 +362,8 @@ int Main(int argc, char** argv) {
     }
     const double ratio = medians->first / medians->second;
     const bool meets = figure.m_higherIsBetter ? ratio >= figure.m_target : ratio <= figure.m_target;
-    std::printf("%-44s %12.2f %-11s %12.2f %7.2f %3s%5.2f  %s\n", figure.m_name, medians->first, figure.m_yardstick,
-                medians->second, ratio, figure.m_higherIsBetter ? ">=" : "<=", figure.m_target,
+    std::printf("%-44s %12.2f %12.2f %-11s %7.2f %3s%5.2f  %s\n", figure.m_name, medians->first, medians->second,
+                figure.m_yardstick, ratio, figure.m_higherIsBetter ? ">=" : "<=", figure.m_target,
                 meets ? "meets" : "MISSES");
     std::fflush(stdout);
   }
