@@ -218,7 +218,14 @@ int Create(Session& session, const std::string& uuid) {
 }
 
 std::string AddParams(int id, long n) {
-  return "[" + std::to_string(id) + R"(,"add","{\"a\":)" + std::to_string(n) + R"(,\"b\":1}"])";
+  // Appended piece by piece: g++ 12 at -O3 warns wrongly (-Wrestrict) on
+  // "[" + std::to_string(...).
+  std::string params = "[";
+  params += std::to_string(id);
+  params += R"(,"add","{\"a\":)";
+  params += std::to_string(n);
+  params += R"(,\"b\":1}"])";
+  return params;
 }
 
 // One sample of each figure: a rate (requests per second) or a time (ms).
@@ -260,7 +267,10 @@ std::optional<double> CreationCycle(Session& s, const std::vector<int>&, const S
   std::string answer;
   for (int i = 0; i < z.m_cycles; ++i) {
     const int id = Create(s, kLargeUuid);
-    if (id < 0 || !s.Ask("DisposeAddOnInstance", "[" + std::to_string(id) + R"(,"","1.0"])", "[true]", answer)) {
+    std::string params = "[";
+    params += std::to_string(id);
+    params += R"(,"","1.0"])";
+    if (id < 0 || !s.Ask("DisposeAddOnInstance", params, "[true]", answer)) {
       return std::nullopt;
     }
   }
