@@ -138,8 +138,7 @@ VORNETH_ADDON_EXPORT void VORNETH_ADDON_CALL onDispose(int32_t instance);
  * ("{\"sum\":3}" reaches it as {"sum":3}). An empty text or NULL answers
  * null.
  */
-VORNETH_ADDON_EXPORT const char* VORNETH_ADDON_CALL onInvoke(int32_t instance, const char* command,
-                                                             const char* params);
+VORNETH_ADDON_EXPORT const char* VORNETH_ADDON_CALL onInvoke(int32_t instance, const char* command, const char* params);
 
 /*
  * The page asks for (or no longer wants) the event `name`. The host keeps no

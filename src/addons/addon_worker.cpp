@@ -78,9 +78,11 @@ const AddOnInstances::WorkerCommand AddOnInstances::kWorkerCommands[] = {
     {kUnregisterAddOnEventCommand, &AddOnInstances::UnregisterEvent},
 };
 
-// NOLINTNEXTLINE(performance-unnecessary-value-param): the work function type of every command worker.
+// The work function type of every command worker hands its texts over.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 void AddOnInstances::AddonWorkerFunc(void* arg, std::string command, const Json::Value& params,
                                      std::string callbackId) {
+  // NOLINTEND(performance-unnecessary-value-param)
   auto* self = static_cast<AddOnInstances*>(arg);
   TraceFunction trace("Vorneth::AddonWorkerFunc");
   trace.Pointer("vorneth", self->m_host.HostContext());
