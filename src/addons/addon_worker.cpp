@@ -189,6 +189,11 @@ Json::Value AddOnInstances::DisposeInstance(const std::string& /*command*/, cons
   }
   trace.Message("Setting worker for stop after this command");
   m_table.WorkerOf(addonId)->PrepareStop();
+  // Nothing takes a command from this cache any more. Commands stored
+  // behind this one would keep their Puts waiting, this disposal's among
+  // them (a Put waits until the ring is empty): the release lets them all
+  // return, the later ones refused.
+  m_table.CacheOf(addonId)->ReleaseGet();
   return OneElementResponse(true);
 }
 

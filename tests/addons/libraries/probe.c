@@ -230,7 +230,9 @@ static instance_slot* slot_of(int instance) {
 static void raise_events(const raise_job* job) {
   for (long i = 0; i < job->count; ++i) {
     text data = {0};
-    text_appendf(&data, "%s#%ld", job->data, i);
+    /* The data may be longer than a formatted piece can be. */
+    text_append(&data, job->data);
+    text_appendf(&data, "#%ld", i);
     if (!data.failed) job->callback(job->context, job->name, data.bytes);
     free(data.bytes);
   }
