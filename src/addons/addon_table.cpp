@@ -13,7 +13,7 @@ std::optional<int32_t> AddOnTable::Reserve(const WorkerFactory& makeWorker) {
   MutexLock lock(&m_lock);
   const auto addonId = static_cast<int32_t>(m_slots.size());
   AddOnSlot slot;
-  slot.m_cache = std::make_shared<VornethCommandCache>();
+  slot.m_cache = std::make_shared<VornethCommandCache>(VornethCommandCache::IdleConsumers::kPoll);
   slot.m_worker = makeWorker(kAddOnWorkerIdBase + addonId, slot.m_cache.get());
   if (slot.m_worker == nullptr || !slot.m_worker->Started()) {
     TraceFunction trace("AddOnTable::Reserve");

@@ -73,7 +73,9 @@ class AddOnTable {
   AddOnTable(const AddOnTable&) = delete;
   AddOnTable& operator=(const AddOnTable&) = delete;
 
-  // Appends a slot being created, with a new cache and the worker that
+  // Appends a slot being created, with a new cache (whose idle consumer
+  // polls before it sleeps: a page usually sends an instance its next
+  // command right after the answer) and the worker that
   // `makeWorker` starts on it (worker id kAddOnWorkerIdBase + id). Returns
   // the new id; nullopt (traced, no slot added) when the worker's thread
   // could not be started.

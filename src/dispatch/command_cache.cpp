@@ -18,12 +18,17 @@ namespace {
 // the processor time, and the producer sleeps instead.
 constexpr std::chrono::microseconds kRunningConsumerPoll{20};
 
+// How long an idle consumer of a cache that lets them poll waits for a
+// command before it sleeps.
+constexpr std::chrono::microseconds kIdleConsumerPoll{30};
+
 // How long Get waits before it reports a released cache.
 constexpr std::chrono::milliseconds kReleasedGetPause{10};
 
 }  // namespace
 
-VornethCommandCache::VornethCommandCache() : m_mayPoll(UsableProcessorCount() > 1) {
+VornethCommandCache::VornethCommandCache(IdleConsumers idleConsumers)
+    : m_mayPoll(UsableProcessorCount() > 1), m_idlePoll(m_mayPoll && idleConsumers == IdleConsumers::kPoll) {
   TraceFunction trace("VornethCommandCache::VornethCommandCache()");
   trace.Number("VORNETH_COMMAND_CACHE_SIZE", VORNETH_COMMAND_CACHE_SIZE);
 }
@@ -183,6 +188,7 @@ bool VornethCommandCache::Take(IdleConsumer& self) {
   // keep coming it stays for later: the answers of a burst leave together.
   if (idle || m_released) RunPostponedWork();
   uint32_t state = IdleConsumer::kWaiting;
+  if (idle && m_idlePoll) PollForHandOver(self);
   if (!idle || !self.m_state.compare_exchange_strong(state, IdleConsumer::kSleeping, std::memory_order_acq_rel)) {
     // Taken from the ring, or handed a command (or released) before it slept.
     state = self.m_state.load(std::memory_order_acquire);
@@ -205,6 +211,22 @@ bool VornethCommandCache::Take(IdleConsumer& self) {
   const bool leaving = self.m_stopRequested != nullptr && self.m_stopRequested->load();
   if (!leaving) std::this_thread::sleep_for(kReleasedGetPause);
   return false;
+}
+
+void VornethCommandCache::PollForHandOver(const IdleConsumer& self) {
+  // Consumers that poll at once, in every cache of the process: while one
+  // processor is left to whoever produces their commands, polling saves a
+  // sleep and a wake-up; beyond that it only takes the producers' time.
+  static std::atomic<int32_t> s_polling{0};
+  static const int32_t s_maxPolling = UsableProcessorCount() - 1;
+  if (s_polling.fetch_add(1, std::memory_order_relaxed) < s_maxPolling) {
+    const auto deadline = std::chrono::steady_clock::now() + kIdleConsumerPoll;
+    while (self.m_state.load(std::memory_order_acquire) == IdleConsumer::kWaiting) {
+      for (int i = 0; i < 16; ++i) SpinPause();
+      if (std::chrono::steady_clock::now() >= deadline) break;
+    }
+  }
+  s_polling.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void VornethCommandCache::CommandFinished() {

@@ -18,7 +18,12 @@
 // with more than one usable processor the producer first waits a few
 // microseconds, polling, for a consumer that is still running a command
 // (CommandFinished tells which are): such a consumer takes the next command
-// without going to sleep, which is cheaper than waking an idle one. With a
+// without going to sleep, which is cheaper than waking an idle one. A cache
+// made with IdleConsumers::kPoll also lets a consumer that finds it empty
+// poll a few microseconds for a command before it sleeps, while fewer
+// consumers poll in the whole process than there are usable processors:
+// a consumer whose next command usually follows soon (an add-on worker
+// answering a page that waits for each answer) then needs no wake-up. With a
 // single usable processor nothing ever polls; every wait sleeps (a producer
 // on a condition variable, a consumer on a word of its own) and uses no
 // processor time. A consumer about to sleep, or meeting a released cache,
@@ -55,7 +60,11 @@ inline constexpr int32_t VORNETH_COMMAND_CACHE_SIZE = 4;
 
 class VornethCommandCache {
  public:
-  VornethCommandCache();
+  // Whether a consumer that finds the cache empty polls a few microseconds
+  // for a command before it sleeps (only with more than one usable
+  // processor).
+  enum class IdleConsumers { kSleep, kPoll };
+  explicit VornethCommandCache(IdleConsumers idleConsumers = IdleConsumers::kSleep);
   // Wakes nobody: no thread may still be waiting on the cache.
   virtual ~VornethCommandCache();
   VornethCommandCache(const VornethCommandCache&) = delete;
@@ -164,6 +173,8 @@ class VornethCommandCache {
   // Polls, with m_mutex let go, until a consumer takes a command or a few
   // microseconds have passed.
   void PollForTake() REQUIRES(m_mutex);
+  // An idle consumer's poll for a hand-over, without the mutex.
+  static void PollForHandOver(const IdleConsumer& self);
 
   // Guards the ring and the idle consumers; m_notFull waits on it.
   Mutex m_mutex;
@@ -187,6 +198,8 @@ class VornethCommandCache {
   std::atomic<bool> m_released{false};
   // Set at construction: more than one usable processor.
   const bool m_mayPoll;
+  // Set at construction: idle consumers poll before they sleep.
+  const bool m_idlePoll;
   // Producers wait here while the ring is full, and after storing until the
   // ring is empty. Every take notifies it.
   CondVar m_notFull{&m_mutex};

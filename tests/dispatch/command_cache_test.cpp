@@ -217,7 +217,7 @@ TEST_F(CommandCacheTest, ProducerWaitingForBusyConsumersUsesNoProcessorTime) {
 // Idle consumers are handed commands directly, busy ones come back to the
 // ring: whichever way a command goes, each is delivered exactly once, every
 // Put returns, and a released cache lets every consumer go.
-TEST_F(CommandCacheTest, ManyProducersAndConsumersDeliverEveryCommandExactlyOnce) {
+void DeliverEveryCommandExactlyOnce(VornethCommandCache& cache) {
   constexpr int kProducers = 3;
   constexpr int kConsumers = 3;
   constexpr int kPerProducer = 400;
@@ -227,7 +227,7 @@ TEST_F(CommandCacheTest, ManyProducersAndConsumersDeliverEveryCommandExactlyOnce
   for (int c = 0; c < kConsumers; ++c) {
     consumers.emplace_back([&, c] {
       Entry entry;
-      for (int n = 0; m_cache.Get(entry.command, entry.params, entry.callbackId); ++n) {
+      for (int n = 0; cache.Get(entry.command, entry.params, entry.callbackId); ++n) {
         // Some commands keep their consumer busy, so producers meet both an
         // idle consumer and a full ring.
         if ((n + c) % 7 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -235,18 +235,18 @@ TEST_F(CommandCacheTest, ManyProducersAndConsumersDeliverEveryCommandExactlyOnce
           MutexLock lock(&takenLock);
           taken.push_back(entry.command + "/" + entry.callbackId + "/" + entry.params[0].asString());
         }
-        m_cache.CommandFinished();
+        cache.CommandFinished();
       }
     });
   }
   std::vector<std::future<void>> producers;
   for (int p = 0; p < kProducers; ++p) {
-    producers.push_back(std::async(std::launch::async, [this, p] {
+    producers.push_back(std::async(std::launch::async, [&cache, p] {
       for (int i = 0; i < kPerProducer; ++i) {
         const std::string id = std::to_string(p) + "-" + std::to_string(i);
         Json::Value params(Json::arrayValue);
         params.append(id);
-        m_cache.Put("Cmd" + id, std::move(params), "cb" + id);
+        cache.Put("Cmd" + id, std::move(params), "cb" + id);
       }
     }));
   }
@@ -256,7 +256,7 @@ TEST_F(CommandCacheTest, ManyProducersAndConsumersDeliverEveryCommandExactlyOnce
     MutexLock lock(&takenLock);
     return taken.size() >= expected;
   }));
-  m_cache.ReleaseGet();
+  cache.ReleaseGet();
   for (std::thread& consumer : consumers) consumer.join();
 
   std::sort(taken.begin(), taken.end());
@@ -268,6 +268,38 @@ TEST_F(CommandCacheTest, ManyProducersAndConsumersDeliverEveryCommandExactlyOnce
       EXPECT_TRUE(std::binary_search(taken.begin(), taken.end(), "Cmd" + id + "/cb" + id + "/" + id)) << id;
     }
   }
+}
+
+TEST_F(CommandCacheTest, ManyProducersAndConsumersDeliverEveryCommandExactlyOnce) {
+  DeliverEveryCommandExactlyOnce(m_cache);
+}
+
+// Consumers that poll before they sleep take the hand-over either way.
+TEST(PollingCommandCacheTest, ManyProducersAndConsumersDeliverEveryCommandExactlyOnce) {
+  VornethCommandCache cache(VornethCommandCache::IdleConsumers::kPoll);
+  DeliverEveryCommandExactlyOnce(cache);
+}
+
+// A producer learns whether its command reached a consumer: those still held
+// when the cache is released never do.
+TEST_F(CommandCacheTest, PutTellsWhetherItsCommandWasTaken) {
+  auto get = AsyncGet();
+  EXPECT_TRUE(m_cache.Put("Taken", Json::Value(Json::arrayValue), "cb"));
+  ASSERT_TRUE(IsReady(get));
+
+  std::vector<std::future<bool>> held;
+  for (size_t i = 0; i < 3; ++i) {
+    held.push_back(std::async(std::launch::async, [this, i] {
+      return m_cache.Put("Held" + std::to_string(i), Json::Value(Json::arrayValue), "cb");
+    }));
+    ASSERT_TRUE(WaitUntil([&] { return StoredCountIs(i + 2); }));
+  }
+  m_cache.ReleaseGet();
+  for (auto& put : held) {
+    ASSERT_TRUE(IsReady(put));
+    EXPECT_FALSE(put.get()) << "a command held at the release was reported taken";
+  }
+  EXPECT_FALSE(m_cache.Put("AfterRelease", Json::Value(Json::arrayValue), "cb"));
 }
 
 }  // namespace
