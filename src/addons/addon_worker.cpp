@@ -95,7 +95,15 @@ void AddOnInstances::AddonWorkerFunc(void* arg, std::string command, const Json:
       break;
     }
   }
-  Json::Value answer = (self->*handler)(command, params);
+  Json::Value answer;
+  try {
+    answer = (self->*handler)(command, params);
+  } catch (...) {
+    // An add-on's C++ code may throw through its entry points; the page is
+    // told the command failed instead of waiting for an answer for good.
+    trace.Message("the command failed: an exception reached the add-on worker");
+    answer = ErrorResponse();
+  }
   if (callbackId.empty()) {
     trace.Message("No callbackId => not sending response");
     return;

@@ -21,6 +21,9 @@ constexpr std::chrono::microseconds kRunningConsumerPoll{20};
 // How long an idle consumer of a cache that lets them poll waits for a
 // command before it sleeps.
 constexpr std::chrono::microseconds kIdleConsumerPoll{30};
+// Idle consumers poll while their commands came within this time of their
+// going idle: soon enough for a poll to catch most of them.
+constexpr std::chrono::microseconds kPollPaysOffGap = 2 * kIdleConsumerPoll;
 
 // How long Get waits before it reports a released cache.
 constexpr std::chrono::milliseconds kReleasedGetPause{10};
@@ -187,18 +190,7 @@ bool VornethCommandCache::Take(IdleConsumer& self) {
   // and a command may meanwhile reach it without waking it. While commands
   // keep coming it stays for later: the answers of a burst leave together.
   if (idle || m_released) RunPostponedWork();
-  uint32_t state = IdleConsumer::kWaiting;
-  if (idle && m_idlePoll) PollForHandOver(self);
-  if (!idle || !self.m_state.compare_exchange_strong(state, IdleConsumer::kSleeping, std::memory_order_acq_rel)) {
-    // Taken from the ring, or handed a command (or released) before it slept.
-    state = self.m_state.load(std::memory_order_acquire);
-  } else {
-    state = IdleConsumer::kSleeping;
-    while (state == IdleConsumer::kSleeping) {
-      WaitWhileEqual(self.m_state, IdleConsumer::kSleeping);
-      state = self.m_state.load(std::memory_order_acquire);
-    }
-  }
+  const uint32_t state = idle ? WaitIdle(self) : self.m_state.load(std::memory_order_acquire);
   if (state == IdleConsumer::kHanded) {
     // A command from the ring was traced under the lock; a hand-over is
     // traced here.
@@ -211,6 +203,25 @@ bool VornethCommandCache::Take(IdleConsumer& self) {
   const bool leaving = self.m_stopRequested != nullptr && self.m_stopRequested->load();
   if (!leaving) std::this_thread::sleep_for(kReleasedGetPause);
   return false;
+}
+
+uint32_t VornethCommandCache::WaitIdle(IdleConsumer& self) {
+  const auto idleSince = std::chrono::steady_clock::now();
+  if (m_idlePoll && m_pollPaysOff.load(std::memory_order_relaxed)) PollForHandOver(self);
+  uint32_t state = IdleConsumer::kWaiting;
+  if (self.m_state.compare_exchange_strong(state, IdleConsumer::kSleeping, std::memory_order_acq_rel)) {
+    state = IdleConsumer::kSleeping;
+    while (state == IdleConsumer::kSleeping) {
+      WaitWhileEqual(self.m_state, IdleConsumer::kSleeping);
+      state = self.m_state.load(std::memory_order_acquire);
+    }
+  }
+  // Handed a command (or released), asleep or not. Polling pays while
+  // commands come about as soon as a poll lasts.
+  if (m_idlePoll && state == IdleConsumer::kHanded) {
+    m_pollPaysOff.store(std::chrono::steady_clock::now() - idleSince < kPollPaysOffGap, std::memory_order_relaxed);
+  }
+  return state;
 }
 
 void VornethCommandCache::PollForHandOver(const IdleConsumer& self) {

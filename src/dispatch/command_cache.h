@@ -173,7 +173,12 @@ class VornethCommandCache {
   // Polls, with m_mutex let go, until a consumer takes a command or a few
   // microseconds have passed.
   void PollForTake() REQUIRES(m_mutex);
-  // An idle consumer's poll for a hand-over, without the mutex.
+  // An idle consumer's wait for a hand-over or the release, without the
+  // mutex: polling first when that has been paying off, then asleep. The
+  // state it ended in.
+  uint32_t WaitIdle(IdleConsumer& self);
+  // Polls for a hand-over for a few microseconds, unless too many consumers
+  // poll already.
   static void PollForHandOver(const IdleConsumer& self);
 
   // Guards the ring and the idle consumers; m_notFull waits on it.
@@ -200,6 +205,10 @@ class VornethCommandCache {
   const bool m_mayPoll;
   // Set at construction: idle consumers poll before they sleep.
   const bool m_idlePoll;
+  // Whether the last command came soon after its consumer went idle: while
+  // commands come further apart than a poll can wait for, consumers sleep at
+  // once.
+  std::atomic<bool> m_pollPaysOff{true};
   // Producers wait here while the ring is full, and after storing until the
   // ring is empty. Every take notifies it.
   CondVar m_notFull{&m_mutex};

@@ -370,6 +370,17 @@ TEST_F(AddonTest, MissingEntryPointsAreNeverCalled) {
   EXPECT_EQ(lines[5], "create 7");
 }
 
+// An exception that an add-on lets out of an entry point fails the command,
+// which is answered, and the instance goes on.
+TEST_F(AddonTest, AnExceptionFromTheAddOnAnswersError) {
+  if (!HostLauncher().empty()) GTEST_SKIP() << "the throwing add-on is built for Linux only";
+  InstallVariant("throwing", "throwing");
+  ASSERT_EQ(CreateInstance("throwing"), 0);
+  EXPECT_EQ(Invoke(0, "throw", "{}"), kError);
+  EXPECT_EQ(Invoke(0, "other", "{}"), Parse(R"({"ok":true})"));
+  EXPECT_EQ(Dispose(0), kTrue);
+}
+
 TEST_F(AddonTest, InvocationAnswersAreTheAddOnsParsedDocument) {
   InstallVariant("probe", "probe");
   ASSERT_EQ(CreateInstance("probe"), 0);
