@@ -95,12 +95,11 @@ bool AddOnInstances::DisposeAddOnInstance(int32_t addonId, const std::string& uu
     trace.Message("the instance was disposed meanwhile");
     return false;
   }
-  EndWorker(addonId);
+  EndWorker(addonId, trace);
   return true;
 }
 
-void AddOnInstances::EndWorker(int32_t addonId) {
-  TraceFunction trace("Vorneth::DisposeAddOnInstance");
+void AddOnInstances::EndWorker(int32_t addonId, const TraceFunction& trace) {
   trace.Message("Waiting for thread finish");
   // Only the thread whose disposal the worker took gets here for an id, so
   // the worker is still in its slot.
@@ -127,7 +126,7 @@ void AddOnInstances::EndIdleWorker(int32_t addonId) {
   // The worker takes it once a creation it may still run has ended; no
   // other command can reach an id that is not live.
   if (m_table.CacheOf(addonId)->Put(std::string(kDisposeAddOnInstanceCommand), std::move(params), "")) {
-    EndWorker(addonId);
+    EndWorker(addonId, trace);
   }
 }
 
@@ -137,18 +136,11 @@ void AddOnInstances::DisposeAll() {
   }
 }
 
-bool AddOnInstances::HandToLiveWorker(int32_t addonId, const std::string& command, Json::Value params,
-                                      const std::string& callbackId) {
-  const std::shared_ptr<VornethCommandCache> cache = m_table.LiveCache(addonId);
-  if (cache == nullptr) return false;
-  if (!cache->Put(command, std::move(params), callbackId)) {
-    TraceFunction trace("AddOnInstances::HandToLiveWorker");
-    trace.Number("addonId", addonId);
-    trace.Text("command.c_str ()", command);
-    trace.Message("the instance was disposed before its worker took the command");
-    return false;
-  }
-  return true;
+bool AddOnInstances::HandOver(VornethCommandCache& cache, const TraceFunction& trace, const std::string& command,
+                              Json::Value params, const std::string& callbackId) {
+  if (cache.Put(command, std::move(params), callbackId)) return true;
+  trace.Message("the instance was disposed before its worker took the command");
+  return false;
 }
 
 bool AddOnInstances::InvokeAddOnInstance(int32_t addonId, const std::string& command, const std::string& params,
@@ -164,33 +156,38 @@ bool AddOnInstances::InvokeAddOnInstance(int32_t addonId, const std::string& com
     trace.Message("Vorneth::InvokeAddOnInstance reserved command name refused!");
     return false;
   }
-  if (!m_table.IsLive(addonId)) {
+  const std::shared_ptr<VornethCommandCache> cache = m_table.LiveCache(addonId);
+  if (cache == nullptr) {
     trace.Message("Vorneth::InvokeAddOnInstance addonId checks failed!");
     return false;
   }
   trace.Message("Sending command to addon worker");
-  return HandToLiveWorker(addonId, command, Params(addonId, params), callbackId);
+  return HandOver(*cache, trace, command, Params(addonId, params), callbackId);
 }
 
 bool AddOnInstances::RegisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId) {
-  TraceFunction trace("Vorneth::RegisterAddOnEvent");
-  trace.Number("addonId", addonId);
-  trace.Text("eventName.c_str ()", eventName);
-  trace.Text("callbackId.c_str ()", callbackId);
-  if (!m_table.IsLive(addonId)) return false;
-  trace.Message("Sending RegisterAddOnEvent command to addon worker");
-  return HandToLiveWorker(addonId, std::string(kRegisterAddOnEventCommand), Params(addonId, eventName), callbackId);
+  return QueueEventChange(
+      {"Vorneth::RegisterAddOnEvent", kRegisterAddOnEventCommand, "Sending RegisterAddOnEvent command to addon worker"},
+      addonId, eventName, callbackId);
 }
 
 bool AddOnInstances::UnregisterAddOnEvent(int32_t addonId, const std::string& eventName,
                                           const std::string& callbackId) {
-  TraceFunction trace("Vorneth::UnregisterAddOnEvent");
+  return QueueEventChange({"Vorneth::UnregisterAddOnEvent", kUnregisterAddOnEventCommand,
+                           "Sending UnregisterAddOnEvent command to addon worker"},
+                          addonId, eventName, callbackId);
+}
+
+bool AddOnInstances::QueueEventChange(const EventChange& change, int32_t addonId, const std::string& eventName,
+                                      const std::string& callbackId) {
+  TraceFunction trace(change.m_scope);
   trace.Number("addonId", addonId);
   trace.Text("eventName.c_str ()", eventName);
   trace.Text("callbackId.c_str ()", callbackId);
-  if (!m_table.IsLive(addonId)) return false;
-  trace.Message("Sending UnregisterAddOnEvent command to addon worker");
-  return HandToLiveWorker(addonId, std::string(kUnregisterAddOnEventCommand), Params(addonId, eventName), callbackId);
+  const std::shared_ptr<VornethCommandCache> cache = m_table.LiveCache(addonId);
+  if (cache == nullptr) return false;
+  trace.Message(change.m_queuedMessage);
+  return HandOver(*cache, trace, std::string(change.m_command), Params(addonId, eventName), callbackId);
 }
 
 }  // namespace vorneth

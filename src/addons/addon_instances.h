@@ -43,6 +43,7 @@
 #include "addons/addon_host.h"
 #include "addons/addon_library.h"
 #include "addons/addon_table.h"
+#include "platform/trace.h"
 #include "store/store_folder.h"
 
 namespace vorneth {
@@ -85,12 +86,22 @@ class AddOnInstances {
   static const WorkerCommand kWorkerCommands[];
 
   // Session side.
-  // Hands a command of a live id to its worker: false when the id is not
-  // live or the command was not taken (the instance was disposed first).
-  bool HandToLiveWorker(int32_t addonId, const std::string& command, Json::Value params, const std::string& callbackId);
+  // Puts a command into a live id's cache: false (traced) when the command
+  // was not taken, because the instance was disposed first.
+  static bool HandOver(VornethCommandCache& cache, const TraceFunction& trace, const std::string& command,
+                       Json::Value params, const std::string& callbackId);
+  // RegisterAddOnEvent and UnregisterAddOnEvent: one pattern, these texts.
+  struct EventChange {
+    const char* m_scope;
+    std::string_view m_command;
+    const char* m_queuedMessage;
+  };
+  bool QueueEventChange(const EventChange& change, int32_t addonId, const std::string& eventName,
+                        const std::string& callbackId);
   // Once the worker of `addonId` has taken its "DisposeAddOnInstance":
-  // waits for its thread to end, then frees worker and cache.
-  void EndWorker(int32_t addonId);
+  // waits for its thread to end, then frees worker and cache, traced in
+  // `trace`.
+  void EndWorker(int32_t addonId, const TraceFunction& trace);
   // Session end for an id that is not live: the same command, so that a
   // creation still running finishes (and its instance is disposed) first.
   void EndIdleWorker(int32_t addonId);

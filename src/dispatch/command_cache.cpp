@@ -74,7 +74,7 @@ bool VornethCommandCache::Put(std::string command, Json::Value&& params, std::st
     // The ring is empty right after storing only when the wait for room
     // above was cut short by a release: then the held commands are lost.
     if (!IsEmpty()) HandOver(wakes);
-    taken = m_taken > sequence;
+    taken = m_takes.load(std::memory_order_relaxed) > sequence;
   }
   wakes.WakeAll();
   return taken;
@@ -120,7 +120,7 @@ bool VornethCommandCache::ShouldPollForRunningConsumer() const {
 }
 
 void VornethCommandCache::PollForTake() {
-  const uint32_t takes = m_takes.load(std::memory_order_relaxed);
+  const uint64_t takes = m_takes.load(std::memory_order_relaxed);
   m_mutex.Unlock();
   const auto deadline = std::chrono::steady_clock::now() + kRunningConsumerPoll;
   while (m_takes.load(std::memory_order_relaxed) == takes && !m_released) {
@@ -137,7 +137,6 @@ int32_t VornethCommandCache::TakeOldest(std::string& command, Json::Value& param
   callbackId = std::move(slot.m_callbackId);
   const int32_t takenFrom = m_read;
   m_read = Next(m_read);
-  ++m_taken;
   m_running.fetch_add(1, std::memory_order_relaxed);
   m_takes.fetch_add(1, std::memory_order_relaxed);
   // Wakes producers waiting for room and producers waiting for the

@@ -187,10 +187,9 @@ class VornethCommandCache {
   Slot m_slots[VORNETH_COMMAND_CACHE_SIZE] GUARDED_BY(m_mutex);
   int32_t m_write GUARDED_BY(m_mutex) = 0;  // slot the next Put fills
   int32_t m_read GUARDED_BY(m_mutex) = 0;   // slot the next Get takes
-  // Commands stored and taken since construction: a Put's command was taken
-  // once m_taken has passed the count it was stored at.
+  // Commands stored since construction: a Put's command was taken once
+  // m_takes has passed the count it was stored at.
   uint64_t m_stored GUARDED_BY(m_mutex) = 0;
-  uint64_t m_taken GUARDED_BY(m_mutex) = 0;
   // Consumers asleep in Get, the most recent last: it is handed the next
   // command, as the one whose memory is most likely still in the caches.
   std::vector<IdleConsumer*> m_idle GUARDED_BY(m_mutex);
@@ -198,7 +197,7 @@ class VornethCommandCache {
   // Counted up under m_mutex, down without it: only a hint for polling.
   std::atomic<int32_t> m_running{0};
   // Counts takes; written under m_mutex, polled without it.
-  std::atomic<uint32_t> m_takes{0};
+  std::atomic<uint64_t> m_takes{0};
   // Written without m_mutex; read both with and without it.
   std::atomic<bool> m_released{false};
   // Set at construction: more than one usable processor.
