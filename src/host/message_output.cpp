@@ -1,5 +1,6 @@
 #include "host/message_output.h"
 
+#include <string>
 #include <utility>
 
 #include "frame/frame_codec.h"
@@ -8,12 +9,23 @@
 #include "json/styled_writer.h"
 #include "platform/postponed_work.h"
 #include "platform/trace.h"
+#include "session/command_results.h"
 
 namespace vorneth {
 namespace {
 
 constexpr StyledWriter::ControlBytes kFrameText = StyledWriter::ControlBytes::kEscaped;
 constexpr size_t kKeptFrameBuffer = size_t{64} * 1024;
+// Members of a message too large for the browser that its replacement
+// keeps, when they are texts or numbers of at most kMaxKeptMember bytes:
+// they tell the page which command or event it was.
+constexpr const char* kKeptMembers[] = {"callbackId", "event", "instanceId", "portId", "rtype"};
+constexpr size_t kMaxKeptMember = 1024;
+
+bool IsShortScalar(const Json::Value& value) {
+  if (value.isString()) return value.asString().size() <= kMaxKeptMember;
+  return value.isIntegral();
+}
 
 // `message` with the member `name` set to the string `value`: inserted by
 // its layout, or else by parsing the text and writing it again (which also
@@ -63,6 +75,7 @@ void FrameOutput::WriteMessage(MessageText message) {
   trace.Number("response.length ()", static_cast<int32_t>(message.text().size()));
   trace.DataText("response.c_str ()", message.text());
   if (!message.text().empty()) message = add_Padding(add_PortId(std::move(message)));
+  if (message.text().size() > kMaxBrowserMessage) message = WithinBrowserLimit(std::move(message), trace);
   const std::string& text = message.text();
   const uint32_t length = static_cast<uint32_t>(text.size());
   trace.Number("len", static_cast<int32_t>(length));
@@ -87,6 +100,24 @@ void FrameOutput::WriteMessage(MessageText message) {
     if (m_frame.capacity() > kKeptFrameBuffer) std::string().swap(m_frame);
   }
   TraceWritten(trace, written);
+}
+
+MessageText FrameOutput::WithinBrowserLimit(MessageText message, TraceFunction& trace) {
+  trace.Number("message.length ()", static_cast<int32_t>(message.text().size()));
+  trace.Message("message too large for the browser, replaced by an error");
+  Json::Value original;
+  ParseJson(message.text(), original);
+  Json::Value replacement(Json::objectValue);
+  if (original.isObject()) {
+    for (const char* name : kKeptMembers) {
+      const Json::Value* member = original.find(name, name + std::char_traits<char>::length(name));
+      if (member != nullptr && IsShortScalar(*member)) replacement[name] = *member;
+    }
+  }
+  Json::Value& response = replacement["response"];
+  response.append(kErrorText);
+  response.append(kResultMessageTooLarge);
+  return add_Padding(MessageWriter::Write(replacement, kFrameText));
 }
 
 void FrameOutput::TraceWritten(TraceFunction& trace, const Status& written) {

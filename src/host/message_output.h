@@ -7,6 +7,13 @@
 // "padding":"x", which makes it 14 bytes longer. The result is written as
 // one frame: the 4-byte little-endian length and the text.
 //
+// The browser takes messages of at most kMaxBrowserMessage bytes from a host
+// and closes the whole channel on a longer one. Such a message is never
+// written: it is replaced by the same kind of message (its "rtype",
+// "callbackId", "event", "instanceId" and "portId" kept when they are
+// short) whose "response" is ["Error", kResultMessageTooLarge], so that the
+// page learns what became of its command and the channel stays open.
+//
 // A message that comes with its layout (json/message_text.h) gets those
 // members inserted at their places; any other message is parsed and written
 // again with them, which gives the same bytes. Texts are written with
@@ -33,6 +40,9 @@
 #include "platform/trace.h"
 
 namespace vorneth {
+
+// The longest message the browser accepts from a host, in bytes.
+inline constexpr size_t kMaxBrowserMessage = size_t{1} << 20;
 
 class FrameOutput {
  public:
@@ -64,6 +74,9 @@ class FrameOutput {
   struct PostponedFrames;
 
   static void TraceWritten(TraceFunction& trace, const Status& written);
+  // `message` (port identifier and padding added) when the browser takes
+  // it, else its replacement, which it always takes.
+  static MessageText WithinBrowserLimit(MessageText message, TraceFunction& trace);
   static void AppendFrame(std::string& out, const std::string& text);
   void PostponeFrame(const std::string& text);
   // Writes the calling thread's postponed frames.

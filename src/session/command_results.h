@@ -14,6 +14,9 @@ namespace vorneth {
 inline constexpr int32_t kResultUnknownCommand = -2;
 // The page's origin is blocked by the domain permissions.
 inline constexpr int32_t kResultOriginBlocked = -3;
+// The answer or event was larger than the browser takes from a host
+// (kMaxBrowserMessage of host/message_output.h); it was not sent.
+inline constexpr int32_t kResultMessageTooLarge = -9;
 
 }  // namespace vorneth
 

@@ -403,6 +403,12 @@ TEST_F(AddonTest, InvocationAnswersAreTheAddOnsParsedDocument) {
   ASSERT_FALSE(built.isNull());
   EXPECT_EQ(Invoke(0, "broken"), built);
   EXPECT_EQ(Invoke(0, "anything else"), Parse(R"({"unknown":"anything else"})"));
+
+  // An answer the browser would refuse, and which would close its channel,
+  // is replaced by an error; the next answer comes as usual.
+  const std::string huge = "\"" + std::string(size_t{1} << 20, 'h') + "\"";
+  EXPECT_EQ(Invoke(0, "echo", huge), Parse(R"(["Error", -9])"));
+  EXPECT_EQ(Invoke(0, "echo", "[6]"), Parse("[6]"));
 }
 
 TEST_F(AddonTest, ReservedNamesAndRefusedRegistrationsAnswerError) {

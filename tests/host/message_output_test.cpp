@@ -101,6 +101,30 @@ TEST_F(MessageOutputTest, CallbackPadsAfterAddingThePortId) {
   EXPECT_EQ(message["portId"], "");
 }
 
+TEST_F(MessageOutputTest, MessagesOverTheBrowserLimitAreReplacedByAnErrorOfTheSameKind) {
+  m_output.SetLastPortId("7");
+  // {"callbackId":"5","portId":"7","response":"xx...","rtype":"Vorneth"}:
+  // 63 bytes around the response text once the port identifier is added.
+  const auto answerOfLength = [](size_t length) {
+    return R"({"callbackId":"5","response":")" + std::string(length - 63, 'x') + R"(","rtype":"Vorneth"})";
+  };
+  Callback(answerOfLength(kMaxBrowserMessage), &m_output, 0);
+  Callback(answerOfLength(kMaxBrowserMessage + 1), &m_output, 0);
+  // An event keeps its name; members too long to be worth keeping go.
+  Callback(R"({"event":"big","instanceId":0,"response":")" + std::string(kMaxBrowserMessage, 'e') +
+               R"(","rtype":"Vorneth-E"})",
+           &m_output, 0);
+  Callback(R"({"event":")" + std::string(kMaxBrowserMessage, 'n') + R"(","rtype":"Vorneth-E"})", &m_output, 0);
+
+  const auto frames = Frames();
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0].size(), kMaxBrowserMessage);
+  EXPECT_EQ(frames[0], answerOfLength(kMaxBrowserMessage).insert(17, R"(,"portId":"7")"));
+  EXPECT_EQ(frames[1], R"({"callbackId":"5","portId":"7","response":["Error", -9],"rtype":"Vorneth"})");
+  EXPECT_EQ(frames[2], R"({"event":"big","instanceId":0,"portId":"7","response":["Error", -9],"rtype":"Vorneth-E"})");
+  EXPECT_EQ(frames[3], R"({"portId":"7","response":["Error", -9],"rtype":"Vorneth-E"})");
+}
+
 TEST_F(MessageOutputTest, AFailedWriteIsTracedWithItsReasonAndTheNextFrameStillGoes) {
   int calls = 0;
   FrameOutput output([&](const char* data, size_t size) {
