@@ -41,7 +41,8 @@ int main() {
     const uint32_t length = vorneth::DecodeFrameLength(header.data());
     if (length > vorneth::FrameDecoder::kDefaultMaxBody || !ReadExactly(body, length)) return 1;
     const std::string answer = "{\"callbackId\":\"" + std::string(Member(body, "callbackId")) + "\",\"portId\":\"" +
-                               std::string(Member(body, "portId")) + "\",\"response\":\"echo\",\"rtype\":\"Vorneth-I\"}";
+                               std::string(Member(body, "portId")) +
+                               "\",\"response\":\"echo\",\"rtype\":\"Vorneth-I\"}";
     const std::string frame = vorneth::EncodeFrame(answer);
     if (std::fwrite(frame.data(), 1, frame.size(), stdout) != frame.size() || std::fflush(stdout) != 0) return 1;
   }
