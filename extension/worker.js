@@ -53,12 +53,13 @@ class PageConnection {
   }
 
   async open() {
-    const hostName = await readHostName();
-    if (this.closed) return;
+    let hostName = null;
     try {
+      hostName = await readHostName();
+      if (this.closed) return;
       this.nativePort = chrome.runtime.connectNative(hostName);
     } catch (error) {
-      this.close(`The host "${hostName}" cannot be started: ${error.message}`);
+      this.close(`The host ${hostName ?? ""} cannot be started: ${error.message}`);
       return;
     }
     this.nativePort.onMessage.addListener((message) => this.fromHost(message));

@@ -142,8 +142,8 @@ class Page:
 
     def __init__(self, devtools, url):
         self.devtools = devtools
-        target = devtools.call("Target.createTarget", {"url": url})["targetId"]
-        self.session = devtools.call("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
+        self.target = devtools.call("Target.createTarget", {"url": url})["targetId"]
+        self.session = devtools.call("Target.attachToTarget", {"targetId": self.target, "flatten": True})["sessionId"]
         self.url = url
 
     def start(self, expression):
@@ -207,6 +207,35 @@ class Options(Page):
         return state
 
 
+def host_processes(host, data_home):
+    """The pids of the running host processes of this run (this host binary, this private data folder)."""
+    wanted = os.path.realpath(host)
+    marker = b"XDG_DATA_HOME=" + data_home.encode() + b"\0"
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.readlink(f"/proc/{entry}/exe") != wanted:
+                continue
+            with open(f"/proc/{entry}/environ", "rb") as environ:
+                if marker in environ.read() + b"\0":
+                    pids.append(int(entry))
+        except OSError:
+            pass  # gone meanwhile, or not ours
+    return pids
+
+
+def wait_for_hosts(browser, count, what):
+    deadline = time.monotonic() + bounded(POLL_TIMEOUT)
+    while time.monotonic() < deadline:
+        running = host_processes(browser.host, browser.data_home)
+        if len(running) == count:
+            return
+        time.sleep(POLL_INTERVAL)
+    raise Failure(f"{what}: expected {count} host processes, found {len(running)}")
+
+
 def serve(routes):
     """An HTTP server on 127.0.0.1 (a free port) serving `routes`: path -> (file, type)."""
 
@@ -263,7 +292,9 @@ class Browser:
                                  ("XDG_CACHE_HOME", "cache")):
             environment[variable] = os.path.join(root, folder)
             os.makedirs(environment[variable])
-        self.data_folder = os.path.join(environment["XDG_DATA_HOME"], "Vorneth")
+        self.host = arguments.host
+        self.data_home = environment["XDG_DATA_HOME"]
+        self.data_folder = os.path.join(self.data_home, "Vorneth")
         self.log_path = os.path.join(root, "chromium.log")
 
         # The browser reads commands on descriptor 3 and writes on 4. The pipe
@@ -382,6 +413,10 @@ def steps(browser, origin, page_url, figures):
         expect_equal([ticks["refusedEvent"]["kind"], ticks["refusedEvent"]["code"]], ["host", None],
                      "registering an event the add-on does not raise")
     other.step("dispose")
+    # One host process per page; closing a page ends its process.
+    wait_for_hosts(browser, 2, "two pages")
+    devtools.call("Target.closeTarget", {"targetId": other.target})
+    wait_for_hosts(browser, 1, "after the second page closed")
     disposed = page.step("dispose")
     expect_equal([disposed["afterDispose"]["kind"], disposed["afterDispose"]["code"]], ["host", None],
                  "invoking a disposed instance")
