@@ -10,10 +10,10 @@
 // when it closes, the page gets a "Vorneth-Closed" message, and its next
 // message opens a new port (a new host process, a new session).
 (() => {
-  const CHANNEL = "vorneth";
-  const TO_EXTENSION = "to-extension";
-  const TO_PAGE = "to-page";
-  const PORT_NAME = "vorneth-page";
+  const CHANNEL = 'vorneth';
+  const TO_EXTENSION = 'to-extension';
+  const TO_PAGE = 'to-page';
+  const PORT_NAME = 'vorneth-page';
 
   let port = null;
   // The worker's own "Vorneth-Closed" came before the port closed: the
@@ -21,32 +21,32 @@
   let closeExplained = false;
 
   function toPage(message) {
-    window.postMessage({ channel: CHANNEL, direction: TO_PAGE, message }, window.location.origin);
+    window.postMessage({channel: CHANNEL, direction: TO_PAGE, message}, window.location.origin);
   }
 
   function openPort() {
-    port = chrome.runtime.connect({ name: PORT_NAME });
+    port = chrome.runtime.connect({name: PORT_NAME});
     closeExplained = false;
     port.onMessage.addListener((message) => {
-      if (message && message.rtype === "Vorneth-Closed") closeExplained = true;
+      if (message && message.rtype === 'Vorneth-Closed') closeExplained = true;
       toPage(message);
     });
     port.onDisconnect.addListener(() => {
-      const reason = chrome.runtime.lastError ? chrome.runtime.lastError.message : "";
+      const reason = chrome.runtime.lastError ? chrome.runtime.lastError.message : '';
       if (!closeExplained) {
-        toPage({ rtype: "Vorneth-Closed", message: reason || "The extension closed the connection." });
+        toPage({rtype: 'Vorneth-Closed', message: reason || 'The extension closed the connection.'});
       }
       port = null;
     });
   }
 
-  window.addEventListener("message", (event) => {
+  window.addEventListener('message', (event) => {
     if (event.source !== window) return;
     const data = event.data;
     if (!data || data.channel !== CHANNEL || data.direction !== TO_EXTENSION) return;
     // A presence check, answered here: it costs no port and no host.
-    if (data.message && data.message.type === "Vorneth-Hello") {
-      toPage({ rtype: "Vorneth-Hello", callbackId: data.message.callbackId });
+    if (data.message && data.message.type === 'Vorneth-Hello') {
+      toPage({rtype: 'Vorneth-Hello', callbackId: data.message.callbackId});
       return;
     }
     try {
@@ -55,7 +55,7 @@
     } catch (error) {
       // The extension was reloaded or removed under the page.
       port = null;
-      toPage({ rtype: "Vorneth-Closed", message: String(error && error.message ? error.message : error) });
+      toPage({rtype: 'Vorneth-Closed', message: String(error && error.message ? error.message : error)});
     }
   });
 })();

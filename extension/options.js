@@ -11,10 +11,10 @@
 // process with "Create" for the site, sends the one command and closes it.
 // After a change the worker is told, so that every open page session reads
 // the permissions again.
-import { Vorneth } from "./vorneth.js";
-import { readHostName, writeHostName } from "./settings.js";
+import {readHostName, writeHostName} from './settings.js';
+import {Vorneth} from './vorneth.js';
 
-const PORT_ID = "options";
+const PORT_ID = 'options';
 const TIMEOUT_MS = 30000;
 
 const $ = (id) => document.getElementById(id);
@@ -24,23 +24,21 @@ const $ = (id) => document.getElementById(id);
 async function openSession(url) {
   const port = chrome.runtime.connectNative(await readHostName());
   const transport = {
-    send(message) {
-      port.postMessage({ ...message, portId: PORT_ID });
-    },
+    send(message) { port.postMessage({...message, portId: PORT_ID}); },
     listen(handler) {
       port.onMessage.addListener(handler);
       port.onDisconnect.addListener(() => {
-        const reason = chrome.runtime.lastError ? chrome.runtime.lastError.message : "The host ended.";
-        handler({ rtype: "Vorneth-Closed", message: reason });
+        const reason = chrome.runtime.lastError ? chrome.runtime.lastError.message : 'The host ended.';
+        handler({rtype: 'Vorneth-Closed', message: reason});
       });
     },
   };
-  const vorneth = new Vorneth({ transport, timeoutMs: TIMEOUT_MS });
-  vorneth.on("closed", () => {
+  const vorneth = new Vorneth({transport, timeoutMs: TIMEOUT_MS});
+  vorneth.on('closed', () => {
     if (listing !== null && listing.vorneth === vorneth) listing = null;
   });
-  transport.send({ type: "Vorneth-I", command: "Create", url, version: chrome.runtime.getManifest().version });
-  return { vorneth, close: () => port.disconnect() };
+  transport.send({type: 'Vorneth-I', command: 'Create', url, version: chrome.runtime.getManifest().version});
+  return {vorneth, close: () => port.disconnect()};
 }
 
 // The session of this page, opened on first use and again after it closed.
@@ -56,33 +54,33 @@ async function listingSession() {
 function originOf(text) {
   try {
     const url = new URL(text.trim());
-    return url.protocol === "http:" || url.protocol === "https:" ? url.origin : null;
+    return url.protocol === 'http:' || url.protocol === 'https:' ? url.origin : null;
   } catch {
     return null;
   }
 }
 
 function showStatus(text, isError = false) {
-  $("status").textContent = text;
-  $("status").className = isError ? "error" : "";
+  $('status').textContent = text;
+  $('status').className = isError ? 'error' : '';
 }
 
 // Runs one user action: the page is "busy" until it and the refresh of the
 // lists are done; failures are shown, not thrown.
 async function act(action) {
-  document.body.dataset.state = "busy";
+  document.body.dataset.state = 'busy';
   try {
     const done = await action();
     if (done) showStatus(done);
     try {
       await showLists();
     } catch (error) {
-      showStatus(`${done ? `${done} ` : ""}The host's lists cannot be read: ${error.message}`, true);
+      showStatus(`${done ? `${done} ` : ''}The host's lists cannot be read: ${error.message}`, true);
     }
   } catch (error) {
     showStatus(error.message, true);
   } finally {
-    document.body.dataset.state = "ready";
+    document.body.dataset.state = 'ready';
   }
 }
 
@@ -90,55 +88,53 @@ async function act(action) {
 // shows as an empty one.
 const listOf = (answer) => (Array.isArray(answer) ? answer : []);
 
-async function permissionsChanged() {
-  await chrome.runtime.sendMessage({ type: "Vorneth-PermissionsChanged" });
-}
+async function permissionsChanged() { await chrome.runtime.sendMessage({type: 'Vorneth-PermissionsChanged'}); }
 
 function listItem(text, buttonText, onClick) {
-  const item = document.createElement("li");
+  const item = document.createElement('li');
   item.textContent = text;
-  const button = document.createElement("button");
-  button.type = "button";
+  const button = document.createElement('button');
+  button.type = 'button';
   button.textContent = buttonText;
-  button.addEventListener("click", () => act(onClick));
+  button.addEventListener('click', () => act(onClick));
   item.append(button);
   return item;
 }
 
 async function showLists() {
   const vorneth = await listingSession();
-  const whitelist = (await vorneth.hostCommand("IsWhitelistMode", [])) === 1;
-  const origins = listOf(await vorneth.hostCommand("ReadVornethPermListDB", []));
-  const records = listOf(await vorneth.hostCommand("ReadVornethAddOnListDB", []));
+  const whitelist = (await vorneth.hostCommand('IsWhitelistMode', [])) === 1;
+  const origins = listOf(await vorneth.hostCommand('ReadVornethPermListDB', []));
+  const records = listOf(await vorneth.hostCommand('ReadVornethAddOnListDB', []));
 
-  $("mode-whitelist").checked = whitelist;
-  $("mode-blacklist").checked = !whitelist;
-  $("list-title").textContent = whitelist ? "Allowed sites" : "Denied sites";
-  const listName = whitelist ? "whitelisted" : "blacklisted";
-  $("permissions").replaceChildren(...origins.map((origin) =>
-    listItem(String(origin), "Remove", async () => {
-      await vorneth.hostCommand("RemoveFromPermList", [String(origin), listName]);
-      await permissionsChanged();
-      return `Removed ${origin} from the list.`;
-    })));
+  $('mode-whitelist').checked = whitelist;
+  $('mode-blacklist').checked = !whitelist;
+  $('list-title').textContent = whitelist ? 'Allowed sites' : 'Denied sites';
+  const listName = whitelist ? 'whitelisted' : 'blacklisted';
+  $('permissions')
+      .replaceChildren(...origins.map((origin) => listItem(String(origin), 'Remove', async () => {
+                                        await vorneth.hostCommand('RemoveFromPermList', [String(origin), listName]);
+                                        await permissionsChanged();
+                                        return `Removed ${origin} from the list.`;
+                                      })));
 
   const addons = [];
   for (const record of records) {
     for (const version of listOf(record.version)) {
       const title = `${record.name || record.uuid} ${version} (${record.uuid})`;
-      addons.push(listItem(title, "Uninstall", async () => {
-        const result = await vorneth.hostCommand("UninstallAddOn", [String(record.uuid), String(version)]);
+      addons.push(listItem(title, 'Uninstall', async () => {
+        const result = await vorneth.hostCommand('UninstallAddOn', [String(record.uuid), String(version)]);
         return result === 200 ? `Uninstalled ${title}.` : `${title} was not installed.`;
       }));
     }
   }
-  $("addons").replaceChildren(...addons);
+  $('addons').replaceChildren(...addons);
 }
 
 // Denies or allows the site in the origin field.
 async function setSite(command) {
-  const origin = originOf($("origin").value);
-  if (origin === null) throw new Error("Enter a site as an http or https address, such as https://shop.example.");
+  const origin = originOf($('origin').value);
+  if (origin === null) throw new Error('Enter a site as an http or https address, such as https://shop.example.');
   const session = await openSession(`${origin}/`);
   try {
     const answered = await session.vorneth.hostCommand(command, []);
@@ -147,34 +143,35 @@ async function setSite(command) {
     session.close();
   }
   await permissionsChanged();
-  return `${command === "SetDomainDenied" ? "Denied" : "Allowed"} ${origin}.`;
+  return `${command === 'SetDomainDenied' ? 'Denied' : 'Allowed'} ${origin}.`;
 }
 
 async function setMode(mode) {
-  await (await listingSession()).hostCommand("SetPermissionMode", [mode]);
+  await (await listingSession()).hostCommand('SetPermissionMode', [mode]);
   await permissionsChanged();
-  return mode === "whitelist" ? "Only the allowed sites may use add-ons." : "Every site but the denied ones may use add-ons.";
+  return mode === 'whitelist' ? 'Only the allowed sites may use add-ons.' :
+                                'Every site but the denied ones may use add-ons.';
 }
 
 async function saveHostName() {
-  const name = $("host-name").value.trim();
+  const name = $('host-name').value.trim();
   if (!(await writeHostName(name))) throw new Error(`"${name}" is not a native host name.`);
   if (listing !== null) listing.close();
   listing = null;
   return `Pages opened from now on use the host ${await readHostName()}.`;
 }
 
-$("deny").addEventListener("click", () => act(() => setSite("SetDomainDenied")));
-$("allow").addEventListener("click", () => act(() => setSite("SetDomainAllowed")));
-for (const id of ["mode-blacklist", "mode-whitelist"]) {
-  $(id).addEventListener("change", (event) => act(() => setMode(event.target.value)));
+$('deny').addEventListener('click', () => act(() => setSite('SetDomainDenied')));
+$('allow').addEventListener('click', () => act(() => setSite('SetDomainAllowed')));
+for (const id of ['mode-blacklist', 'mode-whitelist']) {
+  $(id).addEventListener('change', (event) => act(() => setMode(event.target.value)));
 }
-$("host-form").addEventListener("submit", (event) => {
+$('host-form').addEventListener('submit', (event) => {
   event.preventDefault();
   act(saveHostName);
 });
 
 readHostName().then((name) => {
-  $("host-name").value = name;
+  $('host-name').value = name;
   act(() => null);
 });

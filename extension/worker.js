@@ -21,11 +21,11 @@
 // afterwards it tells the worker, which asks every open session
 // "IsDomainBlocked", so that each host process reads the new permissions
 // before the page's next command.
-import { HOST_COMMAND, judgePageMessage, RESERVED_CALLBACK_PREFIX } from "./gate.js";
-import { readHostName } from "./settings.js";
+import {HOST_COMMAND, judgePageMessage, RESERVED_CALLBACK_PREFIX} from './gate.js';
+import {readHostName} from './settings.js';
 
-const PAGE_PORT_NAME = "vorneth-page";
-const PERMISSIONS_CHANGED = "Vorneth-PermissionsChanged";
+const PAGE_PORT_NAME = 'vorneth-page';
+const PERMISSIONS_CHANGED = 'Vorneth-PermissionsChanged';
 const REFRESH_CALLBACK_ID = `${RESERVED_CALLBACK_PREFIX}refresh`;
 // Requests a page may queue while its host process starts.
 const MAX_QUEUED = 1024;
@@ -36,7 +36,7 @@ let lastPortNumber = 0;
 // The URL of the page behind a content script's port, or null when the
 // sender is not a web page's frame in a tab.
 function pageUrl(sender) {
-  if (!sender || sender.id !== chrome.runtime.id || !sender.tab || typeof sender.url !== "string") return null;
+  if (!sender || sender.id !== chrome.runtime.id || !sender.tab || typeof sender.url !== 'string') return null;
   return /^https?:\/\//i.test(sender.url) ? sender.url : null;
 }
 
@@ -59,34 +59,34 @@ class PageConnection {
       if (this.closed) return;
       this.nativePort = chrome.runtime.connectNative(hostName);
     } catch (error) {
-      this.close(`The host ${hostName ?? ""} cannot be started: ${error.message}`);
+      this.close(`The host ${hostName ?? ''} cannot be started: ${error.message}`);
       return;
     }
     this.nativePort.onMessage.addListener((message) => this.fromHost(message));
     this.nativePort.onDisconnect.addListener(() => {
-      const reason = chrome.runtime.lastError ? chrome.runtime.lastError.message : "The host ended.";
+      const reason = chrome.runtime.lastError ? chrome.runtime.lastError.message : 'The host ended.';
       this.nativePort = null;
       this.close(reason);
     });
-    this.toHost({ type: HOST_COMMAND, command: "Create", url: this.url, version: chrome.runtime.getManifest().version });
+    this.toHost({type: HOST_COMMAND, command: 'Create', url: this.url, version: chrome.runtime.getManifest().version});
     for (const request of this.queue.splice(0)) this.toHost(request);
   }
 
   fromPage(message) {
     const verdict = judgePageMessage(message);
     if (verdict.refusal !== undefined) {
-      this.toPage({ rtype: "Vorneth-Refused", callbackId: verdict.callbackId, message: verdict.refusal });
+      this.toPage({rtype: 'Vorneth-Refused', callbackId: verdict.callbackId, message: verdict.refusal});
     } else if (verdict.ping !== undefined) {
-      this.toPage({ rtype: "Vorneth-Ping", callbackId: verdict.ping });
+      this.toPage({rtype: 'Vorneth-Ping', callbackId: verdict.ping});
     } else if (this.nativePort !== null) {
       this.toHost(verdict.request);
     } else if (this.queue.length < MAX_QUEUED) {
       this.queue.push(verdict.request);
     } else {
       this.toPage({
-        rtype: "Vorneth-Refused",
+        rtype: 'Vorneth-Refused',
         callbackId: verdict.request.callbackId,
-        message: "Too many requests while the host starts.",
+        message: 'Too many requests while the host starts.',
       });
     }
   }
@@ -94,7 +94,7 @@ class PageConnection {
   fromHost(message) {
     // The answers to the worker's own refreshes tell the page its new state.
     if (message && message.callbackId === REFRESH_CALLBACK_ID) {
-      this.toPage({ rtype: "Vorneth-Permission", blocked: message.response === 1 });
+      this.toPage({rtype: 'Vorneth-Permission', blocked: message.response === 1});
       return;
     }
     this.toPage(message);
@@ -102,14 +102,12 @@ class PageConnection {
 
   // Asks the host process to read the permissions again.
   refreshPermission() {
-    const request = { type: HOST_COMMAND, command: "IsDomainBlocked", params: [], callbackId: REFRESH_CALLBACK_ID };
+    const request = {type: HOST_COMMAND, command: 'IsDomainBlocked', params: [], callbackId: REFRESH_CALLBACK_ID};
     if (this.nativePort !== null) this.toHost(request);
     // Not started yet: its "Create" reads the permissions anyway.
   }
 
-  toHost(request) {
-    this.nativePort.postMessage({ ...request, portId: this.portId });
-  }
+  toHost(request) { this.nativePort.postMessage({...request, portId: this.portId}); }
 
   toPage(message) {
     if (this.closed) return;
@@ -123,7 +121,7 @@ class PageConnection {
   // Ends the connection; `reason` (the host's side ended) is told to the page.
   close(reason) {
     if (this.closed) return;
-    if (reason !== null) this.toPage({ rtype: "Vorneth-Closed", message: reason });
+    if (reason !== null) this.toPage({rtype: 'Vorneth-Closed', message: reason});
     this.closed = true;
     connections.delete(this);
     if (this.nativePort !== null) {
@@ -151,10 +149,10 @@ chrome.runtime.onConnect.addListener((pagePort) => {
 
 // From the options page only: the permissions changed.
 chrome.runtime.onMessage.addListener((message, sender, sendResponse) => {
-  const fromOptions = sender.id === chrome.runtime.id && typeof sender.url === "string" &&
-    sender.url.startsWith(chrome.runtime.getURL(""));
+  const fromOptions = sender.id === chrome.runtime.id && typeof sender.url === 'string' &&
+      sender.url.startsWith(chrome.runtime.getURL(''));
   if (!fromOptions || !message || message.type !== PERMISSIONS_CHANGED) return false;
   for (const connection of connections) connection.refreshPermission();
-  sendResponse({ refreshed: connections.size });
+  sendResponse({refreshed: connections.size});
   return false;
 });
