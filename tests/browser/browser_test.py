@@ -354,17 +354,18 @@ def run(arguments, root):
         "/vorneth.js": (os.path.join(arguments.extension, "vorneth.js"), "text/javascript"),
         "/pkgs/example.pkg": (os.path.join(packages, "example.pkg"), "application/octet-stream"),
     })
-    origin = f"http://127.0.0.1:{server.server_address[1]}"
-    page_url = origin + "/test.html"
-    figures = {}
-    browser = Browser(arguments, root)
     try:
-        steps(browser, origin, page_url, figures)
-    except (Failure, OSError):
-        print("--- the browser's log, last lines ---\n" + browser.log_tail(), file=sys.stderr)
-        raise
+        origin = f"http://127.0.0.1:{server.server_address[1]}"
+        figures = {}
+        browser = Browser(arguments, root)
+        try:
+            steps(browser, origin, origin + "/test.html", figures)
+        except Exception:
+            print("--- the browser's log, last lines ---\n" + browser.log_tail(), file=sys.stderr)
+            raise
+        finally:
+            browser.close()
     finally:
-        browser.close()
         server.shutdown()
         server.server_close()
     print_figures(figures)
@@ -453,9 +454,24 @@ def steps(browser, origin, page_url, figures):
     expect_equal(blocked["isBlocked"], True, "IsDomainBlocked after the page tried to unblock itself")
     expect_equal(blocked["createAgain"].get("code"), -3, "a page command after the page tried to unblock itself")
 
-    # Allowed again and the add-on uninstalled, through the options page.
+    # Every change of the options page reaches the open page's session.
     allowed = options.set_site(origin, "allow")
     check(origin not in allowed["permissions"], "the options page no longer lists the origin", allowed)
+    expect_equal(page.step("gate"), "open", "the gate after the origin was allowed again")
+    options.act("document.getElementById('mode-whitelist').click();", "whitelist mode")
+    expect_equal(page.step("gate"), "closed", "the gate in whitelist mode")
+    listed = options.set_site(origin, "allow")
+    check(origin in listed["permissions"], "the options page lists the allowed origin", listed)
+    expect_equal(page.step("gate"), "open", "the gate for an allowed origin in whitelist mode")
+    removed = options.act("document.querySelector('#permissions button').click();", "remove the origin")
+    check(origin not in removed["permissions"], "the options page no longer lists the origin", removed)
+    expect_equal(page.step("gate"), "closed", "the gate for a removed origin in whitelist mode")
+    options.act("document.getElementById('mode-blacklist').click();", "blacklist mode")
+    expect_equal(page.step("gate"), "open", "the gate back in blacklist mode")
+    page.poll("window.vornethTest.notices().permission.join() === 'true,false,true,false,true,false'",
+              "the page's permission notices")
+
+    # The add-on uninstalled through the options page.
     uninstalled = options.act("document.querySelector('#addons button').click();", "uninstall")
     check("{example}" not in uninstalled["addons"], "the add-on is uninstalled", uninstalled)
     check(not os.path.exists(os.path.join(browser.data_folder, "addons", "{example}", "1.0")),
@@ -497,6 +513,12 @@ def main():
     if not os.access(arguments.chromium, os.X_OK):
         print(f"SKIP: no Chromium at {arguments.chromium}")
         return SKIP
+    # A termination (ctest's time-out) still ends the browser and removes
+    # the folder: the exit runs the cleanup below.
+    def terminated(*_):
+        raise Failure("terminated")
+
+    signal.signal(signal.SIGTERM, terminated)
     started = time.monotonic()
     root = tempfile.mkdtemp(prefix="vorneth_browser_")
     try:

@@ -176,6 +176,13 @@ const steps = {
     return {permission: notices.permission.slice(), create, version, unblock, isBlocked, createAgain};
   },
 
+  // Whether the host's gate lets this page's commands through now: an
+  // unknown page command answers -2 past the gate, -3 at it.
+  async gate() {
+    const answer = await failure(vorneth.pageCommand('NoSuchCommand', []));
+    return answer.code === -2 ? 'open' : answer.code === -3 ? 'closed' : answer;
+  },
+
   // `count` sequential round trips of `call`; their rate per second.
   async roundTrips(call, count) {
     const calls = {
