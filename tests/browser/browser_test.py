@@ -490,6 +490,11 @@ def steps(browser, origin, page_url, figures):
     first = missing.poll("window.firstAnswer", "the answer without a host")
     expect_equal([first.get("kind"), first.get("error")], ["closed", "Specified native messaging host not found."],
                  "the first call without a host")
+    expect_equal(missing.step("notices")["closed"], ["Specified native messaging host not found."],
+                 "the page's notices of the closed connection (one, in the browser's words)")
+    again = missing.step("hostVersion")
+    expect_equal([again.get("kind"), again.get("message")], ["closed", "Specified native messaging host not found."],
+                 "a later call without a host (a new connection)")
     options.set_host_name("")
 
 
