@@ -393,7 +393,7 @@ def steps(browser, origin, page_url, figures):
     invoked = page.step("invoke")
     expect_equal(invoked["sum"], {"sum": 5}, "the add-on's answer to add")
     expect_equal(invoked["about"]["domain"], invoked["origin"], "the origin the host took from the browser")
-    expect_equal(invoked["misrouted"], 0, "answers to 30 calls at once that reached another call")
+    expect_equal(invoked["misrouted"], 0, "answers to 30 calls at once (two libraries) that reached another call")
     expect_equal(invoked["unknownCommand"], {"error": "unknown command"}, "an unknown add-on command")
     notices = page.step("notices")
     expect_equal([event[0] for event in notices["installed"]], [200, 0], "AddOnInstallFinishEvent events' results")

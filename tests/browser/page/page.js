@@ -91,7 +91,13 @@ const steps = {
   async invoke() {
     const sum = await addon.invoke('add', {a: 2, b: 3});
     const about = await addon.invoke('about');
-    const many = await Promise.all(Array.from({length: 30}, (_, i) => addon.invoke('add', {a: i, b: 1000})));
+    // Half of them through a second library on the page: each library
+    // takes its own answers only.
+    const second = new Vorneth({timeoutMs: CALL_TIMEOUT_MS});
+    const many = await Promise.all(Array.from({length: 30}, (_, i) => {
+      const params = [addon.id, 'add', JSON.stringify({a: i, b: 1000})];
+      return i % 2 === 0 ? addon.invoke('add', {a: i, b: 1000}) : second.pageCommand('InvokeAddOnInstance', params);
+    }));
     const misrouted = many.filter((answer, i) => !answer || answer.sum !== i + 1000).length;
     const unknownCommand = await addon.invoke('nothing', '{}');
     return {sum, about, origin: window.location.origin, misrouted, unknownCommand};
