@@ -45,8 +45,9 @@ build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libzip-dev libss
 # What the download client's tests run against: HTTP(S) servers and a
 # scripted proxy in Python, a test authority made with openssl, a real
 # authenticating proxy, a Secret Service on a private D-Bus, and the curl
-# tool that checks the scripted proxy.
-test_packages=(python3 openssl tinyproxy-bin gnome-keyring libsecret-tools dbus-daemon curl)
+# tool that checks the scripted proxy. Chromium for the real-browser test
+# (tests/browser).
+test_packages=(python3 openssl tinyproxy-bin gnome-keyring libsecret-tools dbus-daemon curl chromium)
 check_packages=(clang clang-format clang-tidy)
 windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev libgtest-dev wine wine32:i386 wine64
   libgnutls30:i386)
