@@ -73,11 +73,17 @@ ProbeResult ProbeHost(const std::string& host, const std::vector<std::string>& a
     result.m_problem = "the host could not be started: " + child.error();
     return result;
   }
-  if (!child.Write(EncodeFrame(kCreate) + EncodeFrame(kGetHostVersion), timeout)) {
-    result.m_problem = "the host did not take its requests: " + child.error();
-    return result;
-  }
+  // A host that ends at once may do so before its requests are written;
+  // what it then wrote still counts.
+  const bool sent = child.Write(EncodeFrame(kCreate) + EncodeFrame(kGetHostVersion), timeout);
   result = AwaitAnswer(child, timeout, deadline);
+  if (!sent && !result.m_answered) result.m_problem = "the host ended without answering GetHostVersion";
+  if (!result.m_answered) {
+    child.CloseInput();
+    if (const std::optional<int> status = child.Wait(milliseconds(2000))) {
+      result.m_problem += " (exit status " + std::to_string(*status) + ")";
+    }
+  }
   // A host sees the end of its input as the browser closing the port.
   child.CloseInput();
   if (!child.Wait(milliseconds(2000))) child.Kill();
