@@ -365,6 +365,20 @@ TEST_F(RegisterTest, UninstallRemovesOnlyWhatIsOurs) {
   EXPECT_NE(again.m_out.find("Chromium (user): nothing registered in"), std::string::npos) << again.m_out;
 }
 
+TEST_F(RegisterTest, ManifestReachedThroughALinkIsReadLikeTheBrowserReadsIt) {
+  ASSERT_EQ(Register({"install", "--browser", "brave", "--host", HostCopy().string()}).m_status, 0);
+  const fs::path manifest = Manifest(kPlaces[3], false);
+  const fs::path target = m_base / "kept manifest.json";
+  fs::rename(manifest, target);
+  fs::create_symlink(target, manifest);
+  const ToolResult checked = Register({"check", "--browser", "brave"});
+  EXPECT_EQ(checked.m_status, 0) << checked.m_out;
+  // Uninstall removes the link, never what it points to.
+  EXPECT_EQ(Register({"uninstall", "--browser", "brave", "--host", HostCopy().string()}).m_status, 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(manifest)));
+  EXPECT_TRUE(fs::is_regular_file(target));
+}
+
 TEST_F(RegisterTest, TraceLibraryGoesBesideTheHostAndLeavesWithUninstall) {
   const fs::path library = m_base / "libquenlog-build.so";
   WriteText(library, std::string("library bytes\0with a NUL", 24));
@@ -382,6 +396,29 @@ TEST_F(RegisterTest, TraceLibraryGoesBesideTheHostAndLeavesWithUninstall) {
                       (m_base / "missing.so").string()})
                 .m_status,
             1);
+}
+
+// Without --host: the host beside the tool, else the installed layout's
+// <prefix>/lib/vorneth/vorneth-host seen from <prefix>/bin.
+TEST_F(RegisterTest, FindsTheHostBesideItselfOrInTheInstalledLayout) {
+  const fs::path prefix = m_base / "prefix";
+  fs::create_directories(prefix / "bin");
+  fs::create_directories(prefix / "lib/vorneth");
+  const fs::path tool = prefix / "bin/vorneth-register";
+  fs::copy_file(VORNETH_REGISTER_PATH, tool);
+  fs::copy_file(VORNETH_HOST_PATH, prefix / "lib/vorneth/vorneth-host");
+  const fs::path manifest = Manifest(kPlaces[4], false);
+  const std::vector<std::string> install = {tool.string(), "install", "--browser", "vivaldi"};
+  const ToolEnvironment environment = {{"HOME", Home().string()}, {"XDG_CONFIG_HOME", std::nullopt}};
+  const std::string errFile = (m_base / "stderr.txt").string();
+  ASSERT_EQ(RunTool(install, environment, errFile).m_status, 0);
+  Json::Value written;
+  ASSERT_TRUE(ParseJson(ReadText(manifest), written));
+  EXPECT_EQ(written["path"], (prefix / "lib/vorneth/vorneth-host").string());
+  fs::copy_file(VORNETH_HOST_PATH, prefix / "bin/vorneth-host");
+  ASSERT_EQ(RunTool(install, environment, errFile).m_status, 0);
+  ASSERT_TRUE(ParseJson(ReadText(manifest), written));
+  EXPECT_EQ(written["path"], (prefix / "bin/vorneth-host").string());
 }
 
 TEST_F(RegisterTest, RefusesBadCommandLinesAndMissingHosts) {

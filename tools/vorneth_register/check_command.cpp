@@ -8,8 +8,10 @@
 // checked; otherwise 1. A browser with no manifest anywhere is reported
 // and is a failure only when it was named.
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "commands.h"
@@ -17,6 +19,7 @@
 #include "locations.h"
 #include "manifest.h"
 #include "platform/file_reader_writer.h"
+#include "platform/path_utf8.h"
 #include "vorneth_version.h"
 
 namespace vorneth::reg {
@@ -37,6 +40,18 @@ const char* BrowserText(const Browser& browser, Effect effect) {
       break;
   }
   return nullptr;
+}
+
+// The file a browser reads for `path`: the target when it is a link (the
+// platform reader refuses links); `path` itself when it cannot be resolved.
+std::string FollowLink(const std::string& path) {
+  std::filesystem::path parsed;
+  if (!Utf8ToPath(path, parsed)) return path;
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::canonical(parsed, error);
+  if (error) return path;
+  const std::u8string text = target.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 // What check found for one browser in one scope.
@@ -86,7 +101,7 @@ class Checker {
   // Every problem of the registration found at `registration`.
   std::vector<Finding> Inspect(const Browser& browser, const Registration& registration) {
     std::string text;
-    const FileRead read = FileReaderWriter::ReadFile(registration.m_manifestPath, text, 1 << 20);
+    const FileRead read = FileReaderWriter::ReadFile(FollowLink(registration.m_manifestPath), text, 1 << 20);
     if (read == FileRead::kAbsent) {
       return {
           {"the registry key names a manifest that does not exist", "run vorneth-register install", Effect::kNotFound}};

@@ -40,7 +40,8 @@ constexpr char kUsage[] =
     "                       for Chrome and its kin, name@domain or {uuid} for\n"
     "                       Firefox (defaults: ejjloefkknaejngfkaglfogdnpnjlgcp,\n"
     "                       vorneth@vorneth.org, each while no ID of its kind is given)\n"
-    "  --host PATH          the host (default: vorneth-host beside this program)\n"
+    "  --host PATH          the host (default: vorneth-host beside this program,\n"
+    "                       else ../lib/vorneth/vorneth-host from its folder)\n"
     "  --root DIR           put the system folders under DIR (Linux)\n"
     "  --trace-library PATH install: copy the logging library beside the host,\n"
     "                       where the host finds it and starts to trace\n"
@@ -50,10 +51,18 @@ constexpr char kUsage[] =
     "problem (check: 0 needs at least one sound registration, no broken one,\n"
     "and one for every browser named); 2 for a usage error.\n";
 
-std::string HostBesideThisProgram() {
+// The host beside this program; failing that, where an installed package
+// puts it (<prefix>/bin/vorneth-register, <prefix>/lib/vorneth/vorneth-host)
+// when it is there.
+std::string DefaultHost() {
   const std::string folder = ExecutableDirectory();
   if (folder.empty()) return {};
-  return Beside(folder + "/x", HostFileName());
+  const std::string beside = Beside(folder + "/x", HostFileName());
+  const std::string installed = Beside(folder + "/../lib/vorneth/x", HostFileName());
+  std::string resolved;
+  if (!CheckHostFile(beside, beside, resolved)) return beside;
+  if (!CheckHostFile(installed, installed, resolved)) return installed;
+  return beside;
 }
 
 bool AsksForHelp(const std::vector<std::string>& args) {
@@ -72,7 +81,7 @@ int Main(const std::vector<std::string>& args) {
   }
   Options options;
   const Status parsed = ParseOptions(
-      args, HostBesideThisProgram(),
+      args, DefaultHost(),
       [](const char* name) -> std::optional<std::string> {
         const char* value = std::getenv(name);
         if (value == nullptr) return std::nullopt;
