@@ -282,16 +282,19 @@ class Browser:
     """Chromium with the extension and a DevTools pipe; close() ends it and every process it started."""
 
     def __init__(self, arguments, root):
-        profile = os.path.join(root, "profile")
-        hosts = os.path.join(profile, "NativeMessagingHosts")
-        os.makedirs(hosts)
-        write_manifest(hosts, HOST_NAME, arguments.host)
-        write_manifest(hosts, ECHO_HOST_NAME, arguments.echo_host)
         environment = dict(os.environ)
         for variable, folder in (("HOME", "home"), ("XDG_DATA_HOME", "data"), ("XDG_CONFIG_HOME", "config"),
                                  ("XDG_CACHE_HOME", "cache")):
             environment[variable] = os.path.join(root, folder)
             os.makedirs(environment[variable])
+        # The profile is where Chromium keeps the user's own: the host is
+        # registered there by vorneth-register, for this user, as a person
+        # installing it would, and checked the same way.
+        profile = os.path.join(environment["XDG_CONFIG_HOME"], "chromium")
+        for action in ("install", "check"):
+            subprocess.run([arguments.register, action, "--browser", "chromium", "--host", arguments.host],
+                           env=environment, check=True, stdout=subprocess.DEVNULL, timeout=CALL_TIMEOUT)
+        write_manifest(os.path.join(profile, "NativeMessagingHosts"), ECHO_HOST_NAME, arguments.echo_host)
         self.host = arguments.host
         self.data_home = environment["XDG_DATA_HOME"]
         self.data_folder = os.path.join(self.data_home, "Vorneth")
@@ -512,7 +515,7 @@ def print_figures(figures):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for option in ("chromium", "extension", "host", "echo-host", "pack", "key", "addon-dir", "page-dir"):
+    for option in ("chromium", "extension", "host", "echo-host", "register", "pack", "key", "addon-dir", "page-dir"):
         parser.add_argument("--" + option, required=True)
     arguments = parser.parse_args()
     if not os.access(arguments.chromium, os.X_OK):
