@@ -121,10 +121,17 @@ std::string BufferEvent(const char* name, uint32_t type, const void* data, uint3
   if (data == nullptr) return event + "(null)";
   const std::string_view bytes(static_cast<const char*>(data), count);
   if (type == kTypeText || (type == kTypeDataText && show_data)) return event + QuotedText(bytes);
-  const char* what = type == kTypeDataText ? "data text" : "buffer";
-  event += "<" + std::string(what) + ", " + std::to_string(count) + " bytes";
-  if (type != kTypeDataText) event += ", type " + std::to_string(type);
-  return event + ">";
+  // Appended piece by piece: a chain of + here trips a false -Wrestrict of
+  // the cross compiler.
+  event += type == kTypeDataText ? "<data text, " : "<buffer, ";
+  event += std::to_string(count);
+  event += " bytes";
+  if (type != kTypeDataText) {
+    event += ", type ";
+    event += std::to_string(type);
+  }
+  event += '>';
+  return event;
 }
 
 std::string NumberEvent(const char* name, uint32_t type, int32_t value) {

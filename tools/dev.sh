@@ -211,10 +211,11 @@ run_windows_tests() {
     VORNETH_HOST_UNDER_TEST="$root/build-win/bin/vorneth-host.exe" VORNETH_HOST_LAUNCHER=wine \
     VORNETH_HOST_DATA_DIRECTORY="$WINEPREFIX/drive_c/users/$(id -un)/AppData/LocalLow/Vorneth" \
     VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
+    VORNETH_WINDOWS_QUENLOG="$root/build-win/quenlog/Quenlog.dll" \
     VORNETH_WINDOWS_CLI="$root/build-win/bin/vorneth-cli.exe" \
     VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE="$root/build-win/bin/add_root_certificate.exe" \
     VORNETH_WINDOWS_TEST_ADDONS="$root/build-win/tests/addons/libraries" \
-    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|CliTest|InstallTest|DownloadTest|AddonTest)[.]' \
+    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|QuenlogHostTest|CliTest|InstallTest|DownloadTest|AddonTest)[.]' \
       --output-on-failure --timeout 300) || status=$?
   wineserver -k 2>/dev/null || true
   log "windows build and tests took $((SECONDS - started)) s"
