@@ -1,0 +1,157 @@
+#include "options.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "platform/path_utf8.h"
+
+namespace vorneth::reg {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CommandName {
+  std::string_view m_name;
+  Command m_command;
+};
+constexpr CommandName kCommands[] = {
+    {"install", Command::kInstall},
+    {"uninstall", Command::kUninstall},
+    {"check", Command::kCheck},
+};
+
+constexpr std::string_view kValueOptions[] = {"--browser", "--extension-id", "--host", "--root", "--trace-library"};
+
+bool TakesValue(std::string_view option) {
+  return std::find(std::begin(kValueOptions), std::end(kValueOptions), option) != std::end(kValueOptions);
+}
+
+bool IsFirefoxId(const std::string& id) {
+  if (id.size() > 2 && id.front() == '{' && id.back() == '}') return true;
+  const size_t at = id.find('@');
+  return at != std::string::npos && id.find_first_of(" \t\"\\/") == std::string::npos;
+}
+
+// The absolute form of the UTF-8 path `text`; false when it is not UTF-8
+// or has no absolute form.
+bool Absolute(const std::string& text, std::string& absolute) {
+  fs::path path;
+  if (!Utf8ToPath(text, path)) return false;
+  std::error_code error;
+  const fs::path full = fs::absolute(path, error);
+  if (error) return false;
+  const std::u8string utf8 = full.lexically_normal().u8string();
+  absolute.assign(utf8.begin(), utf8.end());
+  return true;
+}
+
+Status AddBrowsers(const std::string& value, Options& options, bool& all) {
+  if (value == "all") {
+    all = true;
+    return Status::Ok();
+  }
+  const Browser* browser = FindBrowser(value);
+  if (browser == nullptr) {
+    return Status::Failed("unknown browser \"" + value + "\" (chrome, chromium, edge, brave, vivaldi, firefox or all)");
+  }
+  if (std::find(options.m_browsers.begin(), options.m_browsers.end(), browser) == options.m_browsers.end())
+    options.m_browsers.push_back(browser);
+  options.m_browsersNamed = true;
+  return Status::Ok();
+}
+
+Status AddExtensionId(const std::string& id, Options& options) {
+  std::vector<std::string>& ids = IsChromiumId(id) ? options.m_chromiumIds : options.m_firefoxIds;
+  if (!IsChromiumId(id) && !IsFirefoxId(id)) {
+    return Status::Failed("\"" + id +
+                          "\" is no extension identifier (32 letters a to p for Chrome and its kin; "
+                          "name@domain or {uuid} for Firefox)");
+  }
+  if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  return Status::Ok();
+}
+
+Status TakeOption(const std::string& option, const std::string& value, Options& options, bool& all) {
+  if (option == "--browser") return AddBrowsers(value, options, all);
+  if (option == "--extension-id") return AddExtensionId(value, options);
+  std::string absolute;
+  if (value.empty() || !Absolute(value, absolute)) return Status::Failed(option + " needs a path");
+  if (option == "--host") options.m_host = absolute;
+  if (option == "--root") options.m_root = absolute;
+  if (option == "--trace-library") options.m_traceLibrary = absolute;
+  return Status::Ok();
+}
+
+// Fills in what the command line left out.
+Status Complete(const std::string& defaultHost, const EnvironmentLookup& environment, bool all, Options& options) {
+  if (all || !options.m_browsersNamed) {
+    options.m_browsers.clear();
+    for (const Browser& browser : AllBrowsers()) options.m_browsers.push_back(&browser);
+    options.m_browsersNamed = false;
+  }
+  std::sort(options.m_browsers.begin(), options.m_browsers.end());
+  if (options.m_chromiumIds.empty()) options.m_chromiumIds.push_back(kDefaultChromiumId);
+  if (options.m_firefoxIds.empty()) options.m_firefoxIds.push_back(kDefaultFirefoxId);
+  if (options.m_host.empty() && (defaultHost.empty() || !Absolute(defaultHost, options.m_host))) {
+    return Status::Failed("cannot find the folder of this program; name the host with --host");
+  }
+  if (!options.m_traceLibrary.empty() && options.m_command != Command::kInstall) {
+    return Status::Failed("--trace-library belongs to install");
+  }
+  options.m_home = environment("HOME").value_or("");
+  options.m_configHome = environment("XDG_CONFIG_HOME").value_or("");
+  // A relative XDG_CONFIG_HOME is invalid and ignored, as the browsers do.
+  if (options.m_configHome.empty() || options.m_configHome.front() != '/') {
+    options.m_configHome = options.m_home.empty() ? std::string() : options.m_home + "/.config";
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+bool IsChromiumId(const std::string& id) {
+  return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) { return c >= 'a' && c <= 'p'; });
+}
+
+std::vector<Scope> ScopesOf(const Options& options) {
+  if (options.m_system) return {Scope::kSystem};
+  if (options.m_command == Command::kCheck) return {Scope::kUser, Scope::kSystem};
+  return {Scope::kUser};
+}
+
+Status ParseOptions(const std::vector<std::string>& args, const std::string& defaultHost,
+                    const EnvironmentLookup& environment, Options& options) {
+  options = Options();
+  if (args.empty()) return Status::Failed("no command (install, uninstall or check)");
+  const auto command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const CommandName& known) { return known.m_name == args.front(); });
+  if (command == std::end(kCommands)) return Status::Failed("unknown command \"" + args.front() + "\"");
+  options.m_command = command->m_command;
+  bool all = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::string option = args[i];
+    std::string value;
+    const size_t equals = option.find('=');
+    const bool inlineValue = option.rfind("--", 0) == 0 && equals != std::string::npos;
+    if (inlineValue) {
+      value = option.substr(equals + 1);
+      option.resize(equals);
+    }
+    if (option == "--system" && !inlineValue) {
+      options.m_system = true;
+      continue;
+    }
+    if (!TakesValue(option)) return Status::Failed("unknown option " + option);
+    if (!inlineValue) {
+      if (i + 1 >= args.size()) return Status::Failed(option + " needs a value");
+      value = args[++i];
+    }
+    const Status taken = TakeOption(option, value, options, all);
+    if (!taken.ok()) return taken;
+  }
+  return Complete(defaultHost, environment, all, options);
+}
+
+}  // namespace vorneth::reg
