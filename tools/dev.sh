@@ -2,8 +2,9 @@
 # Builds and checks vorneth-host on Debian 12. Run from anywhere, as root or
 # with sudo at hand (missing build packages are installed with apt-get).
 #
-#   tools/dev.sh demo    build, then run a short scripted session through
-#                        vorneth-cli on a scratch data folder
+#   tools/dev.sh demo    build, pack the SDK's example add-on and drive it
+#                        through vorneth-cli on a scratch data folder:
+#                        install, create, invoke, an event, dispose
 #   tools/dev.sh test    build, then run every test: the plain build, the
 #                        32-bit Windows build (cross-compiled, its platform
 #                        unit tests and the end-to-end tests under wine),
@@ -119,26 +120,51 @@ run_checks() {
 run_demo() {
   install_packages "${build_packages[@]}"
   configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNETH_TESTS=ON
-  ninja -C "$root/build" -j"$jobs" vorneth-host vorneth-cli
+  ninja -C "$root/build" -j"$jobs" vorneth-host vorneth-cli vorneth-pack example
   demo_data=$(mktemp -d)
   trap 'rm -rf "$demo_data"' EXIT
-  local data=$demo_data
-  log "a page session through vorneth-cli (data folder $data)"
-  local r='{"type":"Vorneth-I","portId":"1","params":[],'
-  local p='{"type":"Vorneth","portId":"1","params":[],'
-  XDG_DATA_HOME=$data "$root/build/bin/vorneth-cli" \
-    "${r}\"command\":\"Create\",\"url\":\"https://shop.example/cart\",\"version\":\"1.4.2\"}" \
-    "${r}\"command\":\"GetHostVersion\",\"callbackId\":\"1\"}" \
-    "${p}\"command\":\"GetVersion\",\"callbackId\":\"2\"}" \
-    "${r}\"command\":\"IsDomainBlocked\",\"callbackId\":\"3\"}" \
-    "${r}\"command\":\"SetDomainDenied\",\"callbackId\":\"4\"}" \
-    "${r}\"command\":\"ReadVornethPermListDB\",\"callbackId\":\"5\"}" \
-    "${p}\"command\":\"RegisterEvent\",\"params\":[\"AddOnInstallFinishEvent\"],\"callbackId\":\"6\"}" \
-    "${r}\"command\":\"SetDomainAllowed\",\"callbackId\":\"7\"}" \
-    "${p}\"command\":\"RegisterEvent\",\"params\":[\"AddOnInstallFinishEvent\"],\"callbackId\":\"8\"}"
-  log "the store file afterwards"
-  cat "$data/Vorneth/vorneth.db"
-  echo
+  local data=$demo_data/data packages=$demo_data/packages
+  mkdir -p "$data" "$packages"
+
+  log "packing the SDK's example add-on (sdk/example), signed with the development key"
+  "$root/build/bin/vorneth-pack" pack --key "$root/tests/keys/development-private.pem" --uuid '{example}' \
+    --version 1.0 --name "Vorneth example" --description "The SDK's example add-on" \
+    "$root/build/sdk/example/example" "$packages/example.pkg"
+  ls -l "$packages"
+
+  log "a page session through vorneth-cli (data folder $data); --create sends the \"Create\" of" \
+    "https://demo.example/page first, which the host does not answer"
+  local page='{"type":"Vorneth","portId":"1","command":'
+  demo_requests "$page" "file://$packages/" |
+    XDG_DATA_HOME=$data "$root/build/bin/vorneth-cli" --pretty --create https://demo.example/page --settle-ms 1000
+  log "the add-on as installed"
+  find "$data/Vorneth/addons" -type f | sed "s|^$data/||"
+}
+
+# The demo's requests, one a line, each after a step title on standard
+# error and a pause, so that its answers are printed before the next title.
+demo_requests() {
+  local page=$1 base=$2
+  demo_step "install the add-on from $base (an event per package, then [200])" \
+    "$page\"InstallAddOns\",\"callbackId\":\"1\",\"params\":[\"$base\",[{\"packageURL\":\"example.pkg\",\"packageUUID\":\"{example}\",\"packageVersion\":\"1.0\"}]]}"
+  demo_step "create an instance (its style and script first, then its id)" \
+    "$page\"CreateAddOnInstance\",\"callbackId\":\"2\",\"params\":[\"{example}\",\"1.0\"]}"
+  demo_step "invoke \"add\" with {\"a\":1,\"b\":2}" \
+    "$page\"InvokeAddOnInstance\",\"callbackId\":\"3\",\"params\":[0,\"add\",\"{\\\"a\\\":1,\\\"b\\\":2}\"]}"
+  demo_step "invoke \"about\": the page's domain and the add-on's folder" \
+    "$page\"InvokeAddOnInstance\",\"callbackId\":\"4\",\"params\":[0,\"about\",\"\"]}"
+  demo_step "register for its \"tick\" event" \
+    "$page\"RegisterAddOnEvent\",\"callbackId\":\"5\",\"params\":[0,\"tick\"]}"
+  demo_step "start one tick: the answer, then the event from the add-on's own thread" \
+    "$page\"InvokeAddOnInstance\",\"callbackId\":\"6\",\"params\":[0,\"startTicks\",\"{\\\"count\\\":1,\\\"intervalMs\\\":200}\"]}"
+  demo_step "dispose of the instance" \
+    "$page\"DisposeAddOnInstance\",\"callbackId\":\"7\",\"params\":[0,\"{example}\",\"1.0\"]}"
+}
+
+demo_step() {
+  sleep 1
+  printf '\n-- %s\n' "$1" >&2
+  printf '%s\n' "$2"
 }
 
 # The Windows host, cross-compiled with the platform layer's unit tests;

@@ -324,6 +324,78 @@ TEST_F(CliTest, UsageErrorsAndHelp) {
   EXPECT_EQ(help.out.rfind("Usage: vorneth-cli", 0), 0u) << help.out;
   EXPECT_NE(help.out.find("--wait-ms"), std::string::npos);
   EXPECT_NE(help.out.find("--host"), std::string::npos);
+  for (const char* option : {"--create URL", "--pretty", "--raw"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+
+  const Result noUrl = RunCli({"--create"});
+  EXPECT_EQ(noUrl.status, 2);
+  EXPECT_NE(noUrl.err.find("--create needs a value"), std::string::npos) << noUrl.err;
+}
+
+TEST_F(CliTest, RequestThatIsNotJsonIsRefusedWithItsNumberAndTheParsersMessage) {
+  // Among the arguments: refused before the host gets anything, so the
+  // valid requests before it are not answered either.
+  std::vector<std::string> arguments = RealHost();
+  arguments.insert(arguments.end(), {Create("https://a.example", "1.0", "1"),
+                                     HostCommand("GetHostVersion", "[]", "1", "1"), "{\"command\": Create}"});
+  const Result fromArguments = RunCli(arguments);
+  EXPECT_EQ(fromArguments.status, 2);
+  EXPECT_EQ(fromArguments.out, "");
+  EXPECT_NE(fromArguments.err.find("request 3 is not JSON: Line 1, Column 13"), std::string::npos) << fromArguments.err;
+  EXPECT_NE(fromArguments.err.find("--raw"), std::string::npos) << fromArguments.err;
+
+  // On standard input: what came before it is sent and answered, nothing
+  // after it.
+  const std::string input = Create("https://a.example", "1.0", "1") + "\n\n" +
+                            HostCommand("GetHostVersion", "[]", "1", "1") + "\n" + "[1, 2,]\n" +
+                            HostCommand("GetHostVersion", "[]", "2", "1") + "\n";
+  const Result fromInput = RunCli(RealHost(), input);
+  EXPECT_EQ(fromInput.status, 2);
+  EXPECT_EQ(fromInput.out, HostVersionLine());
+  EXPECT_NE(fromInput.err.find("request 3 is not JSON: Line 1"), std::string::npos) << fromInput.err;
+}
+
+TEST_F(CliTest, RawSendsBytesThatAreNotJsonAsTheyAre) {
+  std::vector<std::string> arguments = RealHost();
+  arguments.insert(arguments.end(), {"--raw", Create("https://a.example", "1.0", "1"), "not JSON at all",
+                                     HostCommand("GetHostVersion", "[]", "1", "1")});
+  const Result result = RunCli(arguments);
+  EXPECT_EQ(result.status, 0) << result.err;
+  // The host ignores the request it cannot read and answers the next.
+  EXPECT_EQ(result.out, HostVersionLine());
+}
+
+TEST_F(CliTest, CreateOptionMakesThePageFirst) {
+  std::vector<std::string> arguments = RealHost();
+  arguments.insert(arguments.end(),
+                   {"--create", "https://a.example/page?q=\"1\"", HostCommand("GetHostVersion", "[]", "1", "1"),
+                    PageCommand("GetVersion", "[]", "2", "1")});
+  const Result result = RunCli(arguments);
+  EXPECT_EQ(result.status, 0) << result.err;
+  // The page command's answer carries the version of the "Create" sent.
+  EXPECT_EQ(result.out, HostVersionLine() + VersionLine("2", "1", "1.0"));
+
+  // Without it the host answers nothing.
+  arguments = RealHost();
+  arguments.push_back(HostCommand("GetHostVersion", "[]", "1", "1"));
+  EXPECT_EQ(RunCli(arguments).out, "");
+}
+
+TEST_F(CliTest, PrettyPrintsEachFrameIndented) {
+  std::vector<std::string> arguments = RealHost();
+  arguments.insert(arguments.end(),
+                   {"--pretty", "--create", "https://a.example", HostCommand("GetHostVersion", "[]", "1", "1"),
+                    PageCommand("GetVersion", "[]", "2", "1")});
+  const Result result = RunCli(arguments);
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::string expected =
+      Line("{") + Line("  \"callbackId\" : \"1\",") + Line("  \"instanceId\" : 0,") + Line("  \"portId\" : \"1\",") +
+      Line("  \"response\" : \"2.15.0.0\",") + Line("  \"rtype\" : \"Vorneth-I\"") + Line("}") + Line("") + Line("{") +
+      Line("  \"callbackId\" : \"2\",") + Line("  \"instanceId\" : 0,") + Line("  \"portId\" : \"1\",") +
+      Line("  \"response\" : ") + Line("  [") + Line("    \"0x020F0000\",") + Line("    \"1.0\"") + Line("  ],") +
+      Line("  \"rtype\" : \"Vorneth\"") + Line("}") + Line("");
+  EXPECT_EQ(result.out, expected);
 }
 
 // Stand-in hosts that send exact bytes: staged with a POSIX shell, so they
