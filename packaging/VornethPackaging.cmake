@@ -8,22 +8,14 @@
 # - Windows (the cross build): an NSIS installer, target vorneth-installer
 #   (packaging/windows/vorneth.nsi).
 #
-# Where the files go: packaging/VornethInstallDirs.cmake.
+# Where the files go: packaging/VornethInstallDirs.cmake. The targets'
+# install rules stand beside the targets (vorneth-register in tools/, quenlog
+# in quenlog/); the SDK's, which has no build of its own here, below.
 
 # The extensions the packages allow: the example extension (its identifier
 # follows from the key in its manifest.json) and Firefox's default.
 set(VORNETH_EXTENSION_ID ejjloefkknaejngfkaglfogdnpnjlgcp)
 set(VORNETH_FIREFOX_EXTENSION_ID vorneth@vorneth.org)
-
-# Parts built by other folders, when the tree has them.
-if(TARGET vorneth-register)
-  install(TARGETS vorneth-register RUNTIME DESTINATION ${VORNETH_INSTALL_TOOL_DIR})
-endif()
-if(TARGET quenlog)
-  install(TARGETS quenlog
-    LIBRARY DESTINATION ${VORNETH_INSTALL_QUENLOG_DIR}
-    RUNTIME DESTINATION ${VORNETH_INSTALL_QUENLOG_DIR})
-endif()
 
 if(NOT WIN32)
   # The SDK for add-on authors: the header, and the CMake helper, which
@@ -31,31 +23,22 @@ if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/sdk/include/vorneth_addon.h DESTINATION ${VORNETH_INSTALL_SDK_INCLUDE_DIR})
   install(FILES ${PROJECT_SOURCE_DIR}/sdk/cmake/VornethAddon.cmake DESTINATION ${VORNETH_INSTALL_SDK_CMAKE_DIR})
 
-  # The Chromium family's system manifest folders belong to the package
-  # (into /usr only: another prefix is no system installation): dpkg
-  # creates them and, once the prerm script has removed the manifests,
-  # removes those that are empty, so nothing of the package is left.
-  install(CODE [[
-    if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-      foreach(folder
-          /etc/opt/chrome/native-messaging-hosts
-          /etc/chromium/native-messaging-hosts
-          /etc/opt/edge/native-messaging-hosts
-          /etc/opt/brave.com/brave/native-messaging-hosts
-          /etc/opt/vivaldi/native-messaging-hosts)
-        file(MAKE_DIRECTORY "$ENV{DESTDIR}${folder}")
-      endforeach()
-    endif()
-  ]])
-
+  # The system manifest folders are not the package's: vorneth-register
+  # makes them in postinst and removes them in prerm when they are left
+  # empty, but never the folders they share (/etc/opt), which dpkg would
+  # remove with the package even when they were there before.
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME vorneth)
   set(CPACK_PACKAGE_VENDOR Vorneth)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
   set(CPACK_PACKAGE_CONTACT "Vorneth developers <dev@vorneth.org>")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "native add-on host for web pages")
-  set(CPACK_PACKAGE_DESCRIPTION
-      "The browser starts vorneth-host as its native-messaging host; pages install signed add-on packages through the Vorneth extension and drive them. Registered for Chrome, Chromium, Edge, Brave and Vivaldi system-wide at installation; vorneth-register registers it for Firefox or for one user. Also: vorneth-cli, vorneth-pack and the add-on SDK.")
+  set(CPACK_PACKAGE_DESCRIPTION [[
+The browser starts vorneth-host as its native-messaging host; pages
+install signed add-on packages through the Vorneth extension and drive
+them. Registered for Chrome, Chromium, Edge, Brave and Vivaldi
+system-wide at installation; vorneth-register registers it for Firefox
+or for one user. Also vorneth-cli, vorneth-pack and the add-on SDK.]])
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
