@@ -16,8 +16,10 @@
 #                        wine)
 #   tools/dev.sh test --linux-only
 #                        the same without the Windows build
-#   tools/dev.sh package build the .deb (Release) and the Windows installer
-#                        into build-packages/
+#   tools/dev.sh package [CMAKE_ARGS...]
+#                        build the .deb (Release) and the Windows installer
+#                        into build-packages/; CMAKE_ARGS go to both builds
+#                        (for a release: -DVORNETH_PUBLIC_KEY=<key PEM>)
 #   tools/dev.sh check   the style checks alone: clang-format (a difference
 #                        fails), clang-tidy (its checks are errors) and the
 #                        Clang build with -Wthread-safety -Werror
@@ -179,7 +181,7 @@ demo_step() {
 configure_windows() {
   "$root/tools/windows-deps.sh" "$root/build-win/deps"
   configure build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON
+    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON "$@"
 }
 
 # The Windows host, cross-compiled with the platform layer's unit tests;
@@ -271,18 +273,18 @@ run_package_tests() {
 }
 
 # Both packages, from a Release build and the Windows build, into
-# build-packages/.
+# build-packages/; the arguments go to both configurations.
 run_package() {
   install_packages "${build_packages[@]}" "${deb_packages[@]}"
   local out=$root/build-packages
   rm -rf "$out"
   mkdir -p "$out"
-  configure build-release -DCMAKE_BUILD_TYPE=Release -DVORNETH_TESTS=OFF
+  configure build-release -DCMAKE_BUILD_TYPE=Release -DVORNETH_TESTS=OFF "$@"
   ninja -C "$root/build-release" -j"$jobs"
   cp "$(build_deb build-release)" "$out/"
   enable_i386
   install_packages "${windows_packages[@]}"
-  configure_windows
+  configure_windows "$@"
   ninja -C "$root/build-win" -j"$jobs" vorneth-installer
   cp "$root/build-win/vorneth-$(project_version)-win32-setup.exe" "$out/"
   log "packages in $out"
@@ -346,9 +348,12 @@ case "${1:-}" in
   check) run_checks ;;
   format) run_format ;;
   bench) run_bench ;;
-  package) run_package ;;
+  package)
+    shift
+    run_package "$@"
+    ;;
   *)
-    sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -4,6 +4,7 @@
 # host's real path, the extensions), the browsers' registry keys (HKLM in
 # the 64-bit view only) and the Add/Remove Programs entries, asks each
 # installed host for its version through the installed vorneth-cli.exe,
+# checks all that once more through the installed vorneth-register.exe,
 # then runs each entry's quiet uninstall command and checks that the files
 # and keys are gone and the other scope's are untouched. Last, a folder
 # outside the code page (/D=) for the manifest's UTF-8.
@@ -81,7 +82,8 @@ check_keys() {
 check_folder() {
   local dir=$1 folder
   folder=$(unix_path "$dir")
-  for file in vorneth-host.exe vorneth-cli.exe uninstall.exe org.vorneth.host.json org.vorneth.host.firefox.json; do
+  for file in vorneth-host.exe vorneth-cli.exe vorneth-register.exe quenlog/Quenlog.dll uninstall.exe \
+    org.vorneth.host.json org.vorneth.host.firefox.json; do
     [ -f "$folder/$file" ] || fail "$dir\\$file is missing"
   done
   python3 - "$folder" "$dir" "$extension_id" <<'EOF' || fail "a manifest in $dir is wrong"
@@ -146,6 +148,11 @@ check_folder "$user_dir"
 check_folder "$all_dir"
 check_keys HKCU HKEY_CURRENT_USER "$user_dir" /CURRENTUSER
 check_keys HKLM HKEY_LOCAL_MACHINE "$all_dir" /ALLUSERS
+# What the browsers find, as vorneth-register reads it: every browser in
+# both scopes, each host asked for its version.
+check=$(wine "$(unix_path "$user_dir")/vorneth-register.exe" check </dev/null 2>&1) ||
+  fail "vorneth-register check after both installations: $check"
+tr -d '\r' <<<"$check" | tail -1
 
 uninstall /CURRENTUSER "$user_dir"
 check_keys HKLM HKEY_LOCAL_MACHINE "$all_dir" /ALLUSERS
