@@ -227,9 +227,10 @@ run_windows_tests() {
     VORNETH_HOST_DATA_DIRECTORY="$WINEPREFIX/drive_c/users/$(id -un)/AppData/LocalLow/Vorneth" \
     VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
     VORNETH_WINDOWS_CLI="$root/build-win/bin/vorneth-cli.exe" \
+    VORNETH_WINDOWS_REGISTER="$root/build-win/bin/vorneth-register.exe" \
     VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE="$root/build-win/bin/add_root_certificate.exe" \
     VORNETH_WINDOWS_TEST_ADDONS="$root/build-win/tests/addons/libraries" \
-    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|CliTest|InstallTest|DownloadTest|AddonTest)[.]' \
+    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|CliTest|RegisterWindowsTest|InstallTest|DownloadTest|AddonTest)[.]' \
       --output-on-failure --timeout 300) || status=$?
   log "windows installer: for the user and for all users, silently under wine, then uninstalled"
   local installer_started=$SECONDS

@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kExampleId[] = "ejjloefkknaejngfkaglfogdnpnjlgcp";
 constexpr char kExampleOrigin[] = "chrome-extension://ejjloefkknaejngfkaglfogdnpnjlgcp/";
 constexpr char kOtherId[] = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
 constexpr char kNotFound[] = "Specified native messaging host not found.";
