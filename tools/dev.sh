@@ -251,7 +251,7 @@ extension_id() { sed -n 's/^set(VORNETH_EXTENSION_ID \(.*\))$/\1/p' "$root/packa
 build_deb() {
   local dir=$1
   rm -rf "$root/$dir/packages"
-  (cd "$root/$dir" && cpack -G DEB -B "$root/$dir/packages" >"$root/$dir/cpack.log") ||
+  (cd "$root/$dir" && cpack -G DEB -B "$root/$dir/packages" >"$root/$dir/cpack.log" 2>&1) ||
     { cat "$root/$dir/cpack.log" >&2; return 1; }
   ls "$root/$dir/packages/"vorneth_*.deb
 }
