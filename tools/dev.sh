@@ -11,8 +11,15 @@
 #                        the address+undefined sanitizer
 #                        build and the thread sanitizer build, each with
 #                        every test
+#                        (as root also the .deb: installed, checked and
+#                        removed; with Windows also its installer under
+#                        wine)
 #   tools/dev.sh test --linux-only
 #                        the same without the Windows build
+#   tools/dev.sh package [CMAKE_ARGS...]
+#                        build the .deb (Release) and the Windows installer
+#                        into build-packages/; CMAKE_ARGS go to both builds
+#                        (for a release: -DVORNETH_PUBLIC_KEY=<key PEM>)
 #   tools/dev.sh check   the style checks alone: clang-format (a difference
 #                        fails), clang-tidy (its checks are errors) and the
 #                        Clang build with -Wthread-safety -Werror
@@ -51,7 +58,10 @@ build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libzip-dev libss
 test_packages=(python3 openssl tinyproxy-bin gnome-keyring libsecret-tools dbus-daemon curl chromium)
 check_packages=(clang clang-format clang-tidy)
 windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev libgtest-dev wine wine32:i386 wine64
-  libgnutls30:i386)
+  libgnutls30:i386 nsis)
+# CPack's DEB generator computes the package's dependencies with
+# dpkg-shlibdeps.
+deb_packages=(dpkg-dev)
 
 # wine runs 32-bit Windows programs with the i386 libraries.
 enable_i386() {
@@ -174,6 +184,13 @@ demo_step() {
   printf '%s\n' "$2"
 }
 
+# The Windows build: its dependencies (cached), then the build folder.
+configure_windows() {
+  "$root/tools/windows-deps.sh" "$root/build-win/deps"
+  configure build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON "$@"
+}
+
 # The Windows host, cross-compiled with the platform layer's unit tests;
 # those run under wine through ctest (the toolchain file makes wine the
 # emulator), then the end-to-end tests of build/ run against the .exe, all
@@ -183,10 +200,8 @@ run_windows_tests() {
   enable_i386
   install_packages "${windows_packages[@]}"
   local started=$SECONDS
-  "$root/tools/windows-deps.sh" "$root/build-win/deps"
-  configure build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON
-  ninja -C "$root/build-win" -j"$jobs"
+  configure_windows
+  ninja -C "$root/build-win" -j"$jobs" all vorneth-installer
 
   export WINEPREFIX=$root/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY
@@ -225,9 +240,64 @@ run_windows_tests() {
     VORNETH_WINDOWS_TEST_ADDONS="$root/build-win/tests/addons/libraries" \
     ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|QuenlogHostTest|CliTest|RegisterWindowsTest|InstallTest|DownloadTest|AddonTest)[.]' \
       --output-on-failure --timeout 300) || status=$?
+  log "windows installer: for the user and for all users, silently under wine, then uninstalled"
+  local installer_started=$SECONDS
+  "$root/packaging/tests/windows_installer_test.sh" "$root/build-win/vorneth-$(project_version)-win32-setup.exe" \
+    "$(project_version)" "$(extension_id)" || status=$?
+  log "windows installer test took $((SECONDS - installer_started)) s"
   wineserver -k 2>/dev/null || true
   log "windows build and tests took $((SECONDS - started)) s"
   return $status
+}
+
+# The version and the extension identifier the packages carry, as the build
+# files name them.
+project_version() { sed -n 's/^project(vorneth-host VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt"; }
+extension_id() { sed -n 's/^set(VORNETH_EXTENSION_ID \(.*\))$/\1/p' "$root/packaging/VornethPackaging.cmake"; }
+
+# The .deb of a build folder (cpack), into <build>/packages/.
+build_deb() {
+  local dir=$1
+  rm -rf "$root/$dir/packages"
+  (cd "$root/$dir" && cpack -G DEB -B "$root/$dir/packages" >"$root/$dir/cpack.log" 2>&1) ||
+    { cat "$root/$dir/cpack.log" >&2; return 1; }
+  ls "$root/$dir/packages/"vorneth_*.deb
+}
+
+# The .deb, from the plain build (stripped, as in a Release build), on this
+# machine: dpkg -i, the registration it made, vorneth-register check, a
+# round trip to the installed host, the installed SDK, then dpkg -r and
+# --purge leaving nothing behind. Needs root: skipped otherwise.
+run_package_tests() {
+  if [ "$(id -u)" -ne 0 ]; then
+    log "the .deb test: skipped (needs root for dpkg -i)"
+    return 0
+  fi
+  install_packages "${deb_packages[@]}"
+  local started=$SECONDS deb
+  log "the .deb: built, installed, checked and removed"
+  deb=$(build_deb build)
+  "$root/packaging/tests/deb_package_test.sh" "$deb" "$(project_version)" "$(extension_id)" "$root"
+  log "the .deb test took $((SECONDS - started)) s"
+}
+
+# Both packages, from a Release build and the Windows build, into
+# build-packages/; the arguments go to both configurations.
+run_package() {
+  install_packages "${build_packages[@]}" "${deb_packages[@]}"
+  local out=$root/build-packages
+  rm -rf "$out"
+  mkdir -p "$out"
+  configure build-release -DCMAKE_BUILD_TYPE=Release -DVORNETH_TESTS=OFF "$@"
+  ninja -C "$root/build-release" -j"$jobs"
+  cp "$(build_deb build-release)" "$out/"
+  enable_i386
+  install_packages "${windows_packages[@]}"
+  configure_windows "$@"
+  ninja -C "$root/build-win" -j"$jobs" vorneth-installer
+  cp "$root/build-win/vorneth-$(project_version)-win32-setup.exe" "$out/"
+  log "packages in $out"
+  ls -l "$out"
 }
 
 run_tests() {
@@ -242,6 +312,7 @@ run_tests() {
   configure build "${plain_flags[@]}" "${unity[@]}"
   ninja -C "$root/build" -j"$jobs"
   (cd "$root/build" && ctest -j"$jobs" --output-on-failure --timeout 300)
+  run_package_tests
 
   if [ $windows -eq 1 ]; then
     log "windows build: platform unit tests and end-to-end tests under wine"
@@ -286,8 +357,12 @@ case "${1:-}" in
   check) run_checks ;;
   format) run_format ;;
   bench) run_bench ;;
+  package)
+    shift
+    run_package "$@"
+    ;;
   *)
-    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -22,7 +22,14 @@
 # A shared library of the add-on's own that lands beside "addon.so" /
 # "addon.dll" and is found there at load time.
 
-set(VORNETH_SDK_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../include)
+# The header: in the SDK's own tree (sdk/include/), or where the packages
+# install it (<prefix>/include/vorneth/ for this file in
+# <prefix>/lib/cmake/vorneth/).
+if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../include/vorneth_addon.h)
+  set(VORNETH_SDK_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../include)
+else()
+  get_filename_component(VORNETH_SDK_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../../../include/vorneth ABSOLUTE)
+endif()
 
 function(_vorneth_addon_properties target dir)
   target_include_directories(${target} PRIVATE ${VORNETH_SDK_INCLUDE_DIR})
