@@ -79,9 +79,9 @@ done
 timeout 60 vorneth-register check --system --browser chromium >"$scratch/check.log" 2>&1 ||
   { cat "$scratch/check.log"; fail "vorneth-register check --system --browser chromium failed"; }
 
+# vorneth-cli finds the installed host by itself.
 r='{"type":"Vorneth-I","portId":"1","params":[],'
-answer=$(XDG_DATA_HOME=$scratch/data timeout 60 vorneth-cli --host "$host" \
-  "${r}\"command\":\"Create\",\"url\":\"https://shop.example/cart\",\"version\":\"1.4.2\"}" \
+answer=$(XDG_DATA_HOME=$scratch/data timeout 60 vorneth-cli --create https://shop.example/cart \
   "${r}\"command\":\"GetHostVersion\",\"callbackId\":\"1\"}" </dev/null)
 grep -q "\"callbackId\":\"1\".*\"response\":\"$version\"" <<<"$answer" ||
   fail "the installed host answered '$answer' to GetHostVersion"

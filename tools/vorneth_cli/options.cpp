@@ -32,7 +32,7 @@ const char kUsage[] =
     "                    reading by eye (a blank line between frames)\n"
     "  --raw             send the requests as they are, JSON or not\n"
     "  --host PATH       the host executable (default: vorneth-host beside this\n"
-    "                    program)\n"
+    "                    program, else ../lib/vorneth/vorneth-host from its folder)\n"
     "  --launcher WORD   start the host through a launcher, as WORD... PATH ORIGIN\n"
     "                    (for instance an emulator for a foreign executable);\n"
     "                    repeat it for a launcher that takes arguments\n"
@@ -72,11 +72,16 @@ std::optional<long> ParseCount(const std::string& text) {
   return value;
 }
 
-// The host file beside this program; empty when that directory is unknown.
+// The host file beside this program; failing that, where an installed
+// package puts it (<prefix>/bin/vorneth-cli, <prefix>/lib/vorneth/vorneth-host)
+// when it is there. Empty when this program's directory is unknown.
 std::string HostBesideThisProgram() {
-  std::filesystem::path path;
-  if (!Utf8ToPath(ExecutableDirectory(), path) || path.empty()) return {};
-  path /= VORNETH_HOST_FILE_NAME;
+  std::filesystem::path folder;
+  if (!Utf8ToPath(ExecutableDirectory(), folder) || folder.empty()) return {};
+  std::filesystem::path path = folder / VORNETH_HOST_FILE_NAME;
+  const std::filesystem::path installed = folder / ".." / "lib" / "vorneth" / VORNETH_HOST_FILE_NAME;
+  std::error_code error;
+  if (!std::filesystem::exists(path, error) && std::filesystem::exists(installed, error)) path = installed;
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
 }
