@@ -129,7 +129,7 @@ run_checks() {
   ninja -C "$root/build-tsan" -j"$jobs" vorneth-host vorneth-cli vorneth-pack
 
   log "clang-tidy"
-  run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools)/.*\.cpp\$" >"$root/build-tsan/tidy.log" 2>&1 ||
+  run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools|quenlog)/.*\.cpp\$" >"$root/build-tsan/tidy.log" 2>&1 ||
     { grep -E -A3 'warning:|error:' "$root/build-tsan/tidy.log"; return 1; }
   log "style checks took $((SECONDS - started)) s"
 }

@@ -75,7 +75,7 @@ void FrameOutput::WriteMessage(MessageText message) {
   trace.Number("response.length ()", static_cast<int32_t>(message.text().size()));
   trace.DataText("response.c_str ()", message.text());
   if (!message.text().empty()) message = add_Padding(add_PortId(std::move(message)));
-  if (message.text().size() > kMaxBrowserMessage) message = WithinBrowserLimit(std::move(message), trace);
+  if (message.text().size() > kMaxBrowserMessage) message = WithinBrowserLimit(message, trace);
   const std::string& text = message.text();
   const uint32_t length = static_cast<uint32_t>(text.size());
   trace.Number("len", static_cast<int32_t>(length));
@@ -102,7 +102,7 @@ void FrameOutput::WriteMessage(MessageText message) {
   TraceWritten(trace, written);
 }
 
-MessageText FrameOutput::WithinBrowserLimit(MessageText message, TraceFunction& trace) {
+MessageText FrameOutput::WithinBrowserLimit(const MessageText& message, TraceFunction& trace) {
   trace.Number("message.length ()", static_cast<int32_t>(message.text().size()));
   trace.Message("message too large for the browser, replaced by an error");
   Json::Value original;

@@ -76,7 +76,7 @@ class FrameOutput {
   static void TraceWritten(TraceFunction& trace, const Status& written);
   // `message` (port identifier and padding added) when the browser takes
   // it, else its replacement, which it always takes.
-  static MessageText WithinBrowserLimit(MessageText message, TraceFunction& trace);
+  static MessageText WithinBrowserLimit(const MessageText& message, TraceFunction& trace);
   static void AppendFrame(std::string& out, const std::string& text);
   void PostponeFrame(const std::string& text);
   // Writes the calling thread's postponed frames.

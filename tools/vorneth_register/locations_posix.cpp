@@ -56,7 +56,7 @@ Status Publish(const Options&, const Registration& registration, const std::stri
 }
 
 Status Withdraw(const Options& options, const Registration& registration, bool& removed) {
-  const Status gone = RemoveFile(registration.m_manifestPath, removed);
+  Status gone = RemoveFile(registration.m_manifestPath, removed);
   if (!gone.ok()) return gone;
   Folders folders;
   FoldersOf(options, *registration.m_browser, registration.m_scope, folders);

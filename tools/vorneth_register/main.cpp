@@ -57,8 +57,8 @@ constexpr char kUsage[] =
 std::string DefaultHost() {
   const std::string folder = ExecutableDirectory();
   if (folder.empty()) return {};
-  const std::string beside = Beside(folder + "/x", HostFileName());
-  const std::string installed = Beside(folder + "/../lib/vorneth/x", HostFileName());
+  std::string beside = Beside(folder + "/x", HostFileName());
+  std::string installed = Beside(folder + "/../lib/vorneth/x", HostFileName());
   std::string resolved;
   if (!CheckHostFile(beside, beside, resolved)) return beside;
   if (!CheckHostFile(installed, installed, resolved)) return installed;
@@ -83,7 +83,7 @@ int Main(const std::vector<std::string>& args) {
   const Status parsed = ParseOptions(
       args, DefaultHost(),
       [](const char* name) -> std::optional<std::string> {
-        const char* value = std::getenv(name);
+        const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
         if (value == nullptr) return std::nullopt;
         return std::string(value);
       },

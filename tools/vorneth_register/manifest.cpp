@@ -78,9 +78,10 @@ void CheckExtensions(const Json::Value& manifest, const Options& options, Manife
     const bool listed = std::any_of(extensions.begin(), extensions.end(),
                                     [&](const Json::Value& value) { return IsString(value, id); });
     if (listed) continue;
-    Add(reading, "the extension " + id + " is not among \"allowed_extensions\"",
-        "add \"" + id + "\" to \"allowed_extensions\" (or " + kReinstall + " with --extension-id " + id + ")",
-        Effect::kForbidden);
+    std::string fix = "add \"" + id + "\" to \"allowed_extensions\" (or ";
+    fix += kReinstall;
+    fix += " with --extension-id " + id + ")";
+    Add(reading, "the extension " + id + " is not among \"allowed_extensions\"", fix, Effect::kForbidden);
   }
 }
 

@@ -148,7 +148,7 @@ Status ParseOptions(const std::vector<std::string>& args, const std::string& def
       if (i + 1 >= args.size()) return Status::Failed(option + " needs a value");
       value = args[++i];
     }
-    const Status taken = TakeOption(option, value, options, all);
+    Status taken = TakeOption(option, value, options, all);
     if (!taken.ok()) return taken;
   }
   return Complete(defaultHost, environment, all, options);
