@@ -311,7 +311,11 @@ run_tests() {
   log "plain build: every test"
   configure build "${plain_flags[@]}" "${unity[@]}"
   ninja -C "$root/build" -j"$jobs"
-  (cd "$root/build" && ctest -j"$jobs" --output-on-failure --timeout 300)
+  (cd "$root/build" && ctest -j"$jobs" -LE browser --output-on-failure --timeout 300)
+  # Alone, so that its figures are not taken while other tests run, and
+  # verbose, so that they are printed.
+  log "plain build: the real-browser test"
+  (cd "$root/build" && ctest -L browser --verbose --timeout 300)
   run_package_tests
 
   if [ $windows -eq 1 ]; then

@@ -127,6 +127,7 @@ uninstall() {
 clean_up() {
   local status=$?
   [ $status -eq 0 ] && return
+  other_hosts delete
   for scope in "/CURRENTUSER $user_dir" "/ALLUSERS $all_dir" "/CURRENTUSER $odd_dir"; do
     local folder
     folder=$(unix_path "${scope#* }")
@@ -137,6 +138,24 @@ clean_up() {
 }
 trap clean_up EXIT
 
+# Another program's host beside ours under every browser's key, in both
+# hives: uninstalling must leave it, and the keys above it, alone. (Keys
+# left empty above ours are removed, whoever made them: the prefix may hold
+# such keys from other tests, and with these entries none of them is empty.)
+other_hosts() {
+  local commands=()
+  for key in "${browser_keys[@]}"; do
+    for hive in HKCU HKLM; do
+      if [ "$1" = add ]; then
+        commands+=("add $hive\\$key\\NativeMessagingHosts\\org.example.other /ve /d C:\\other.json /f /reg:64")
+      else
+        commands+=("delete $hive\\$key\\NativeMessagingHosts\\org.example.other /f /reg:64")
+      fi
+    done
+  done
+  reg_run "${commands[@]}" >/dev/null
+}
+other_hosts add
 before=$(registry_snapshot)
 for dir in "$user_dir" "$all_dir" "$odd_dir"; do
   [ ! -e "$(unix_path "$dir")" ] || fail "$dir exists before the test"
@@ -170,4 +189,5 @@ for _ in $(seq 20); do
   sleep 0.5
 done
 diff <(echo "$before") <(echo "$after") || fail "the registry differs after uninstalling (above: before, after)"
+other_hosts delete
 echo "windows installer test: passed"
