@@ -35,6 +35,7 @@ export const ERROR_CODES = Object.freeze({
   [-6]: 'The add-on library could not be loaded.',
   [-7]: 'The add-on could not create the instance.',
   [-8]: 'The package\'s manifest is missing or not valid.',
+  [-9]: 'The answer was larger than the browser takes from the host (1 MiB), so the host sent this error instead.',
   [404]: 'The package was not found.',
   [413]: 'The package is larger than the host accepts.',
 });
