@@ -98,8 +98,11 @@ unity=(-DCMAKE_UNITY_BUILD=ON)
 
 # The plain build keeps line tables only: stack traces keep their file and
 # line, and compiling takes a good deal less than with full debug records.
+# Its test programs are compiled without optimisation (the host, the tools
+# and the libraries they test keep -O2): they are most of the compiling,
+# and optimising them tests nothing more.
 plain_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
-  "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
+  "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DVORNETH_TEST_COMPILE_OPTIONS=-O0)
 
 # The sanitizer builds compile with -O1 and line tables only: stack traces
 # keep their file and line, and compiling takes half the time of -O2 -g.
