@@ -24,6 +24,11 @@
 #                        fails), clang-tidy (its checks are errors) and the
 #                        Clang build with -Wthread-safety -Werror
 #   tools/dev.sh format  rewrite every source file in the checked format
+#   tools/dev.sh fuzz [minutes]
+#                        build the libFuzzer targets of fuzz/ (Clang, with
+#                        the address and undefined sanitizers) and run each
+#                        from its seed corpus for that long (10 by default);
+#                        findings land in build-fuzz/findings/
 #   tools/dev.sh bench   release build with the benchmarks, then run them,
 #                        host_vs_minimal last: every speed figure of the host
 #                        beside a minimal host's, with ratio and target
@@ -345,6 +350,73 @@ run_tests() {
   log "all tests passed in $((SECONDS - started)) s"
 }
 
+# The fuzz build (Clang, libFuzzer with the address and undefined
+# sanitizers), in build-fuzz/: the fuzz targets alone.
+build_fuzzers() {
+  install_packages "${build_packages[@]}" "${check_packages[@]}"
+  configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1" \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DVORNETH_FUZZ=ON -DVORNETH_TESTS=OFF
+  ninja -C "$root/build-fuzz" -j"$jobs" fuzzers
+}
+
+# run_fuzzers <seconds>: every fuzz target for that long, as many at once as
+# there are processors, each from a copy of its seed corpus (libFuzzer adds
+# what it finds to its folder; the tree's corpus stays as it is). A crash,
+# a leak, a sanitizer report or a hang fails the run; the input that caused
+# it is kept in build-fuzz/findings/. Prints each target's executions, rate
+# and coverage.
+run_fuzzers() {
+  local seconds=$1 out=$root/build-fuzz/runs
+  rm -rf "$out"
+  mkdir -p "$out" "$root/build-fuzz/findings"
+  local targets=() running=0 failed=0
+  for target in "$root"/build-fuzz/bin/fuzz_*; do targets+=("$(basename "$target")"); done
+  log "fuzzing ${#targets[@]} targets for ${seconds} s each, $jobs at a time"
+  for target in "${targets[@]}"; do
+    if [ $running -ge "$jobs" ]; then
+      wait -n || true
+      running=$((running - 1))
+    fi
+    cp -r "$root/fuzz/corpus/${target#fuzz_}" "$out/$target.corpus"
+    (
+      cd "$out"
+      rc=0
+      ASAN_OPTIONS=detect_leaks=1 "$root/build-fuzz/bin/$target" -max_total_time="$seconds" -timeout=10 \
+        -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$root/build-fuzz/findings/$target-" \
+        "$target.corpus" >"$target.log" 2>&1 || rc=$?
+      echo $rc >"$target.rc"
+    ) &
+    running=$((running + 1))
+  done
+  wait
+  for target in "${targets[@]}"; do fuzz_summary "$out/$target.log" "$target"; done
+  for target in "${targets[@]}"; do
+    [ "$(cat "$out/$target.rc")" = 0 ] && continue
+    echo "== $target failed; its log ends:"
+    tail -60 "$out/$target.log"
+    failed=1
+  done
+  return $failed
+}
+
+# One line per target: executions, their rate, coverage and corpus size.
+fuzz_summary() {
+  local log=$1 target=$2 runs rate cov
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+  cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "$log" | tail -1)
+  printf '%-28s %12s runs %8s/s   %s\n' "$target" "${runs:-?}" "${rate:-?}" "${cov:-}"
+}
+
+run_fuzz() {
+  local minutes=${1:-10}
+  # libFuzzer takes 0 as "no limit".
+  [[ $minutes =~ ^[1-9][0-9]*$ ]] || { echo "dev.sh fuzz: minutes must be a whole number from 1 on" >&2; return 2; }
+  build_fuzzers
+  run_fuzzers $((minutes * 60))
+}
+
 # The Google benchmarks, then host_vs_minimal (bench/host_vs_minimal.cpp):
 # the host against the minimal host of bench/minimal_host.cpp, instructions
 # counted under valgrind's callgrind.
@@ -366,12 +438,13 @@ case "${1:-}" in
   check) run_checks ;;
   format) run_format ;;
   bench) run_bench ;;
+  fuzz) run_fuzz "${2:-10}" ;;
   package)
     shift
     run_package "$@"
     ;;
   *)
-    sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
