@@ -22,6 +22,11 @@ function(vorneth_library name)
   endif()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  # libFuzzer's coverage for the code under test; the fuzz targets link
+  # libFuzzer, every other program the sanitizer runtime's inert hooks.
+  if(VORNETH_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
   target_link_libraries(${name} PUBLIC ${ARG_LINK})
 endfunction()
 

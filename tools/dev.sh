@@ -8,9 +8,9 @@
 #   tools/dev.sh test    build, then run every test: the plain build, the
 #                        32-bit Windows build (cross-compiled, its platform
 #                        unit tests and the end-to-end tests under wine),
-#                        the address+undefined sanitizer
-#                        build and the thread sanitizer build, each with
-#                        every test
+#                        the address+undefined sanitizer build (Clang) and
+#                        the thread sanitizer build, each with every test,
+#                        and every fuzz target for 20 s from its corpus
 #                        (as root also the .deb: installed, checked and
 #                        removed; with Windows also its installer under
 #                        wine)
@@ -28,7 +28,7 @@
 #                        build the libFuzzer targets of fuzz/ (Clang, with
 #                        the address and undefined sanitizers) and run each
 #                        from its seed corpus for that long (10 by default);
-#                        findings land in build-fuzz/findings/
+#                        findings land in build-fuzz/fuzz-findings/
 #   tools/dev.sh bench   release build with the benchmarks, then run them,
 #                        host_vs_minimal last: every speed figure of the host
 #                        beside a minimal host's, with ratio and target
@@ -201,18 +201,23 @@ configure_windows() {
     -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON "$@"
 }
 
-# The Windows host, cross-compiled with the platform layer's unit tests;
-# those run under wine through ctest (the toolchain file makes wine the
-# emulator), then the end-to-end tests of build/ run against the .exe, all
-# in a 64-bit prefix (the 32-bit host runs there as under WoW64 on real
-# 64-bit Windows). Every executable lands in build-win/bin/.
-run_windows_tests() {
+# The Windows host, cross-compiled with the platform layer's unit tests and
+# the installer. Every executable lands in build-win/bin/.
+build_windows() {
   enable_i386
   install_packages "${windows_packages[@]}"
   local started=$SECONDS
   configure_windows
   ninja -C "$root/build-win" -j"$jobs" all vorneth-installer
+  log "windows build took $((SECONDS - started)) s"
+}
 
+# The Windows build's tests: the platform unit tests under wine through
+# ctest (the toolchain file makes wine the emulator), then the end-to-end
+# tests of build/ against the .exe, all in a 64-bit prefix (the 32-bit host
+# runs there as under WoW64 on real 64-bit Windows), then the installer.
+run_windows_tests() {
+  local started=$SECONDS
   export WINEPREFIX=$root/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -256,7 +261,7 @@ run_windows_tests() {
     "$(project_version)" "$(extension_id)" || status=$?
   log "windows installer test took $((SECONDS - installer_started)) s"
   wineserver -k 2>/dev/null || true
-  log "windows build and tests took $((SECONDS - started)) s"
+  log "windows tests took $((SECONDS - started)) s"
   return $status
 }
 
@@ -328,26 +333,55 @@ run_tests() {
   (cd "$root/build" && ctest -L browser --verbose --timeout 300)
   run_package_tests
 
+  # The tests under wine keep one processor busy at most: they run in the
+  # background, beside the sanitizer builds, and their output is printed
+  # when they end.
+  local wine_pid="" wine_log=$root/build-win/windows-tests.log
   if [ $windows -eq 1 ]; then
-    log "windows build: platform unit tests and end-to-end tests under wine"
-    run_windows_tests
+    log "windows build: the host, its platform unit tests and the installer, cross-compiled"
+    build_windows
+    log "windows tests: under wine in the background (output in $wine_log)"
+    run_windows_tests >"$wine_log" 2>&1 &
+    wine_pid=$!
   else
     log "windows build: switched off (--linux-only)"
   fi
 
-  log "address+undefined sanitizer build: every test"
-  configure build-asan "${sanitizer_flags[@]}" "${unity[@]}" -DVORNETH_SANITIZE=address
+  run_address_sanitizer_tests
+  run_thread_sanitizer_tests
+
+  if [ -n "$wine_pid" ]; then
+    local wine_status=0
+    wait "$wine_pid" || wine_status=$?
+    log "windows tests under wine: their output"
+    cat "$wine_log"
+    [ $wine_status -eq 0 ] || { echo "dev.sh: the windows tests failed" >&2; return 1; }
+  fi
+  log "all tests passed in $((SECONDS - started)) s"
+}
+
+# The address+undefined sanitizer build is Clang's, with the fuzz targets:
+# every test, then each fuzz target for 20 s from its seed corpus, as a
+# regression run.
+run_address_sanitizer_tests() {
+  log "address+undefined sanitizer build (Clang, with the fuzz targets): every test"
+  # The folder may hold an earlier build with another compiler.
+  grep -qs 'CMAKE_CXX_COMPILER:[A-Z]*=.*clang' "$root/build-asan/CMakeCache.txt" || rm -rf "$root/build-asan"
+  configure build-asan "${sanitizer_flags[@]}" "${unity[@]}" -DVORNETH_SANITIZE=address -DVORNETH_FUZZ=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
   ninja -C "$root/build-asan" -j"$jobs"
   (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j"$jobs" --output-on-failure --timeout 300)
+  log "fuzz targets: 20 s each from their seed corpora"
+  run_fuzzers build-asan 20
+}
 
+run_thread_sanitizer_tests() {
   log "thread sanitizer build (Clang): every test"
   configure_clang_tsan
   ninja -C "$root/build-tsan" -j"$jobs"
   (cd "$root/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tools/tsan-suppressions.txt \
     ctest -j"$jobs" --output-on-failure --timeout 300)
-
-  log "all tests passed in $((SECONDS - started)) s"
 }
 
 # The fuzz build (Clang, libFuzzer with the address and undefined
@@ -360,18 +394,19 @@ build_fuzzers() {
   ninja -C "$root/build-fuzz" -j"$jobs" fuzzers
 }
 
-# run_fuzzers <seconds>: every fuzz target for that long, as many at once as
+# run_fuzzers <build folder> <seconds>: every fuzz target of that build for that long, as many at once as
 # there are processors, each from a copy of its seed corpus (libFuzzer adds
 # what it finds to its folder; the tree's corpus stays as it is). A crash,
 # a leak, a sanitizer report or a hang fails the run; the input that caused
-# it is kept in build-fuzz/findings/. Prints each target's executions, rate
+# it is kept in <build folder>/fuzz-findings/. Prints each target's executions, rate
 # and coverage.
 run_fuzzers() {
-  local seconds=$1 out=$root/build-fuzz/runs
+  local build=$root/$1 seconds=$2
+  local out=$build/fuzz-runs
   rm -rf "$out"
-  mkdir -p "$out" "$root/build-fuzz/findings"
+  mkdir -p "$out" "$build/fuzz-findings"
   local targets=() running=0 failed=0
-  for target in "$root"/build-fuzz/bin/fuzz_*; do targets+=("$(basename "$target")"); done
+  for target in "$build"/bin/fuzz_*; do targets+=("$(basename "$target")"); done
   log "fuzzing ${#targets[@]} targets for ${seconds} s each, $jobs at a time"
   for target in "${targets[@]}"; do
     if [ $running -ge "$jobs" ]; then
@@ -382,8 +417,8 @@ run_fuzzers() {
     (
       cd "$out"
       rc=0
-      ASAN_OPTIONS=detect_leaks=1 "$root/build-fuzz/bin/$target" -max_total_time="$seconds" -timeout=10 \
-        -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$root/build-fuzz/findings/$target-" \
+      ASAN_OPTIONS=detect_leaks=1 "$build/bin/$target" -max_total_time="$seconds" -timeout=10 \
+        -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$build/fuzz-findings/$target-" \
         "$target.corpus" >"$target.log" 2>&1 || rc=$?
       echo $rc >"$target.rc"
     ) &
@@ -414,7 +449,7 @@ run_fuzz() {
   # libFuzzer takes 0 as "no limit".
   [[ $minutes =~ ^[1-9][0-9]*$ ]] || { echo "dev.sh fuzz: minutes must be a whole number from 1 on" >&2; return 2; }
   build_fuzzers
-  run_fuzzers $((minutes * 60))
+  run_fuzzers build-fuzz $((minutes * 60))
 }
 
 # The Google benchmarks, then host_vs_minimal (bench/host_vs_minimal.cpp):
