@@ -19,9 +19,11 @@
 // (temporary file, flush, rename), so a reader never sees a partial file,
 // and a process killed midway leaves the old or the new document plus at
 // most a temporary file "vorneth.db.*.tmp", which the next write removes
-// under the lock. A read thus neither waits for another process (a hung
-// peer delays no read) nor creates the lock file, and it reads the last
-// whole document written, which is all the lock could have given it.
+// under the lock. A read thus neither waits for another process nor
+// creates the lock file, and it reads the last whole document written,
+// which is all the lock could have given it. (On the mutex it does wait for
+// the changes of this process queued ahead of it, so a hung peer delays a
+// read by their bounded waits at most.)
 //
 // What a store that is not a plain, whole JSON object reads as, and what a
 // change does with it:
