@@ -253,7 +253,8 @@ run_windows_tests() {
     VORNETH_WINDOWS_REGISTER="$root/build-win/bin/vorneth-register.exe" \
     VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE="$root/build-win/bin/add_root_certificate.exe" \
     VORNETH_WINDOWS_TEST_ADDONS="$root/build-win/tests/addons/libraries" \
-    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|QuenlogHostTest|CliTest|RegisterWindowsTest|InstallTest|DownloadTest|AddonTest)[.]' \
+    VORNETH_WINDOWS_LOCK_PROBE="$root/build-win/bin/file_lock_probe.exe" \
+    ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|QuenlogHostTest|CliTest|RegisterWindowsTest|InstallTest|DownloadTest|AddonTest|StoreFaultsTest)[.]' \
       --output-on-failure --timeout 300) || status=$?
   log "windows installer: for the user and for all users, silently under wine, then uninstalled"
   local installer_started=$SECONDS

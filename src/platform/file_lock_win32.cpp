@@ -1,7 +1,9 @@
 // FileLock on Windows: LockFileEx on the first byte of the lock file.
 // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than its target
 // (nothing is created there), and the handle's attributes and file type then
-// refuse anything but a plain disk file.
+// refuse anything but a plain disk file. LOCKFILE_FAIL_IMMEDIATELY makes
+// each try return at once; a range held by another handle fails with
+// ERROR_LOCK_VIOLATION.
 #include <windows.h>
 
 #include <string>
@@ -12,8 +14,8 @@
 namespace vorneth {
 namespace {
 
-Status SystemFailure(const char* what) {
-  return Status::Failed(std::string(what) + ": error " + std::to_string(GetLastError()));
+std::string ErrorText(const char* what, DWORD error) {
+  return std::string(what) + ": error " + std::to_string(error);
 }
 
 bool IsPlainFile(HANDLE file) {
@@ -25,33 +27,42 @@ bool IsPlainFile(HANDLE file) {
 
 }  // namespace
 
-Status FileLock::Lock(const std::string& path) {
+Status FileLock::Open(const std::string& path) {
   const std::wstring widePath = WindowsWide(path);
   if (widePath.empty()) return Status::Failed("the path is not valid UTF-8");
   HANDLE file = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return SystemFailure("cannot open the lock file");
+  if (file == INVALID_HANDLE_VALUE) return Status::Failed(ErrorText("cannot open the lock file", GetLastError()));
   if (!IsPlainFile(file)) {
     CloseHandle(file);
     return Status::Failed("the lock file is not a regular file");
-  }
-  // The first byte, exclusively, waiting as long as another process holds it.
-  OVERLAPPED range = {};
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) {
-    const Status failure = SystemFailure("cannot lock");
-    CloseHandle(file);
-    return failure;
   }
   m_handle = file;
   return Status::Ok();
 }
 
+FileLock::Attempt FileLock::TryLock(std::string& why) {
+  // The first byte, exclusively.
+  OVERLAPPED range = {};
+  if (LockFileEx(static_cast<HANDLE>(m_handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
+    return Attempt::kLocked;
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_LOCK_VIOLATION) return Attempt::kHeldElsewhere;
+  why = ErrorText("LockFileEx", error);
+  return Attempt::kFailed;
+}
+
+void FileLock::Close() {
+  CloseHandle(static_cast<HANDLE>(m_handle));
+  m_handle = nullptr;
+}
+
 void FileLock::Unlock() {
   OVERLAPPED range = {};
   UnlockFileEx(static_cast<HANDLE>(m_handle), 0, 1, 0, &range);
-  CloseHandle(static_cast<HANDLE>(m_handle));
-  m_handle = nullptr;
+  Close();
 }
 
 }  // namespace vorneth

@@ -18,19 +18,20 @@ namespace {
 
 constexpr char kStoreError[] = "VornethDB - ERROR - store operation failed";
 constexpr char kDamagedMessage[] = "VornethDB - the store is damaged; what was read before the damage is kept";
+constexpr char kLockedMessage[] = "VornethDB - ERROR - the store is locked by another process";
 
 // Serialises the threads of this process across every folder; the file lock
 // does the same across processes.
 Mutex g_processMutex;
 
 // Holds the store for the calling thread from construction to destruction:
-// the process-wide mutex, then the file lock (when there is a folder). Not
-// reentrant.
+// the process-wide mutex, then the file lock (when there is a folder), the
+// latter waited for at most kStoreLockWait. Not reentrant.
 class SCOPED_CAPABILITY StoreLock {
  public:
   explicit StoreLock(const std::string& lockPath) ACQUIRE(g_processMutex) {
     g_processMutex.Lock();
-    if (!lockPath.empty()) m_fileLock.emplace(lockPath);
+    if (!lockPath.empty()) m_fileLock.emplace(lockPath, kStoreLockWait);
   }
   ~StoreLock() RELEASE() {
     m_fileLock.reset();
@@ -44,6 +45,8 @@ class SCOPED_CAPABILITY StoreLock {
     if (!m_fileLock) return Status::Failed("no data directory");
     return m_fileLock->status();
   }
+  // True when another process kept the file lock for the whole wait.
+  bool HeldElsewhere() const { return m_fileLock && m_fileLock->held_elsewhere(); }
 
  private:
   std::optional<FileLock> m_fileLock;
@@ -125,6 +128,7 @@ Status Save(const StoreFolder& folder, const StoreContents& contents, const std:
 // held exclusively is not written.
 Status Writable(const TraceFunction& trace, const StoreLock& lock, const StoreContents& contents) {
   if (!contents.status.ok()) return Traced(trace, contents.status);
+  if (lock.HeldElsewhere()) trace.Message(kLockedMessage);
   return Traced(trace, lock.Exclusive());
 }
 

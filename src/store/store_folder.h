@@ -10,12 +10,20 @@
 // Locking: every read-modify-write holds, in this order, one process-wide
 // mutex (threads of this process, whatever the folder) and an advisory lock
 // on "vorneth.db.lock" beside the store (other host processes: the browser
-// starts one host per port, all on the same data directory). A read holds
-// the mutex only. Writes replace the file in one step (temporary file,
-// flush, rename), so a reader never sees a partial file, and a process
-// killed midway leaves the old or the new document plus at most a temporary
-// file "vorneth.db.*.tmp", which the next write removes under the lock. A
-// read thus neither waits for another process nor creates the lock file.
+// starts one host per port, all on the same data directory). The advisory
+// lock is waited for at most kStoreLockWait: a peer that holds it and hangs
+// makes each change fail after that wait (traced as "the store is locked by
+// another process"), and the host goes on answering. Threads of this process
+// queue on the mutex meanwhile, so each of them waits its own turn.
+// A read holds the mutex only. Writes replace the file in one step
+// (temporary file, flush, rename), so a reader never sees a partial file,
+// and a process killed midway leaves the old or the new document plus at
+// most a temporary file "vorneth.db.*.tmp", which the next write removes
+// under the lock. A read thus neither waits for another process nor
+// creates the lock file, and it reads the last whole document written,
+// which is all the lock could have given it. (On the mutex it does wait for
+// the changes of this process queued ahead of it, so a hung peer delays a
+// read by their bounded waits at most.)
 //
 // What a store that is not a plain, whole JSON object reads as, and what a
 // change does with it:
@@ -30,7 +38,8 @@
 //   then writes the valid document built from what was read.
 // - A top level other than an object or null (a foreign file): reads as
 //   that value; a change leaves the file alone.
-// - The lock file cannot be opened or locked: a change fails.
+// - The lock file cannot be opened or locked, or another process held it for
+//   the whole wait: a change fails and the file is left as it is.
 // Every failure is traced where it happens and returned as the change's
 // Status. A change that leaves the file's bytes as they were writes nothing.
 #ifndef VORNETH_STORE_STORE_FOLDER_H_
@@ -38,6 +47,7 @@
 
 #include <json/value.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <utility>
@@ -49,6 +59,9 @@ namespace vorneth::store {
 inline constexpr const char kStoreFileName[] = "vorneth.db";
 inline constexpr const char kLockFileName[] = "vorneth.db.lock";
 inline constexpr const char kDamagedCopyName[] = "vorneth.db.damaged";
+// How long a change waits for another process's hold on the lock file: a
+// few seconds, far longer than any healthy writer holds it.
+inline constexpr std::chrono::milliseconds kStoreLockWait{3000};
 
 class StoreFolder {
  public:

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -143,7 +144,7 @@ TEST(ExistsPosixTest, ADanglingLinkCountsAndIsNotFollowed) {
 TEST(FileLockPosixTest, TheLockFileIsPrivateToItsUser) {
   ScratchDir scratch;
   const std::string lock_path = scratch / "vorneth.lock";
-  { ASSERT_TRUE(FileLock(lock_path).locked()); }
+  { ASSERT_TRUE(FileLock(lock_path, std::chrono::milliseconds(0)).locked()); }
   struct stat info {};
   ASSERT_EQ(stat(lock_path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 077, 0u) << "the lock file is private to its user";
@@ -159,7 +160,7 @@ TEST(FileLockPosixTest, OddFilesAtTheLockPathAreRefusedWithoutWaitingOrFollowing
   ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0600), 0);
   for (const char* name : {"dangling", "link", "fifo"}) {
     const std::string path = scratch / name;
-    ReportingChild child([path] { return !FileLock(path).locked(); });
+    ReportingChild child([path] { return !FileLock(path, std::chrono::milliseconds(0)).locked(); });
     ASSERT_TRUE(child.started());
     EXPECT_EQ(child.WaitForReport(20000), '1') << name;
   }

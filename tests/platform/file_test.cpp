@@ -243,18 +243,21 @@ TEST(FileConcurrencyTest, ReaderNeverSeesAPartlyReplacedFile) {
   ClearTraceRecords();
 }
 
-// The probe program (file_lock_probe_main.cpp) as a second process that
-// takes the lock and holds it until its input ends or it is killed.
+// The probe program (tests/support/file_lock_probe_main.cpp) as a second
+// process that takes the lock, waiting at most `wait_ms` (a minute when
+// empty), and holds it until its input ends or it is killed.
 class LockProbe {
  public:
-  explicit LockProbe(const std::string& lock_path) {
-    m_started = m_child.Start({{FILE_LOCK_PROBE_PATH, lock_path}, {}, {}});
+  explicit LockProbe(const std::string& lock_path, const std::string& wait_ms = "") {
+    std::vector<std::string> command = {FILE_LOCK_PROBE_PATH, lock_path};
+    if (!wait_ms.empty()) command.push_back(wait_ms);
+    m_started = m_child.Start({command, {}, {}});
   }
   bool started() const { return m_started; }
   const std::string& error() const { return m_child.error(); }
 
-  // The probe's report ("locked" or "refused"), or empty when none came
-  // within `limit`.
+  // The probe's report ("locked", "busy" or "refused"), or empty when none
+  // came within `limit`.
   std::string WaitForReport(milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (m_output.find('\n') == std::string::npos) {
@@ -283,7 +286,7 @@ TEST(FileLockTest, ExcludesAnotherProcessUntilReleased) {
   ScratchDir scratch;
   const std::string lock_path = scratch / "vorneth.lock";
   std::optional<FileLock> lock;
-  lock.emplace(lock_path);
+  lock.emplace(lock_path, milliseconds(0));
   ASSERT_TRUE(lock->locked());
 
   LockProbe probe(lock_path);
@@ -297,7 +300,7 @@ TEST(FileLockTest, IsFreeForTheNextHolderOnceReleased) {
   ScratchDir scratch;
   const std::string lock_path = scratch / "vorneth.lock";
   {
-    FileLock first(lock_path);
+    FileLock first(lock_path, milliseconds(0));
     ASSERT_TRUE(first.locked());
   }
   LockProbe probe(lock_path);
@@ -319,14 +322,42 @@ TEST(FileLockTest, TheSystemReleasesTheLockOfAProcessThatDies) {
   EXPECT_EQ(waiter.WaitForReport(kGenerous), "locked");
 }
 
+TEST(FileLockTest, AHolderThatNeverLetsGoEndsTheWaitAtItsBound) {
+  ScratchDir scratch;
+  const std::string lock_path = scratch / "vorneth.lock";
+  LockProbe holder(lock_path);
+  ASSERT_TRUE(holder.started()) << holder.error();
+  ASSERT_EQ(holder.WaitForReport(kGenerous), "locked");
+
+  ClearTraceRecords();
+  {
+    FileLock waiting(lock_path, milliseconds(50));
+    EXPECT_FALSE(waiting.locked());
+    EXPECT_TRUE(waiting.held_elsewhere());
+    EXPECT_NE(waiting.status().why().find("held by another process"), std::string::npos) << waiting.status().why();
+    EXPECT_TRUE(TraceHasMessage("FileLock - ERROR - held by another process", "FileLock::FileLock"));
+  }
+  // A wait of zero still tries once, and gives up at once.
+  LockProbe impatient(lock_path, "0");
+  ASSERT_TRUE(impatient.started()) << impatient.error();
+  EXPECT_EQ(impatient.WaitForReport(kGenerous), "busy");
+  // The waiters that gave up left the holder's lock alone.
+  LockProbe waiter(lock_path);
+  ASSERT_TRUE(waiter.started()) << waiter.error();
+  EXPECT_EQ(waiter.WaitForReport(kStillWaiting), "") << "a waiter that gave up released the holder's lock";
+  holder.Kill();
+  EXPECT_EQ(waiter.WaitForReport(kGenerous), "locked");
+}
+
 TEST(FileLockTest, UnopenableLockFileHoldsNothingAndSaysWhy) {
   ScratchDir scratch;
   ClearTraceRecords();
-  FileLock lock(scratch / "missing/vorneth.lock");
+  FileLock lock(scratch / "missing/vorneth.lock", kGenerous);
   EXPECT_FALSE(lock.locked());
   EXPECT_FALSE(lock.status().why().empty());
   EXPECT_TRUE(ScopeHasName("FileLock::FileLock", "why"));
-  EXPECT_FALSE(FileLock("").locked());
+  EXPECT_FALSE(lock.held_elsewhere()) << "a file that cannot be opened is no busy lock";
+  EXPECT_FALSE(FileLock("", kGenerous).locked());
 }
 
 TEST(FileLockTest, AFolderAtTheLockPathIsRefused) {

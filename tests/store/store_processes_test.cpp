@@ -1,6 +1,8 @@
 // Several processes sharing one store file, as the hosts of several browser
-// ports do: no change is lost, a lock held elsewhere is waited for, and a
-// writer killed at any moment leaves a complete document behind.
+// ports do: no change is lost, a lock held elsewhere is waited for (a
+// bounded time: a peer that hangs holding it makes changes fail, not wait
+// for ever), and a writer killed at any moment leaves a complete document
+// behind.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -72,7 +75,7 @@ TEST_F(StoreProcessesTest, AChangeWaitsForALockHeldByAnotherProcess) {
   // land in between and be overwritten.
   const pid_t pid = Spawn([&] {
     close(ready[0]);
-    FileLock lock(LockPath());
+    FileLock lock(LockPath(), store::kStoreLockWait);
     if (!lock.locked()) return kChildNoLock;
     std::string text;
     if (FileReaderWriter::ReadFile(StorePath(), text) != FileRead::kRead) return kChildCannotRead;
@@ -97,6 +100,60 @@ TEST_F(StoreProcessesTest, AChangeWaitsForALockHeldByAnotherProcess) {
   EXPECT_EQ(ExitCode(pid, 10s), kChildDone);
   EXPECT_EQ(StoreBytes(), R"({"blacklisted":["https://first.example","https://child.example",)"
                           R"("https://parent.example"]})");
+}
+
+TEST_F(StoreProcessesTest, AChangeGivesUpOnAPeerThatHoldsTheLockAndHangs) {
+  EXPECT_OK(store::SetDomainDenied(Folder(), "https://first.example"));
+  const std::optional<std::string> before = StoreBytes();
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  // The peer takes the lock and hangs until its end of `release` closes.
+  const pid_t pid = Spawn([&] {
+    close(ready[0]);
+    close(release[1]);
+    FileLock lock(LockPath(), store::kStoreLockWait);
+    if (!lock.locked()) return kChildNoLock;
+    if (write(ready[1], "x", 1) != 1) return kChildCannotSignal;
+    char byte = 0;
+    while (read(release[0], &byte, 1) > 0) {
+    }
+    return kChildDone;
+  });
+  ASSERT_GT(pid, 0);
+  close(ready[1]);
+  close(release[0]);
+  pollfd waiting{ready[0], POLLIN, 0};
+  char byte = 0;
+  const bool peerReady = poll(&waiting, 1, 10000) == 1 && read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  if (!peerReady) {
+    close(release[1]);
+    ExitCode(pid, 10s);
+    FAIL() << "the peer did not take the lock";
+  }
+
+  // Both kinds of change give up after the bounded wait, with their failure
+  // value, and leave the file as it was.
+  const Status change = store::SetDomainDenied(Folder(), "https://second.example");
+  EXPECT_FALSE(change.ok());
+  EXPECT_NE(change.why().find("held by another process"), std::string::npos) << change.why();
+  Json::Value document;
+  document["blacklisted"].append("https://replaced.example");
+  EXPECT_FALSE(Folder().Write(document).ok());
+  EXPECT_EQ(StoreBytes(), before);
+  // Reads do not wait for the lock at all.
+  EXPECT_TRUE(store::IsDomainBlocked(Folder(), "https://first.example"));
+  EXPECT_FALSE(store::IsDomainBlocked(Folder(), "https://second.example"));
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the peer ended while it should hang";
+
+  // Once the peer goes, changes work again.
+  close(release[1]);
+  EXPECT_EQ(ExitCode(pid, 10s), kChildDone);
+  EXPECT_OK(store::SetDomainDenied(Folder(), "https://second.example"));
+  EXPECT_EQ(StoreBytes(), R"({"blacklisted":["https://first.example", "https://second.example"]})");
+  EXPECT_EQ(Scratch().Names(), (std::vector<std::string>{"vorneth.db", "vorneth.db.lock"}));
 }
 
 TEST_F(StoreProcessesTest, AWriterKilledAtAnyMomentLeavesACompleteDocument) {
