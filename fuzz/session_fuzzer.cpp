@@ -64,7 +64,7 @@ constexpr char kRefreshBlocked[] =
 constexpr auto kAnswerLimit = std::chrono::seconds(20);
 // The inputs whose size is a multiple of kCreateShare (about one in that
 // many, and the same input always) have their "Create" routed.
-constexpr size_t kCreateShare = 8;
+constexpr size_t kCreateShare = 32;
 
 // What the router will do with a request, decided as it decides.
 enum class Route { kIgnored, kPage, kInstall, kHost, kHostChange, kCreate, kLocalInstall };
