@@ -22,14 +22,14 @@
 //     there once, after the commands before it were answered; elsewhere the
 //     frame is read but not routed. After such an input the router is made
 //     anew with the base "Create": the next input starts from the same kind
-//     of session, and what the input's sessions took is given back within
-//     the input (libFuzzer runs the costly leak check after every input
-//     with more allocations than releases).
+//     of session, and the sessions the router retired end with it instead
+//     of piling up.
 //   - "InstallAddOns" is routed only when its base path is a text starting
 //     with "http://" or "https://", or not readable as a text at all: any
-//     other base path could name a local file ("file:///dev/zero" would be
-//     read up to the package limit). Downloads fail at once
-//     (host_environment.h). Packages themselves are fuzz_package's.
+//     other base path could name a file of this machine, which is read
+//     whole up to the package limit (only regular files are read, but the
+//     disk has large ones). Downloads fail at once (host_environment.h).
+//     Packages themselves are fuzz_package's.
 //   - Leaks are looked for once, at exit, after the router has ended, and
 //     not after every input (host_environment.h, LeakCheckAtExitOnly): the
 //     session keeps what its workers last handled, so an input rarely
