@@ -38,6 +38,33 @@ bool AcceptsLikeTheReader(const std::string& text, const std::string& context = 
   return true;
 }
 
+// The comparison every test here (and the request reader's fuzz target)
+// rests on: it must tell each kind of difference, and where it is.
+TEST(SameValueTest, FindsTheFirstDifferenceAndNamesItsPath) {
+  const auto read = [](const std::string& text) {
+    Json::Value value;
+    EXPECT_TRUE(ParseJson(text, value)) << text;
+    return value;
+  };
+  const Json::Value deep = read(NestedArrays(900, "{\"k\":[1,2]}"));
+  EXPECT_EQ(SameValue(deep, read(NestedArrays(900, "{\"k\":[1,2]}"))), "");
+  const std::string path = "$" + [] {
+    std::string p;
+    for (int i = 0; i < 900; ++i) p += "/0";
+    return p;
+  }() + "/k/1";
+  EXPECT_EQ(SameValue(deep, read(NestedArrays(900, "{\"k\":[1,3]}"))), path + ": values differ");
+  EXPECT_EQ(SameValue(read(R"({"a":[1,"xy"]})"), read(R"({"a":[1,true]})")), "$/a/1: type 4 vs 5");
+  EXPECT_EQ(SameValue(read(R"({"a":1,"b":2})"), read(R"({"a":1,"c":2})")), "$: members differ");
+  EXPECT_EQ(SameValue(read(R"({"a":1,"b":{}})"), read(R"({"a":2,"c":{}})")), "$: members differ")
+      << "names are compared before any member's value";
+  EXPECT_EQ(SameValue(read("[1,234]"), read("[1,2,3]")), "$: members differ");
+  EXPECT_EQ(SameValue(read("[1, 2]"), read("[1,2 ]")), "$/1: offsets 4-5 vs 3-4");
+  EXPECT_EQ(SameValue(read("[1, 2]"), read("[1,  2]")), "$: offsets 0-6 vs 0-7");
+  EXPECT_EQ(SameValue(read(R"({"a":[0]})"), read(R"({"a":[0]})"), "root"), "");
+  EXPECT_EQ(SameValue(read(R"({"a":[0]})"), read(R"({"a":[1]})"), "root"), "root/a/0: values differ");
+}
+
 TEST(JsonSubsetReaderTest, IntegersTakeTheReadersTypesOnBothSidesOfEachBoundary) {
   const struct {
     const char* text;
