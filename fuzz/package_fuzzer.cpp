@@ -45,7 +45,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -110,8 +109,10 @@ class Tree {
   Tree() {
     m_root = vorneth::fuzz::ShmScratch::Path("fuzz_package");
     fs::create_directory(parent());
-    Write(m_root / "sentinel", "root sentinel");
-    Write(parent() / "sentinel", "parent sentinel");
+    std::ofstream(m_root / "sentinel") << "root sentinel";
+    std::ofstream(parent() / "sentinel") << "parent sentinel";
+    m_rootSentinel = IdentityOf(m_root / "sentinel");
+    m_parentSentinel = IdentityOf(parent() / "sentinel");
     m_rootNames = Names(m_root);
     fs::create_directory(addon());
     m_parentNames = Names(parent());
@@ -122,24 +123,40 @@ class Tree {
 
   // The checks after an unpacking, then the add-on folder made empty again.
   void CheckAndReset(vorneth::UnpackResult result) const {
-    if (Names(m_root) != m_rootNames) Fail("the root's listing changed");
-    if (Read(m_root / "sentinel") != "root sentinel") Fail("the root's sentinel changed");
-    if (Read(parent() / "sentinel") != "parent sentinel") Fail("the parent's sentinel changed");
-    std::vector<std::string> names = Names(parent());
+    if (IdentityOf(m_root / "sentinel") != m_rootSentinel) Fail("the root's sentinel changed");
+    if (IdentityOf(parent() / "sentinel") != m_parentSentinel) Fail("the parent's sentinel changed");
+    // The one absolute name of the pieces that points somewhere writable.
+    struct stat status {};
+    if (lstat("/dev/shm/out", &status) == 0) Fail("an absolute name was written: /dev/shm/out");
+
+    // One walk of the whole tree: the root's listing (depth 0), the
+    // parent's (depth 1, the root's only folder while its listing holds),
+    // what the add-on folder holds (deeper), and no link anywhere.
+    std::vector<std::string> rootNames;
+    std::vector<std::string> parentNames;
+    size_t inAddon = 0;
+    for (auto entry = fs::recursive_directory_iterator(m_root); entry != fs::recursive_directory_iterator(); ++entry) {
+      if (entry->is_symlink()) Fail("a symbolic link was made:", entry->path().string());
+      const int depth = entry.depth();
+      if (depth == 0) rootNames.push_back(entry->path().filename().string());
+      if (depth == 1) parentNames.push_back(entry->path().filename().string());
+      if (depth > 1) ++inAddon;
+    }
+    std::sort(rootNames.begin(), rootNames.end());
+    std::sort(parentNames.begin(), parentNames.end());
+    if (rootNames != m_rootNames) Fail("the root's listing changed");
     const bool addonThere = fs::is_directory(fs::symlink_status(addon()));
     if (result == vorneth::UnpackResult::kRefused) {
       if (addonThere) Fail("a refused archive left its folder");
-      names.push_back("addon");
-      std::sort(names.begin(), names.end());
+      parentNames.push_back("addon");
+      std::sort(parentNames.begin(), parentNames.end());
     } else if (!addonThere) {
       Fail("the add-on folder went without a refusal");
     }
-    if (names != m_parentNames) Fail("the parent's listing changed");
-    if (result == vorneth::UnpackResult::kNotAnArchive && !fs::is_empty(addon())) {
-      Fail("no archive, yet something was written");
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(m_root)) {
-      if (entry.is_symlink()) Fail("a symbolic link was made:", entry.path().string());
+    if (parentNames != m_parentNames) Fail("the parent's listing changed");
+    if (result == vorneth::UnpackResult::kNotAnArchive) {
+      if (inAddon != 0) Fail("no archive, yet something was written");
+      return;  // still there and empty
     }
     if (addonThere && vorneth::CheckAddOnSignature(addon().string() + "/")) Fail("an unsigned add-on folder passed");
     std::error_code error;
@@ -148,10 +165,18 @@ class Tree {
   }
 
  private:
-  static void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // A sentinel file as the file system sees it without opening it: a file
+  // written, replaced, linked to (link count) or turned into a link differs.
+  using Identity = std::array<int64_t, 6>;
+  static Identity IdentityOf(const fs::path& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) return Identity{};
+    return {static_cast<int64_t>(status.st_ino),
+            static_cast<int64_t>(status.st_mode),
+            static_cast<int64_t>(status.st_nlink),
+            static_cast<int64_t>(status.st_size),
+            status.st_mtim.tv_sec,
+            status.st_mtim.tv_nsec};
   }
   static std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;
@@ -163,6 +188,8 @@ class Tree {
   fs::path m_root;
   std::vector<std::string> m_rootNames;
   std::vector<std::string> m_parentNames;
+  Identity m_rootSentinel{};
+  Identity m_parentSentinel{};
 };
 
 const Tree& ScratchTree() {

@@ -1,23 +1,27 @@
-// The store: a fuzzed "vorneth.db", then a few changing operations on it,
-// each with fuzzed arguments. After every operation:
+// The store: a fuzzed "vorneth.db", then a changing operation on it (any of
+// them: installation records, uninstall, permission mode, the two lists,
+// and the primitive that replaces the document) with fuzzed arguments.
+// After the operation:
 // - a store file whose bytes changed is one strict JSON object (comments,
-//   trailing bytes, a scalar top level all refused), and a read sees exactly
-//   the value that file holds;
+//   trailing bytes, a scalar top level, duplicate keys all refused), and
+//   that object written out again gives the file's bytes back;
 // - a change reported done is visible to the reads of the same API (an
-//   installation is installed, a removed one is not, the mode is the one
-//   set, a denied origin is blocked, an allowed one is not, a removed list
-//   entry is gone, a replaced document reads back whole);
+//   installation is installed, a removed one is not, a new record has its
+//   name, the mode is the one set, a denied origin is blocked, an allowed
+//   one is not, a removed list entry is gone, a replaced document reads back
+//   as written);
 // - a change reported failed left the file's bytes as they were;
 // - a damaged store that was rewritten left its original bytes in
-//   "vorneth.db.damaged", and nothing but the store, its lock file and that
-//   copy is in the folder (no temporary file stays behind).
+//   "vorneth.db.damaged", and after a write or a failure nothing but the
+//   store, its lock file and that copy is in the folder (no temporary file
+//   stays behind).
 // A difference prints what was seen and aborts, which libFuzzer reports as
 // a crash with the input saved.
 //
 // Input layout (the seeds in fuzz/corpus/store/ are written in it):
 //   u16 little-endian n, then n modulo 1024 bytes: the store file (n = 0xFFFF:
 //   no file);
-//   then operations, each one byte (the operation, modulo their number)
+//   then the operation: one byte (the operation, modulo their number)
 //   followed by its text arguments. An argument is one byte b: with the high
 //   bit set, text (b & 0x7F) of a small pool of texts the store knows
 //   ("blacklist", "whitelisted", a uuid...), so that operations meet each
@@ -54,11 +58,10 @@ namespace {
 
 namespace store = vorneth::store;
 
-// Each operation rewrites the whole file; more than this per input only
-// slows the run down without reaching anything new.
-// Every operation reads and rewrites the whole file, and a fuzzed store file
-// is already any state that a run of operations could leave: two in a row
-// cover their interplay without making every input slow.
+// Operations per input. Each one is a locked read and a whole rewrite of the
+// file (a third of an input's time), and a fuzzed store file already is any
+// state that a run of operations could leave, so one is enough; raising
+// this halves the rate for each more.
 constexpr size_t kMaxOperations = 1;
 // A larger store only makes every operation slower; what a store can hold
 // (nesting up to the reader's limit included) fits.
@@ -230,7 +233,7 @@ bool IsWhole(const std::optional<std::string>& text) {
 // The folder after an operation, whose file held `before` and holds
 // `after`: the checks that do not depend on which operation it was.
 void CheckFolder(const store::StoreFolder& folder, const std::optional<std::string>& initial,
-                 const std::optional<std::string>& before, const std::optional<std::string>& after) {
+                 const std::optional<std::string>& before, const std::optional<std::string>& after, bool done) {
   if (after != before) {
     if (!after) Fail("an operation removed the store file");
     Json::Value strict;
@@ -245,6 +248,9 @@ void CheckFolder(const store::StoreFolder& folder, const std::optional<std::stri
     const std::optional<std::string> copy = ReadBytes(folder.PathOf(store::kDamagedCopyName));
     if (copy != initial) Fail("a damaged store was rewritten without its copy:", *initial);
   }
+  // Nothing written, nothing left: only a write or a failure can leave a
+  // stray file.
+  if (after == before && done) return;
   static const std::set<std::string> allowed = {store::kStoreFileName, store::kLockFileName, store::kDamagedCopyName};
   for (const auto& entry : std::filesystem::directory_iterator(folder.folder())) {
     if (!allowed.contains(entry.path().filename().string())) Fail("a stray file:", entry.path().string());
@@ -252,14 +258,6 @@ void CheckFolder(const store::StoreFolder& folder, const std::optional<std::stri
 }
 
 }  // namespace
-
-// Allocation stacks are not recorded: recording one for every allocation of
-// the JSON values costs a fifth of the run, and a crash input reruns with
-// ASAN_OPTIONS=malloc_context_size=30 for a full report. ASAN_OPTIONS set
-// by the caller still override this.
-extern "C" const char* __asan_default_options() {
-  return "malloc_context_size=0";
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const store::StoreFolder folder(vorneth::fuzz::ShmScratch::Path("fuzz_store"));
@@ -280,7 +278,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool done = RunOperation(folder, which, input);
     std::optional<std::string> after = ReadBytes(storePath);
     if (!done && after != before) Fail("a failed operation changed the store file");
-    CheckFolder(folder, initial, before, after);
+    CheckFolder(folder, initial, before, after, done);
     before = std::move(after);
   }
   return 0;
