@@ -12,7 +12,7 @@
 //   as written);
 // - a change reported failed left the file's bytes as they were;
 // - a damaged store that was rewritten left its original bytes in
-//   "vorneth.db.damaged", and after a write or a failure nothing but the
+//   "vorneth.db.damaged" (a whole one left no such copy), and after a write or a failure nothing but the
 //   store, its lock file and that copy is in the folder (no temporary file
 //   stays behind).
 // A difference prints what was seen and aborts, which libFuzzer reports as
@@ -246,9 +246,11 @@ void CheckFolder(const store::StoreFolder& folder, const std::optional<std::stri
       Fail("the store reads its file otherwise:", Show(read) + " / " + *after);
     }
   }
-  if (after != initial && !IsWhole(initial)) {
+  if (after != initial) {
+    // A rewritten store that was damaged left its bytes in the copy; one
+    // that was whole left no copy.
     const std::optional<std::string> copy = ReadBytes(folder.PathOf(store::kDamagedCopyName));
-    if (copy != initial) Fail("a damaged store was rewritten without its copy:", *initial);
+    if (IsWhole(initial) ? copy.has_value() : copy != initial) Fail("the damaged copy is wrong:", copy.value_or(""));
   }
   // Nothing written, nothing left: only a write or a failure can leave a
   // stray file.
