@@ -74,10 +74,6 @@ void Ledger::AllowMessage(const std::string& key, int count) {
   m_allowedMessages[key] += count;
 }
 
-void Ledger::DropAllowances() {
-  m_allowedMessages.clear();
-}
-
 void Ledger::Take(const std::string& text) {
   Json::Value frame;
   if (!ParseJson(text, frame) || !frame.isObject()) {

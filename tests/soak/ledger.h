@@ -70,9 +70,8 @@ class Ledger {
   // `count` more messages under `key` are owed.
   void ExpectMessage(const std::string& key, int count = 1);
   // Up to `count` messages under `key` may arrive but need not (ticks of an
-  // instance that a new session ends); forgotten by DropAllowances.
+  // instance whose session ends under it).
   void AllowMessage(const std::string& key, int count = 1);
-  void DropAllowances();
 
   // Sorts one frame the host wrote.
   void Take(const std::string& frame);

@@ -58,9 +58,8 @@ bool InstallAndRemove(SoakHost& host, const Catalogue& catalogue);
 // answered), then allowed again and taken off the list.
 bool DenyAndAllow(SoakHost& host);
 // An example instance left ticking (`ticks` at most, 5 ms apart), for the
-// caller to end its session under it: a new "Create", or the input closing.
-// The ticks are allowed, not owed; the caller drops the allowance once the
-// new session has answered, so that a tick after that is unexpected.
+// caller to end its session under it by closing the input. The ticks are
+// allowed, not owed.
 bool LeaveTicking(SoakHost& host, const Package& example, int ticks);
 
 }  // namespace vorneth::soak
