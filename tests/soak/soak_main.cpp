@@ -5,8 +5,8 @@
 // Traffic, all over real pipes, each host on a data folder of its own:
 // - kPages long-lived hosts (a browser page each) for the whole run, each
 //   in rounds of page and host queries, an example add-on instance ticking
-//   from its own thread while it is invoked, a probe instance raising
-//   events from its thread and handing over a secure text, the
+//   from its own thread while it is invoked, the session's probe instance
+//   raising events from its thread and handing over a secure text, the
 //   installation and removal of a signed package, now and then the page's
 //   origin denied and allowed again, and every half minute a new session
 //   ("Create" again);
@@ -29,6 +29,7 @@
 // fails it.
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -61,6 +62,10 @@ constexpr int kProbeEvents = 20;
 constexpr int kLeftTicks = 2000;
 // Every so many rounds: the origin denied and allowed.
 constexpr int kDenyEvery = 5;
+// Probe instances a long-lived host creates at most (one per session):
+// its library hands out 256 per process. Past that, in runs of hours, the
+// pages go on without one.
+constexpr int kMaxProbeInstances = 250;
 // A new session ("Create" again) in a long-lived host this often, the
 // pages a few seconds apart. A session that a "Create" replaces stays in
 // the host until the process ends (its instances live on and may still
@@ -169,22 +174,32 @@ void DrivePage(const Setup& setup, Run& run, size_t index, PageSlot& slot) {
     ok = Install(host, catalogue, {catalogue.m_example, catalogue.m_probe});
   }
   int serial = 0;
+  int32_t probe = -1;  // the session's probe instance, once created
+  int probes = 0;
   auto nextSession = Clock::now() + kSessionInterval + static_cast<int>(index) * kSessionStagger;
   for (int round = 1; ok && round <= kMaxRounds && run.going(); ++round) {
-    ok = Queries(host, catalogue) && ExampleInstance(host, catalogue.m_example, kTicks) &&
-         ProbeInstance(host, catalogue.m_probe, kProbeEvents) && InstallAndRemove(host, catalogue);
+    if (probe < 0 && probes < kMaxProbeInstances) {
+      probe = CreateProbe(host, catalogue.m_probe);
+      ++probes;
+      ok = probe >= 0;
+    }
+    ok = ok && Queries(host, catalogue) && ExampleInstance(host, catalogue.m_example, kTicks) &&
+         (probe < 0 || UseProbe(host, probe, kProbeEvents)) && InstallAndRemove(host, catalogue);
     if (ok && round % kDenyEvery == 0) ok = DenyAndAllow(host);
     if (ok && Clock::now() >= nextSession) {
       nextSession += kSessionInterval;
+      // Disposed first: a replaced session's instances would live on.
+      if (probe >= 0) ok = Dispose(host, probe, catalogue.m_probe);
+      probe = -1;
       NewSession(host, ++serial);
-      ok = Queries(host, catalogue);
+      ok = ok && Queries(host, catalogue);
       run.m_sessions.fetch_add(1);
     }
     run.m_rounds.fetch_add(1);
     std::this_thread::sleep_for(kRoundPause);
   }
   slot.m_pid.store(0);  // its end is not sampled
-  host.Finish();
+  host.Finish();        // with the probe instance still live: the session disposes of it
   slot.m_report.Take(host, host.ledger());
 }
 
@@ -239,7 +254,9 @@ void Sample(const Run& run, std::vector<PageSlot>& slots, ResourceTable& table) 
       if (const std::optional<ProcessStats> stats = ReadProcessStats(pid)) table.Add(page, minute, *stats);
     }
   }
-  const size_t minutes = static_cast<size_t>(total / std::chrono::minutes(1));
+  // The minutes completed: all of them unless the run was interrupted.
+  const auto reached = std::min<Clock::duration>(total, Clock::now() - run.m_start);
+  const size_t minutes = static_cast<size_t>(reached / std::chrono::minutes(1));
   for (; printed < minutes; ++printed) table.PrintRow(printed, Progress(run), stdout);
 }
 

@@ -88,15 +88,6 @@ int32_t CreateInstance(SoakHost& host, const Package& package, const char* css, 
   return host.Settle() ? id : -1;
 }
 
-bool Dispose(SoakHost& host, int32_t id, const Package& package) {
-  Json::Value params(Json::arrayValue);
-  params.append(id);
-  params.append(package.m_uuid);
-  params.append(package.m_version);
-  host.Page("DisposeAddOnInstance", Compact(params), Equals(Parse("[true]")));
-  return host.Settle();
-}
-
 std::string TickKey(int tick, int of) {
   return MessageKey("Vorneth-E", "tick", "{\"tick\":" + std::to_string(tick) + ",\"of\":" + std::to_string(of) + "}");
 }
@@ -154,9 +145,25 @@ bool ExampleInstance(SoakHost& host, const Package& example, int ticks) {
   return host.Settle() && Dispose(host, id, example);
 }
 
+bool Dispose(SoakHost& host, int32_t id, const Package& package) {
+  Json::Value params(Json::arrayValue);
+  params.append(id);
+  params.append(package.m_uuid);
+  params.append(package.m_version);
+  host.Page("DisposeAddOnInstance", Compact(params), Equals(Parse("[true]")));
+  return host.Settle();
+}
+
+int32_t CreateProbe(SoakHost& host, const Package& probe) {
+  return CreateInstance(host, probe, kProbeCss, kProbeJs);
+}
+
 bool ProbeInstance(SoakHost& host, const Package& probe, int events) {
-  const int32_t id = CreateInstance(host, probe, kProbeCss, kProbeJs);
-  if (id < 0) return false;
+  const int32_t id = CreateProbe(host, probe);
+  return id >= 0 && UseProbe(host, id, events) && Dispose(host, id, probe);
+}
+
+bool UseProbe(SoakHost& host, int32_t id, int events) {
   for (int i = 0; i < events; ++i) {
     host.ledger().ExpectMessage(MessageKey("Vorneth-E", kProbeEvent, "d#" + std::to_string(i)));
   }
@@ -177,7 +184,7 @@ bool ProbeInstance(SoakHost& host, const Package& probe, int events) {
   host.Page("InvokeAddOnInstance", InvokeParams(id, "getSecure", handle), Equals(Parse(R"({"data":"soak secret"})")));
   if (!host.Settle()) return false;
   host.Page("InvokeAddOnInstance", InvokeParams(id, "ackSet", handle), Equals(Parse(R"({"acked":true})")));
-  return host.Settle() && Dispose(host, id, probe);
+  return host.Settle();
 }
 
 bool InstallAndRemove(SoakHost& host, const Catalogue& catalogue) {

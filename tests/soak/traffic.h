@@ -12,6 +12,7 @@
 #ifndef VORNETH_TESTS_SOAK_TRAFFIC_H_
 #define VORNETH_TESTS_SOAK_TRAFFIC_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,15 @@ bool Queries(SoakHost& host, const Catalogue& catalogue);
 // registered, `ticks` ticks from its own thread while "add" is invoked,
 // then disposed.
 bool ExampleInstance(SoakHost& host, const Package& example, int ticks);
-// A probe instance: `events` events raised from its thread, an echo, a
-// secure text handed over and fetched, then disposed.
+// A probe instance, created (style, script, its id; -1 when there is
+// none), used (`events` events raised from its thread, an echo, a secure
+// text handed over and fetched), disposed. The probe's library hands out at
+// most 256 instances per process (tests/addons/libraries/README.md), so a
+// long-lived host keeps one instance for many uses.
+int32_t CreateProbe(SoakHost& host, const Package& probe);
+bool UseProbe(SoakHost& host, int32_t id, int events);
+bool Dispose(SoakHost& host, int32_t id, const Package& package);
+// All three.
 bool ProbeInstance(SoakHost& host, const Package& probe, int events);
 // The churn package installed, listed, and removed.
 bool InstallAndRemove(SoakHost& host, const Catalogue& catalogue);
