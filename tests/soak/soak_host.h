@@ -47,6 +47,7 @@ class SoakHost {
   void Finish();
 
   Ledger& ledger() { return m_ledger; }
+  const Ledger& ledger() const { return m_ledger; }
   const std::string& name() const { return m_name; }
   // Faults that are not about one frame (a start, a send, the exit), in words.
   const std::vector<std::string>& faults() const { return m_faults; }

@@ -110,10 +110,10 @@ struct Report {
   std::vector<std::string> m_problems;
   uint64_t m_hosts = 0;
 
-  void Take(const SoakHost& host, Ledger& ledger) {
-    m_counts.Add(ledger.counts());
+  void Take(const SoakHost& host) {
+    m_counts.Add(host.ledger().counts());
     m_problems.insert(m_problems.end(), host.faults().begin(), host.faults().end());
-    for (const std::string& problem : ledger.problems()) m_problems.push_back(host.name() + ": " + problem);
+    for (const std::string& problem : host.ledger().problems()) m_problems.push_back(host.name() + ": " + problem);
     ++m_hosts;
   }
 };
@@ -200,7 +200,7 @@ void DrivePage(const Setup& setup, Run& run, size_t index, PageSlot& slot) {
   }
   slot.m_pid.store(0);  // its end is not sampled
   host.Finish();        // with the probe instance still live: the session disposes of it
-  slot.m_report.Take(host, host.ledger());
+  slot.m_report.Take(host);
 }
 
 // Short-lived hosts one after another, each ending in one of three ways.
@@ -225,7 +225,7 @@ void DriveProcesses(const Setup& setup, Run& run, Report& report) {
       }
     }
     host.Finish();
-    report.Take(host, host.ledger());
+    report.Take(host);
     if (host.faults().empty()) std::filesystem::remove(log);
     run.m_processes.fetch_add(1);
     std::this_thread::sleep_for(kProcessPause);
