@@ -77,17 +77,9 @@ constexpr int kMaxProbeInstances = 250;
 // with their input: the replaced session's instance would live on.
 constexpr std::chrono::seconds kSessionInterval{30};
 constexpr std::chrono::seconds kSessionStagger{7};
-// A pause between a page's rounds (a round takes a few hundred ms without
-// it), and between short-lived hosts. The pace is a busy page's, not a
-// stress test's: the address sanitizer's runtime keeps about 0.45 KiB of
-// its own mappings for every thread that has ended (each instance has an
-// add-on worker, and the example's ticks a thread of their own), so four
-// instances a second for half an hour grow even a flat host by several
-// per cent (measured: the same traffic at four rounds a second grew the
-// sanitizer build's host by 1 MiB a minute, all of it in anonymous
-// mappings outside the heap, while the plain build's host stayed within
-// 0.3 MiB of 15 MiB). One round a second keeps that under 2 %.
-constexpr std::chrono::milliseconds kRoundPause{750};
+// A pause between a page's rounds, so that the hosts leave the shared
+// machine some air, and between short-lived hosts.
+constexpr std::chrono::milliseconds kRoundPause{100};
 constexpr std::chrono::milliseconds kProcessPause{200};
 constexpr std::chrono::seconds kSampleInterval{2};
 constexpr std::chrono::seconds kPackTimeout{120};
