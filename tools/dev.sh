@@ -32,6 +32,12 @@
 #   tools/dev.sh bench   release build with the benchmarks, then run them,
 #                        host_vs_minimal last: every speed figure of the host
 #                        beside a minimal host's, with ratio and target
+#   tools/dev.sh soak [minutes]
+#                        the address+undefined sanitizer build (as in test),
+#                        then the soak driver (tests/soak) against its host
+#                        for that long (30 by default): mixed traffic from
+#                        several host processes, every answer accounted for,
+#                        memory, threads and descriptors flat, no leak at exit
 set -Eeuo pipefail
 trap 'echo "dev.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
@@ -316,6 +322,14 @@ run_package() {
   ls -l "$out"
 }
 
+# The address+undefined sanitizer build, for the tests and the soak run.
+configure_asan() {
+  # The folder may hold an earlier build with another compiler.
+  grep -qs 'CMAKE_CXX_COMPILER:[A-Z]*=.*clang' "$root/build-asan/CMakeCache.txt" || rm -rf "$root/build-asan"
+  configure build-asan "${sanitizer_flags[@]}" "${unity[@]}" -DVORNETH_SANITIZE=address -DVORNETH_FUZZ=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+}
+
 run_tests() {
   local windows=1
   [ "${1:-}" = "--linux-only" ] && windows=0
@@ -366,10 +380,7 @@ run_tests() {
 # regression run.
 run_address_sanitizer_tests() {
   log "address+undefined sanitizer build (Clang, with the fuzz targets): every test"
-  # The folder may hold an earlier build with another compiler.
-  grep -qs 'CMAKE_CXX_COMPILER:[A-Z]*=.*clang' "$root/build-asan/CMakeCache.txt" || rm -rf "$root/build-asan"
-  configure build-asan "${sanitizer_flags[@]}" "${unity[@]}" -DVORNETH_SANITIZE=address -DVORNETH_FUZZ=ON \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  configure_asan
   ninja -C "$root/build-asan" -j"$jobs"
   (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j"$jobs" --output-on-failure --timeout 300)
@@ -453,6 +464,21 @@ run_fuzz() {
   run_fuzzers build-fuzz $((minutes * 60))
 }
 
+# The soak run (tests/soak/soak_main.cpp says what it does) against the
+# host of the address+undefined sanitizer build; the driver prints the
+# hosts' resources minute by minute and fails on a missing, duplicate or
+# unexpected message, a grown resource or a sanitizer report.
+run_soak() {
+  local minutes=${1:-30}
+  [[ $minutes =~ ^[1-9][0-9]*$ ]] || { echo "dev.sh soak: minutes must be a whole number from 1 on" >&2; return 2; }
+  install_packages "${build_packages[@]}"
+  configure_asan
+  ninja -C "$root/build-asan" -j"$jobs" vorneth-soak
+  log "soak: $minutes minutes of mixed traffic against build-asan/bin/vorneth-host"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$root/build-asan/bin/vorneth-soak" "$minutes"
+}
+
 # The Google benchmarks, then host_vs_minimal (bench/host_vs_minimal.cpp):
 # the host against the minimal host of bench/minimal_host.cpp, instructions
 # counted under valgrind's callgrind.
@@ -475,12 +501,13 @@ case "${1:-}" in
   format) run_format ;;
   bench) run_bench ;;
   fuzz) run_fuzz "${2:-10}" ;;
+  soak) run_soak "${2:-30}" ;;
   package)
     shift
     run_package "$@"
     ;;
   *)
-    sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,40p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
