@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "addons/addon_results.h"
 #include "addons/addon_unpacker.h"
@@ -153,15 +154,29 @@ std::optional<std::string> UnpackingFolder(const TraceFunction& trace, const std
   return path + kPathSeparator + kUnpackingFolderName + kPathSeparator + uuid + kPathSeparator + version;
 }
 
-// Removes whatever stands at `path`, leaving its parent folders in place
-// (created when they were missing). False (traced) when something stays.
+// Removes whatever stands at `path`. False (traced) when something stays.
 bool ClearPlace(const TraceFunction& trace, const std::string& path) {
-  // Creating it first spares a failure for a path that is not there.
-  (void)CreateDirectoryTree(path);
-  if (DeleteDirectoryTree(path)) return true;
+  if (!FileReaderWriter::Exists(path) || DeleteDirectoryTree(path)) return true;
   trace.Text("path", path);
   trace.Message("a folder left by an earlier installation cannot be removed");
   return false;
+}
+
+// `path` without the separators it ends in (GetAddonPath's folder ends in
+// one; a rename wants the folder's own name).
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && std::string_view(kPathSeparators).find(path.back()) != std::string_view::npos) {
+    path.pop_back();
+  }
+  return path;
+}
+
+// Creates the folder that holds `path` (no trailing separator), with its
+// own parents. Never `path` itself: an empty add-on folder, even for a
+// moment, would be one that is not whole.
+bool CreateParent(const std::string& path) {
+  const size_t end = path.find_last_of(kPathSeparators);
+  return end != std::string::npos && end > 0 && CreateDirectoryTree(path.substr(0, end));
 }
 
 // Unpacks the inner archive into `staging`, then renames that to `folder`,
@@ -174,7 +189,7 @@ bool ClearPlace(const TraceFunction& trace, const std::string& path) {
 int32_t PlaceAddOnFiles(const TraceFunction& trace, const std::string& inner, const std::string& staging,
                         const std::string& folder) {
   if (!ClearPlace(trace, folder) || !ClearPlace(trace, staging)) return kResultInstallFailed;
-  if (!CreateDirectoryTree(staging)) {
+  if (!CreateParent(folder) || !CreateDirectoryTree(staging)) {
     trace.Message("add-on folder not created");
     return kResultInstallFailed;
   }
@@ -280,7 +295,8 @@ int32_t AddOnInstaller::InstallPackage(const TraceFunction& trace, const std::st
   const std::optional<std::string> staging = UnpackingFolder(trace, uuid, version);
   if (!folder || !staging) {
     trace.Message("no add-on folder: nothing unpacked");
-  } else if (const int32_t placed = PlaceAddOnFiles(trace, *inner, *staging, *folder); placed != kResultCompleted) {
+  } else if (const int32_t placed = PlaceAddOnFiles(trace, *inner, *staging, WithoutTrailingSeparators(*folder));
+             placed != kResultCompleted) {
     return placed;
   }
   // The record comes last, so that it never names files that are not all
