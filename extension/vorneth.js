@@ -27,7 +27,7 @@ const HOST_COMMAND = 'Vorneth-I';
 // What the codes of ["Error", code] answers mean.
 export const ERROR_CODES = Object.freeze({
   [-1]:
-      'The installation failed: the package list was empty or not a list, or a package\'s download failed before any answer (or its URL was refused).',
+      'The installation failed: the package list was empty or not a list, a package\'s download failed before any answer (or its URL was refused), or the disk could not take the add-on\'s files or its record (nor, for a removal, the record\'s removal).',
   [-2]: 'The host does not know the command.',
   [-3]: 'The page\'s origin is blocked by the user\'s permissions.',
   [-4]: 'A signature check failed: the package\'s inner archive, or the installed files of the add-on.',

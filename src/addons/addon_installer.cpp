@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "addons/addon_results.h"
 #include "addons/addon_unpacker.h"
@@ -135,22 +136,82 @@ void DownloadPackage(const TraceFunction& trace, const std::string& url, const s
   body = std::move(received);
 }
 
-// Unpacks the inner archive into `folder`, which is created first. False
-// (traced) only when the archive breaks the unpacking limits: the unpacker
-// has then removed the folder. Other failures leave entries out.
-bool UnpackInnerArchive(const TraceFunction& trace, const std::string& inner, const std::string& folder) {
-  if (!CreateDirectoryTree(folder)) trace.Message("add-on folder not created");
-  switch (UnpackAddOnArchive(std::span<const uint8_t>(Bytes(inner), inner.size()), folder)) {
+// The folder beside "addons" in the data directory where add-ons are
+// unpacked before they are renamed into place. No uuid or version can name
+// it, and it is on the volume of the add-on folders, so the rename is one
+// step.
+constexpr const char kUnpackingFolderName[] = "unpacking";
+
+// Where the add-on `uuid` `version` (safe folder names) is unpacked; none
+// (traced) without a data directory.
+std::optional<std::string> UnpackingFolder(const TraceFunction& trace, const std::string& uuid,
+                                           const std::string& version) {
+  std::string path;
+  if (!GetDataDirectory(path)) {
+    trace.Message("no data directory: nothing unpacked");
+    return std::nullopt;
+  }
+  return path + kPathSeparator + kUnpackingFolderName + kPathSeparator + uuid + kPathSeparator + version;
+}
+
+// Removes whatever stands at `path`. False (traced) when something stays.
+bool ClearPlace(const TraceFunction& trace, const std::string& path) {
+  if (!FileReaderWriter::Exists(path) || DeleteDirectoryTree(path)) return true;
+  trace.Text("path", path);
+  trace.Message("a folder left by an earlier installation cannot be removed");
+  return false;
+}
+
+// `path` without the separators it ends in (GetAddonPath's folder ends in
+// one; a rename wants the folder's own name).
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && std::string_view(kPathSeparators).find(path.back()) != std::string_view::npos) {
+    path.pop_back();
+  }
+  return path;
+}
+
+// Creates the folder that holds `path` (no trailing separator), with its
+// own parents. Never `path` itself: an empty add-on folder, even for a
+// moment, would be one that is not whole.
+bool CreateParent(const std::string& path) {
+  const size_t end = path.find_last_of(kPathSeparators);
+  return end != std::string::npos && end > 0 && CreateDirectoryTree(path.substr(0, end));
+}
+
+// Unpacks the inner archive into `staging`, then renames that to `folder`,
+// so that the add-on's folder holds every file whole, or is not there: a
+// host stopped at any moment leaves at most a staging folder, which the next
+// installation of the add-on clears with an add-on folder that has no record.
+// kResultCompleted once the folder is in place; kResultSignatureFailed for an
+// archive that breaks the unpacking limits; kResultInstallFailed when the
+// disk cannot take the files. Nothing stays of a failed unpacking.
+int32_t PlaceAddOnFiles(const TraceFunction& trace, const std::string& inner, const std::string& staging,
+                        const std::string& folder) {
+  if (!ClearPlace(trace, folder) || !ClearPlace(trace, staging)) return kResultInstallFailed;
+  if (!CreateParent(folder) || !CreateDirectoryTree(staging)) {
+    trace.Message("add-on folder not created");
+    return kResultInstallFailed;
+  }
+  switch (UnpackAddOnArchive(std::span<const uint8_t>(Bytes(inner), inner.size()), staging)) {
     case UnpackResult::kUnpacked:
-      return true;
+      break;
     case UnpackResult::kNotAnArchive:
       trace.Message("inner archive cannot be read: nothing unpacked");
-      return true;
+      break;
     case UnpackResult::kRefused:
       trace.Message("inner archive breaks the unpacking limits");
-      return false;
+      return kResultSignatureFailed;
+    case UnpackResult::kWriteFailed:
+      trace.Message("add-on files cannot be written");
+      return kResultInstallFailed;
   }
-  return false;
+  if (!RenameDirectory(staging, folder)) {
+    trace.Message("add-on folder not put in place");
+    (void)DeleteDirectoryTree(staging);  // traces its own failure
+    return kResultInstallFailed;
+  }
+  return kResultCompleted;
 }
 
 }  // namespace
@@ -231,15 +292,23 @@ int32_t AddOnInstaller::InstallPackage(const TraceFunction& trace, const std::st
   }
   const std::string icon = IconText(trace, archive.get(), manifest);
   const std::optional<std::string> folder = RequestMaker::GetAddonPath(uuid, version);
-  if (!folder) {
+  const std::optional<std::string> staging = UnpackingFolder(trace, uuid, version);
+  if (!folder || !staging) {
     trace.Message("no add-on folder: nothing unpacked");
-  } else if (!UnpackInnerArchive(trace, *inner, *folder)) {
-    return kResultSignatureFailed;
+  } else if (const int32_t placed = PlaceAddOnFiles(trace, *inner, *staging, WithoutTrailingSeparators(*folder));
+             placed != kResultCompleted) {
+    return placed;
   }
-  // A failed store write was traced where it happened; the add-on's files
-  // stay for a later installation to write over.
-  (void)store::SetInstalled(m_store(), uuid, version, origin, m_owner, ManifestText(trace, manifest, "name"),
-                            ManifestText(trace, manifest, "description"), icon);
+  // The record comes last, so that it never names files that are not all
+  // there; without it the files are of no use and go.
+  const Status recorded =
+      store::SetInstalled(m_store(), uuid, version, origin, m_owner, ManifestText(trace, manifest, "name"),
+                          ManifestText(trace, manifest, "description"), icon);
+  if (!recorded.ok()) {
+    trace.Message("installation not recorded: the add-on's files are removed");
+    if (folder) (void)DeleteDirectoryTree(*folder);  // traces its own failure
+    return kResultInstallFailed;
+  }
   return kResultCompleted;
 }
 
@@ -272,16 +341,22 @@ int32_t AddOnInstaller::UninstallAddOn(const std::string& uuid, const std::strin
   trace.Text("uuid.c_str ()", uuid);
   trace.Text("version.c_str ()", version);
   if (!store::IsInstalled(m_store(), uuid, version)) return kResultNothingMore;
+  // The record goes first: a removal stopped half-way leaves files without a
+  // record (the next installation clears them), never a record without its
+  // files. A record that cannot be removed keeps the files it names.
+  if (!store::UnsetInstalled(m_store(), uuid, version).ok()) {
+    trace.Message("installation record not removed: the add-on's files stay");
+    trace.SetResult(kResultInstallFailed);
+    return kResultInstallFailed;
+  }
   // Without a safe path (a uuid or version that is not a plain folder name,
-  // no data directory) the files are left alone and only the record goes.
+  // no data directory) the files are left alone.
   const std::optional<std::string> folder = RequestMaker::GetAddonPath(uuid, version);
   if (!folder) {
     trace.Message("add-on files left in place");
   } else if (!DeleteDirectoryTree(*folder)) {
     trace.Message("add-on files not deleted");
   }
-  // A failure to change the store was traced where it happened.
-  (void)store::UnsetInstalled(m_store(), uuid, version);
   trace.SetResult(kResultCompleted);
   return kResultCompleted;
 }

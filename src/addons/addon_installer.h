@@ -11,12 +11,21 @@
 // in memory whole (at most kMaxPackageBytes). Its manifest must be valid
 // (package_verifier.h) and name the requested uuid and version, and its
 // inner archive "addon.zip" must carry the manifest's "signature"; the inner
-// archive is then unpacked into RequestMaker::GetAddonPath(uuid, version)
-// and the installation is recorded in the store, owned by the session's
-// origin. Names in the inner archive that would leave the add-on's folder
-// are not written; an archive that breaks the unpacking limits leaves no
-// folder behind and no record. Other unpacking failures are only traced:
-// the signature check at instance creation catches missing files.
+// archive is then unpacked into a folder of its own, "unpacking/<uuid>/
+// <version>" in the data directory, which is renamed to
+// RequestMaker::GetAddonPath(uuid, version) once every file is written;
+// only then is the installation recorded in the store, owned by the
+// session's origin. So a record never names a folder that is not whole,
+// even when the host is killed half-way: what a stopped installation left
+// (a staging folder, an add-on folder without record) is cleared by the
+// next installation of that add-on. Removal takes the record first and the
+// files after it, for the same reason.
+//
+// Names in the inner archive that would leave the add-on's folder are not
+// written, and entries that cannot be created are left out (traced): the
+// signature check at instance creation catches missing files. An archive
+// that breaks the unpacking limits, a file the disk cannot take and a
+// record the store cannot take each leave no folder behind and no record.
 //
 // The installer keeps no state: its operations may run on several dispatch
 // workers at once (the store serialises its own changes). The sink and the
@@ -58,8 +67,10 @@ class AddOnInstaller {
   // answered 200 with nothing), kResultNothingMore when already installed,
   // kResultManifestInvalid for unsafe uuid or version (nothing is fetched)
   // or a manifest that is not valid, kResultSignatureFailed for an inner
-  // archive that is missing, not signed, or breaks the unpacking limits;
-  // otherwise the retrieval's status (-1 for no status, 404, 413...).
+  // archive that is missing, not signed, or breaks the unpacking limits,
+  // kResultInstallFailed when the files or the record cannot be written
+  // (the disk is full, say); otherwise the retrieval's status (-1 for no
+  // status, 404, 413...).
   // `index` is only traced.
   int32_t InstallAddOn(int32_t index, const std::string& uuid, const std::string& version, const std::string& url);
   // Fetches the package at `url` into `body`; `origin` receives the URL's
@@ -68,8 +79,9 @@ class AddOnInstaller {
   // came with status 200.
   bool RetrieveAddonPackage(int32_t index, const std::string& url, std::string& origin, std::string& body,
                             int32_t& status);
-  // Removes an installed add-on's record and files: kResultCompleted, or
-  // kResultNothingMore when it is not installed.
+  // Removes an installed add-on's record, then its files: kResultCompleted,
+  // kResultNothingMore when it is not installed, kResultInstallFailed when
+  // the record cannot be removed (the files then stay).
   int32_t UninstallAddOn(const std::string& uuid, const std::string& version);
 
  private:

@@ -15,7 +15,8 @@ inline constexpr int32_t kResultNothingMore = 0;
 inline constexpr int32_t kResultCompleted = 200;
 // A package's retrieval produced no status (it failed before a response,
 // or its URL or descriptor was refused), or the package list was empty or
-// not a list.
+// not a list; or the disk could not take an add-on's files or the store its
+// record (or the removal of its record).
 inline constexpr int32_t kResultInstallFailed = -1;
 // The installed files of an add-on fail their signature check; or a
 // package's inner archive is missing, fails its signature, or breaks the

@@ -16,10 +16,22 @@ namespace {
 
 constexpr char kRefusedEntry[] = "UnpackAddOnArchive - entry not written";
 constexpr char kRefusedArchive[] = "UnpackAddOnArchive - ERROR - archive refused";
+constexpr char kUnwritableEntry[] = "UnpackAddOnArchive - ERROR - entry cannot be written";
 // The trace results of the three outcomes.
 constexpr int32_t kTraceUnpacked = 1;
 constexpr int32_t kTraceNotAnArchive = 0;
 constexpr int32_t kTraceRefused = -1;
+constexpr int32_t kTraceWriteFailed = -2;
+
+// How one entry went.
+enum class EntryOutcome {
+  // Written, or left out (traced): the unpacking goes on.
+  kGoOn,
+  // The unpacked total went over the limit: the archive is refused.
+  kOverLimit,
+  // The entry's bytes could not be written: the unpacking fails.
+  kWriteFailed,
+};
 
 // One unpacking: the archive, where it goes, and the running total.
 class Unpacker {
@@ -27,8 +39,7 @@ class Unpacker {
   Unpacker(const ZipArchive& archive, const std::string& folder, const UnpackLimits& limits, const TraceFunction& trace)
       : m_archive(archive), m_folder(folder), m_limits(limits), m_trace(trace) {}
 
-  // False when the total went over the limit: the archive is refused.
-  bool UnpackEntry(uint64_t index) {
+  EntryOutcome UnpackEntry(uint64_t index) {
     std::string name = m_archive.EntryName(index);
     if (name.size() > kMaxEntryNameBytes) name.resize(kMaxEntryNameBytes);
     std::optional<std::string_view> refusal = RelativeNameRefusal(name);
@@ -37,36 +48,46 @@ class Unpacker {
       m_trace.Message(kRefusedEntry);
       m_trace.DataText("name", name);
       m_trace.Text("why", *refusal);
-      return true;
+      return EntryOutcome::kGoOn;
     }
-    // The platform layer traces its own failures; an entry it cannot write
+    // The platform layer traces its own failures; an entry it cannot create
     // is simply missing.
     // The cut name decides too: a cut that ends on "/" leaves a folder name.
     if (name.ends_with('/') || m_archive.IsDirectory(index)) {
       (void)CreateDirectoryTreeBelow(m_folder, name);
-      return true;
+      return EntryOutcome::kGoOn;
     }
     return ExtractFile(index, name);
   }
 
  private:
-  bool ExtractFile(uint64_t index, const std::string& name) {
+  EntryOutcome ExtractFile(uint64_t index, const std::string& name) {
     std::unique_ptr<FileWriter> writer;
-    if (!FileWriter::Create(m_folder, name, writer).ok()) return true;
+    if (!FileWriter::Create(m_folder, name, writer).ok()) return EntryOutcome::kGoOn;
     bool overLimit = false;
+    bool writeFailed = false;
     const Status read = m_archive.ReadChunks(index, [&](std::span<const uint8_t> chunk) {
       if (chunk.size() > m_limits.m_maxUnpackedBytes - m_total) {
         overLimit = true;
         return Status::Failed("the archive unpacks to more than the limit");
       }
       m_total += chunk.size();
-      return writer->Write(chunk);
+      Status written = writer->Write(chunk);
+      writeFailed = !written.ok();
+      return written;
     });
-    if (overLimit) return false;
+    if (overLimit) return EntryOutcome::kOverLimit;
     // A damaged entry is left cut short: the add-on's signature check
-    // catches it before the add-on runs.
-    if (read.ok()) (void)writer->Finish();
-    return true;
+    // catches it before the add-on runs. A file that was not written whole
+    // to the disk is no such entry: the disk cannot take the add-on.
+    if (writeFailed || (read.ok() && !writer->Finish().ok())) return Failed(name);
+    return EntryOutcome::kGoOn;
+  }
+
+  EntryOutcome Failed(const std::string& name) const {
+    m_trace.Message(kUnwritableEntry);
+    m_trace.DataText("name", name);
+    return EntryOutcome::kWriteFailed;
   }
 
   const ZipArchive& m_archive;
@@ -100,7 +121,16 @@ UnpackResult UnpackAddOnArchive(std::span<const uint8_t> archive, const std::str
   if (!zip->EntriesApart()) return Refuse(trace, folder, "entries overlap");
   Unpacker unpacker(*zip, folder, limits, trace);
   for (uint64_t index = 0; index < count; ++index) {
-    if (!unpacker.UnpackEntry(index)) return Refuse(trace, folder, "too much content");
+    switch (unpacker.UnpackEntry(index)) {
+      case EntryOutcome::kGoOn:
+        break;
+      case EntryOutcome::kOverLimit:
+        return Refuse(trace, folder, "too much content");
+      case EntryOutcome::kWriteFailed:
+        (void)DeleteDirectoryTree(folder);  // traces its own failure
+        trace.SetResult(kTraceWriteFailed);
+        return UnpackResult::kWriteFailed;
+    }
   }
   trace.SetResult(kTraceUnpacked);
   return UnpackResult::kUnpacked;

@@ -8,8 +8,12 @@
 // that name inside the folder, replacing an entry of that name that is not a
 // folder. Folders are not made for file entries: an archive lists a folder
 // before the files inside it, and the files of a folder it does not list are
-// left out. An entry that cannot be written is missing afterwards (traced);
-// the rest go on.
+// left out. An entry that cannot be created there (a folder of its path
+// missing, a folder standing at its name, a name the platform refuses) is
+// missing afterwards (traced); the rest go on. An entry whose bytes cannot be
+// written once its file exists (the disk is full, the device fails) ends the
+// unpacking: nothing more is written and the folder is removed with
+// everything in it.
 //
 // Never written, each traced, the rest going on: an entry whose name is
 // absolute ("/x", "\x", "C:x"), has a ".." part (split on "/" and "\"),
@@ -58,6 +62,9 @@ enum class UnpackResult {
   // folder was removed. An installation ends with kResultSignatureFailed
   // (-4, addon_results.h).
   kRefused,
+  // A file's bytes could not be written or closed: the folder was removed.
+  // An installation then fails with kResultInstallFailed (-1).
+  kWriteFailed,
 };
 
 // Unpacks the archive `archive` into the existing folder `folder` (a UTF-8

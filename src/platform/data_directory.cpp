@@ -66,4 +66,13 @@ bool DeleteDirectoryTree(const std::string& path) {
   return ok;
 }
 
+bool RenameDirectory(const std::string& from, const std::string& to) {
+  TraceFunction trace("RenameDirectory");
+  trace.Text("from.c_str ()", from);
+  trace.Text("to.c_str ()", to);
+  const bool ok = !from.empty() && !to.empty() && native::RenameFolder(from, to);
+  trace.SetResult(ok ? 1 : 0);
+  return ok;
+}
+
 }  // namespace vorneth

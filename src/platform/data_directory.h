@@ -49,6 +49,13 @@ bool CreateDirectoryTree(const std::string& path);
 // True on success.
 bool DeleteDirectoryTree(const std::string& path);
 
+// Gives the folder `from` the new path `to`, on the same volume, in one step:
+// whoever looks sees the folder whole under one name or the other, never a
+// part of it under `to`. `to` must not exist (Windows never replaces a
+// folder; POSIX would replace an empty one): the caller removes it first.
+// True on success; a failure (traced) leaves `from` where it was.
+bool RenameDirectory(const std::string& from, const std::string& to);
+
 }  // namespace vorneth
 
 #endif  // VORNETH_PLATFORM_DATA_DIRECTORY_H_

@@ -20,6 +20,8 @@ std::optional<std::string> HandedOutForm(const std::string& directory);
 // `path` is not empty.
 bool CreateDirectories(const std::string& path);
 bool DeleteTree(const std::string& path);
+// `from` and `to` are not empty.
+bool RenameFolder(const std::string& from, const std::string& to);
 
 }  // namespace vorneth::native
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -167,6 +168,11 @@ bool DeleteTree(const std::string& path) {
   if (!S_ISDIR(info.st_mode)) return unlink(path.c_str()) == 0;
   UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   return dir.get() >= 0 && RemoveContents(dir.get(), 0) && rmdir(path.c_str()) == 0;
+}
+
+// rename(2) moves a folder within one file system atomically.
+bool RenameFolder(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace vorneth::native

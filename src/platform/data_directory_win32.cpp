@@ -85,4 +85,14 @@ bool DeleteTree(const std::string& path) {
   return SHFileOperationW(&operation) == 0;
 }
 
+// Without MOVEFILE_COPY_ALLOWED the move stays a rename on the volume, one
+// step; without MOVEFILE_REPLACE_EXISTING an existing `to` fails it (a folder
+// is never replaced anyway).
+bool RenameFolder(const std::string& from, const std::string& to) {
+  const std::wstring wideFrom = WindowsWide(from);
+  const std::wstring wideTo = WindowsWide(to);
+  if (wideFrom.empty() || wideTo.empty()) return false;
+  return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0) != 0;
+}
+
 }  // namespace vorneth::native

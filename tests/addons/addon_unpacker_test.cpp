@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "support/scratch_dir.h"
+#ifdef __linux__
+#include "support/small_filesystem.h"
+#endif
 #include "support/trace_recorder.h"
 #include "support/zip_builder.h"
 
@@ -249,6 +252,42 @@ TEST_F(AddOnUnpackerTest, LeavesTheFolderAloneForBytesThatAreNoArchive) {
   EXPECT_EQ(Unpacked(), (std::set<std::string>{"kept"}));
   ExpectNothingOutside();
 }
+
+#ifdef __linux__
+// A disk too small for the archive: the first file it cannot take whole ends
+// the unpacking, and the folder goes with what was written before; with room
+// the same archive unpacks. An entry left out for its name does not count.
+TEST(AddOnUnpackerDiskFullTest, AFileTheDiskCannotTakeEndsTheUnpackingAndRemovesTheFolder) {
+  ZipBuilder builder;
+  builder.Add(ZipEntry::File("first", "written before the disk fills"));
+  builder.Add(ZipEntry::File("../refused", "left out for its name"));
+  builder.Add(ZipEntry::Folder("sub/"));
+  std::string big(256 * 1024, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 3);
+  builder.Add(ZipEntry::File("sub/big", big, ZipMethod::kDeflated));
+  builder.Add(ZipEntry::File("last", "never reached"));
+  const std::string bytes = builder.Build();
+
+  SmallFilesystem small(64 * 1024);
+  if (!small.mounted()) GTEST_SKIP() << small.why();
+  const std::string folder = small / "addon";
+  fs::create_directories(folder);
+  ClearTraceRecords();
+  EXPECT_EQ(UnpackAddOnArchive(AsBytes(bytes), folder), UnpackResult::kWriteFailed);
+  EXPECT_TRUE(TraceHasMessage("UnpackAddOnArchive - ERROR - entry cannot be written", "UnpackAddOnArchive"));
+  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_TRUE(fs::is_empty(small.path())) << "nothing of the unpacking stays";
+
+  SmallFilesystem roomy(1024 * 1024);
+  ASSERT_TRUE(roomy.mounted()) << roomy.why();
+  const std::string again = roomy / "addon";
+  fs::create_directories(again);
+  EXPECT_EQ(UnpackAddOnArchive(AsBytes(bytes), again), UnpackResult::kUnpacked);
+  EXPECT_EQ(fs::file_size(again + "/sub/big"), big.size());
+  EXPECT_TRUE(fs::exists(again + "/last"));
+  EXPECT_FALSE(fs::exists(roomy / "refused"));
+}
+#endif
 
 }  // namespace
 }  // namespace vorneth::testing

@@ -58,6 +58,9 @@ Json::Value Parse(const std::string& text);
 class InstallFixture : public ::testing::Test {
  protected:
   InstallFixture() : m_host(Options()) {}
+  // A host whose XDG_DATA_HOME is the existing folder `dataHome`, left in
+  // place (a small file system of a fault test).
+  explicit InstallFixture(const std::string& dataHome) : m_host(Options(dataHome)) {}
 
   void SetUp() override {
     ASSERT_FALSE(m_root.path().empty());
@@ -69,8 +72,9 @@ class InstallFixture : public ::testing::Test {
 
   // The host traces into the recording library, whose records only this
   // build's own host can write.
-  HostProcessOptions Options() const {
+  HostProcessOptions Options(const std::string& dataHome = "") const {
     HostProcessOptions options;
+    options.data_home = dataHome;
     options.environment = {{"LD_LIBRARY_PATH", QUENLOG_RECORDER_DIR}, {"QUENLOG_RECORD_FILE", TraceFile()}};
     return options;
   }
@@ -162,11 +166,17 @@ class InstallFixture : public ::testing::Test {
   }
 
   // The entries the host may have added under the roots since `before`:
-  // the data folder, the store and its lock, and the add-on's own folder.
+  // the data folder, the store and its lock, the add-on's own folder and
+  // the (empty) parents of its staging folder.
   void ExpectOnlyInside(const std::set<std::string>& before, const std::string& uuid, const std::string& version) {
     const std::string data = m_host.data_directory();
-    const std::set<std::string> allowed = {data, data + "/vorneth.db", data + "/vorneth.db.lock", data + "/addons",
-                                           data + "/addons/" + uuid};
+    const std::set<std::string> allowed = {data,
+                                           data + "/vorneth.db",
+                                           data + "/vorneth.db.lock",
+                                           data + "/addons",
+                                           data + "/addons/" + uuid,
+                                           data + "/unpacking",
+                                           data + "/unpacking/" + uuid};
     const std::string folder = AddOnFolder(uuid, version);
     for (const std::string& entry : Snapshot()) {
       if (before.count(entry) != 0) continue;

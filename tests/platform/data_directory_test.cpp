@@ -103,5 +103,36 @@ TEST(DeleteDirectoryTreeTest, ReportsFailure) {
   EXPECT_FALSE(DeleteDirectoryTree(""));
 }
 
+// The installer's staging folder is renamed into place: the whole tree moves
+// in one step; a name taken by a folder with content, or a missing source,
+// fails and leaves both where they were.
+TEST(RenameDirectoryTest, MovesAWholeTreeAndNeverReplacesAFolder) {
+  ScratchDir scratch;
+  const std::string from = Join(scratch.path(), {"staging", "1.0"});
+  fs::create_directories(Join(from, {"sub"}));
+  WriteText(Join(from, {"sub", "file"}), "content");
+  fs::create_directories(Join(scratch.path(), {"addons"}));
+  const std::string to = Join(scratch.path(), {"addons", "1.0"});
+
+  ASSERT_TRUE(RenameDirectory(from, to));
+  EXPECT_FALSE(fs::exists(from));
+  std::ifstream in(fs::path(Join(to, {"sub", "file"})), std::ios::binary);
+  std::string content;
+  std::getline(in, content);
+  EXPECT_EQ(content, "content");
+
+  const std::string taken = Join(scratch.path(), {"taken"});
+  fs::create_directories(Join(taken, {"kept"}));
+  EXPECT_FALSE(RenameDirectory(to, taken));
+  EXPECT_TRUE(fs::exists(Join(to, {"sub", "file"})));
+  EXPECT_TRUE(fs::is_directory(Join(taken, {"kept"})));
+
+  EXPECT_FALSE(RenameDirectory(Join(scratch.path(), {"missing"}), Join(scratch.path(), {"other"})));
+  EXPECT_FALSE(fs::exists(Join(scratch.path(), {"other"})));
+  EXPECT_FALSE(RenameDirectory("", to));
+  EXPECT_FALSE(RenameDirectory(to, ""));
+  EXPECT_TRUE(fs::is_directory(to));
+}
+
 }  // namespace
 }  // namespace vorneth

@@ -91,6 +91,9 @@ Status CheckUnpacked(const std::string& inner, CheckReport& report) {
     case UnpackResult::kUnpacked:
       report.m_passed.push_back("addon.zip: unpacks");
       break;
+    case UnpackResult::kWriteFailed:
+      // This machine's disk, not the package, failed the check.
+      return Status::Failed("verify: the temporary folder cannot take the unpacked files");
   }
   if (!CheckAddOnSignature(folder.path() + "/")) {
     report.m_failure =
