@@ -10,10 +10,11 @@
 //   new empty folder. The child inherits the caller's CPU affinity, so a
 //   caller pinned to one CPU (CpuPin) starts a pinned host. SIGPIPE has its
 //   default action in the child whatever the caller does with it.
-// - Every wait is bounded by kAnswerTimeout: a host that does not take its
-//   input, does not answer or does not end in time is a failure; the failing
-//   call kills it, and error() says what went wrong, with the end of the
-//   host's standard error.
+// - Every wait is bounded by the run's timeout (kAnswerTimeout unless
+//   set_timeout changed it): a host that does not take its input, does not
+//   answer or does not end in time is a failure; the failing call kills it,
+//   and error() says what went wrong, with the end of the host's standard
+//   error. usage() then holds what the killed host had used.
 // - Finish closes the input and expects, in time, the end of the output with
 //   no byte beyond the frames already received, then exit status 0; usage()
 //   is valid after it. A finished run may Start again: the new host gets
@@ -100,6 +101,9 @@ class HostRun {
   // counts, however short. Nullopt when /proc cannot tell.
   std::optional<long> LiveContextSwitches() const;
 
+  // The bound of each later wait (a large frame may take its time).
+  void set_timeout(std::chrono::seconds timeout) { m_timeout = timeout; }
+
   // Records a failure found by the caller (a wrong answer, say): kills the
   // host and keeps `what` with the end of its standard error. Returns false.
   bool Fail(const std::string& what);
@@ -134,6 +138,7 @@ class HostRun {
   std::vector<char> m_readBuffer = std::vector<char>(size_t{64} * 1024);
   struct rusage m_usage = {};
   std::string m_error;
+  std::chrono::seconds m_timeout = kAnswerTimeout;
 };
 
 // Pins the calling thread to one CPU (the first it may run on) for the
