@@ -232,15 +232,31 @@ bool HostRun::Receive(std::string& body) {
   }
 }
 
-bool HostRun::Finish() {
+bool HostRun::TryReceive(std::string& body, std::chrono::milliseconds wait) {
+  const auto deadline = Clock::now() + wait;
+  for (;;) {
+    if (std::optional<std::string> next = m_decoder.Next()) {
+      body = std::move(*next);
+      return true;
+    }
+    if (m_decoder.failed() || !Await(m_output.get(), POLLIN, deadline)) return false;
+    const ssize_t got = read(m_output.get(), m_readBuffer.data(), m_readBuffer.size());
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return false;
+    if (got > 0) m_decoder.Append(std::string_view(m_readBuffer.data(), static_cast<size_t>(got)));
+  }
+}
+
+bool HostRun::Finish(std::vector<std::string>* unasked) {
   m_input.Close();
   const auto deadline = Clock::now() + m_timeout;
   for (long got = 1; got != 0;) {
     got = ReadSome(deadline);
     if (got < 0) return false;
   }
-  if (std::optional<std::string> extra = m_decoder.Next())
-    return Fail("the host wrote an answer nobody asked for: " + *extra);
+  while (std::optional<std::string> extra = m_decoder.Next()) {
+    if (unasked == nullptr) return Fail("the host wrote an answer nobody asked for: " + *extra);
+    unasked->push_back(std::move(*extra));
+  }
   if (m_decoder.buffered() != 0) return Fail("the host's output ends inside a frame");
   int status = 0;
   if (!Reap(deadline, status))

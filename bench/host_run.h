@@ -84,12 +84,18 @@ class HostRun {
   // in time, the output ends first or the frame length is impossible.
   bool Receive(std::string& body);
 
+  // The same, waiting at most `wait` without failing the run: false when no
+  // whole frame came in that time (or the output ended).
+  bool TryReceive(std::string& body, std::chrono::milliseconds wait);
+
   // True when bytes beyond the frames received have been read.
   bool HasUnreadBytes() const { return m_decoder.buffered() != 0; }
 
   // Ends the run as the browser does (see the contract). False when the
   // host does not end in time, writes more or ends with another status.
-  bool Finish();
+  // With `unasked`, frames that arrive after the input was closed are put
+  // there instead of failing the run (answers whose order is not known).
+  bool Finish(std::vector<std::string>* unasked = nullptr);
 
   // The host's user and system CPU time so far, all threads, in
   // milliseconds (/proc/<pid>/stat, counted in clock ticks). Nullopt when
