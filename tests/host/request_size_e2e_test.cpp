@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "frame/frame_codec.h"
 #include "frame/frame_reader.h"
@@ -86,8 +87,10 @@ TEST_F(RequestSizeTest, LongTextsAndListsAPageSendsAreServedAsBefore) {
     EXPECT_TRUE(ParsedFormFits(*request));
     ASSERT_TRUE(m_host.Send(*request));
   }
-  EXPECT_EQ(m_host.ReadFrame(kAnswer).value_or("no answer"), Version("text"));
-  EXPECT_EQ(m_host.ReadFrame(kAnswer).value_or("no answer"), Version("list"));
+  // Two dispatch workers answer them, in either order.
+  std::vector<std::string> answers = m_host.ReadFrames(2, kAnswer);
+  std::sort(answers.begin(), answers.end());
+  EXPECT_EQ(answers, (std::vector<std::string>{Version("list"), Version("text")}));
 }
 
 }  // namespace
