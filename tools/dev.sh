@@ -417,14 +417,13 @@ run_fuzzers() {
   local out=$build/fuzz-runs
   rm -rf "$out"
   mkdir -p "$out" "$build/fuzz-findings"
-  local targets=() running=0 failed=0
+  local targets=() batch=() failed=0
   for target in "$build"/bin/fuzz_*; do targets+=("$(basename "$target")"); done
   log "fuzzing ${#targets[@]} targets for ${seconds} s each, $jobs at a time"
+  # Every target runs equally long, so batches of $jobs lose nothing; each
+  # batch waits for its own processes only (the shell may have other
+  # background jobs, such as the tests under wine).
   for target in "${targets[@]}"; do
-    if [ $running -ge "$jobs" ]; then
-      wait -n || true
-      running=$((running - 1))
-    fi
     cp -r "$root/fuzz/corpus/${target#fuzz_}" "$out/$target.corpus"
     (
       cd "$out"
@@ -434,9 +433,13 @@ run_fuzzers() {
         "$target.corpus" >"$target.log" 2>&1 || rc=$?
       echo $rc >"$target.rc"
     ) &
-    running=$((running + 1))
+    batch+=($!)
+    if [ ${#batch[@]} -ge "$jobs" ]; then
+      wait "${batch[@]}"
+      batch=()
+    fi
   done
-  wait
+  [ ${#batch[@]} -eq 0 ] || wait "${batch[@]}"
   for target in "${targets[@]}"; do fuzz_summary "$out/$target.log" "$target"; done
   for target in "${targets[@]}"; do
     [ "$(cat "$out/$target.rc")" = 0 ] && continue
