@@ -22,15 +22,9 @@
 #include "json/json_conversions.h"
 #include "json/styled_writer.h"
 #include "support/file_bytes.h"
+#include "support/json_print.h"
 #include "support/scratch_dir.h"
 #include "support/wait_until.h"
-
-// Failure messages show JSON values as their text.
-namespace Json {
-void PrintTo(const Value& value, std::ostream* out) {
-  *out << vorneth::StyledWriter().write(value);
-}
-}  // namespace Json
 
 namespace vorneth::testing {
 namespace {

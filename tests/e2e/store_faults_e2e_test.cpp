@@ -19,18 +19,11 @@
 
 #include "host_process.h"
 #include "install_fixture.h"
-#include "json/styled_writer.h"
 #include "platform/child_process.h"
 #include "support/file_bytes.h"
 #include "support/fill_filesystem.h"
+#include "support/json_print.h"
 #include "support/small_filesystem.h"
-
-// Failure messages show JSON values as their text.
-namespace Json {
-void PrintTo(const Value& value, std::ostream* out) {
-  *out << vorneth::StyledWriter().write(value);
-}
-}  // namespace Json
 
 namespace vorneth::testing {
 namespace {
