@@ -137,6 +137,7 @@ Json::Value AddOnInstances::CreateInstance(const std::string& /*command*/, const
   if (!library.handle()) {
     dllDirectory.Unlock();
     trace.Message("Vorneth::CreateAddOnInstance - Addon library load failed!!!");
+    EndFailedCreation(addonId);
     return ErrorResponse(kResultLibraryLoadFailed);
   }
   trace.Message("Vorneth::CreateAddOnInstance - Addon library loaded successfully");
@@ -148,6 +149,7 @@ Json::Value AddOnInstances::CreateInstance(const std::string& /*command*/, const
   if (instance < 0) {
     trace.Number("instance", instance);
     trace.Message("Vorneth::CreateAddOnInstance - Create addon instance failed!!!");
+    EndFailedCreation(addonId);
     return ErrorResponse(kResultCreateFailed);
   }
 
@@ -160,6 +162,15 @@ Json::Value AddOnInstances::CreateInstance(const std::string& /*command*/, const
   SendLibraryText(addonId, {"Vorneth::GetAddOnCSS", "Vorneth-CSS", "css", &AddOnLibrary::CSS});
   SendLibraryText(addonId, {"Vorneth::GetAddOnJS", "Vorneth-JS", "js", &AddOnLibrary::JS});
   return OneElementResponse(addonId);
+}
+
+void AddOnInstances::EndFailedCreation(int32_t addonId) {
+  if (!m_table.MarkFailed(addonId)) return;
+  // No command can reach an id that never became live; the worker ends once
+  // this command's answer has been written, and the session side frees it
+  // (EndFailedCreations).
+  m_table.WorkerOf(addonId)->PrepareStop();
+  m_table.CacheOf(addonId)->ReleaseGet();
 }
 
 void AddOnInstances::SendLibraryText(int32_t addonId, const LibraryTextMessage& kind) {
