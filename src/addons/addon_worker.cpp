@@ -103,6 +103,9 @@ void AddOnInstances::AddonWorkerFunc(void* arg, std::string command, const Json:
     // told the command failed instead of waiting for an answer for good.
     trace.Message("the command failed: an exception reached the add-on worker");
     answer = ErrorResponse();
+    // A creation that threw before its instance became live failed as a
+    // refused one does.
+    if (handler == &AddOnInstances::CreateInstance) self->EndFailedCreation(IdParam(params));
   }
   if (callbackId.empty()) {
     trace.Message("No callbackId => not sending response");
