@@ -86,6 +86,10 @@ bool SetNonBlocking(int fd) {
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+std::string Seconds(std::chrono::seconds timeout) {
+  return std::to_string(timeout.count()) + " s";
+}
+
 std::string ExitText(int status) {
   if (WIFEXITED(status)) return "status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
@@ -180,13 +184,13 @@ bool HostRun::Await(int fd, short events, Clock::time_point deadline) {
 }
 
 bool HostRun::Send(std::string_view bytes) {
-  const auto deadline = Clock::now() + kAnswerTimeout;
+  const auto deadline = Clock::now() + m_timeout;
   while (!bytes.empty()) {
     const ssize_t wrote = write(m_input.get(), bytes.data(), bytes.size());
     if (wrote > 0) {
       bytes.remove_prefix(static_cast<size_t>(wrote));
     } else if (wrote < 0 && errno == EAGAIN) {
-      if (!Await(m_input.get(), POLLOUT, deadline)) return Fail("the host took no input for 10 s");
+      if (!Await(m_input.get(), POLLOUT, deadline)) return Fail("the host took no input for " + Seconds(m_timeout));
     } else if (wrote < 0 && errno != EINTR) {
       return Fail("cannot write to the host: " + ErrnoText(errno));
     }
@@ -204,7 +208,7 @@ long HostRun::ReadSome(Clock::time_point deadline) {
     if (got == 0) return 0;
     if (errno == EAGAIN) {
       if (!Await(m_output.get(), POLLIN, deadline)) {
-        Fail("no answer from the host within 10 s");
+        Fail("no answer from the host within " + Seconds(m_timeout));
         return -1;
       }
     } else if (errno != EINTR) {
@@ -215,7 +219,7 @@ long HostRun::ReadSome(Clock::time_point deadline) {
 }
 
 bool HostRun::Receive(std::string& body) {
-  const auto deadline = Clock::now() + kAnswerTimeout;
+  const auto deadline = Clock::now() + m_timeout;
   for (;;) {
     if (std::optional<std::string> next = m_decoder.Next()) {
       body = std::move(*next);
@@ -228,18 +232,35 @@ bool HostRun::Receive(std::string& body) {
   }
 }
 
-bool HostRun::Finish() {
+bool HostRun::TryReceive(std::string& body, std::chrono::milliseconds wait) {
+  const auto deadline = Clock::now() + wait;
+  for (;;) {
+    if (std::optional<std::string> next = m_decoder.Next()) {
+      body = std::move(*next);
+      return true;
+    }
+    if (m_decoder.failed() || !Await(m_output.get(), POLLIN, deadline)) return false;
+    const ssize_t got = read(m_output.get(), m_readBuffer.data(), m_readBuffer.size());
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return false;
+    if (got > 0) m_decoder.Append(std::string_view(m_readBuffer.data(), static_cast<size_t>(got)));
+  }
+}
+
+bool HostRun::Finish(std::vector<std::string>* unasked) {
   m_input.Close();
-  const auto deadline = Clock::now() + kAnswerTimeout;
+  const auto deadline = Clock::now() + m_timeout;
   for (long got = 1; got != 0;) {
     got = ReadSome(deadline);
     if (got < 0) return false;
   }
-  if (std::optional<std::string> extra = m_decoder.Next())
-    return Fail("the host wrote an answer nobody asked for: " + *extra);
+  while (std::optional<std::string> extra = m_decoder.Next()) {
+    if (unasked == nullptr) return Fail("the host wrote an answer nobody asked for: " + *extra);
+    unasked->push_back(std::move(*extra));
+  }
   if (m_decoder.buffered() != 0) return Fail("the host's output ends inside a frame");
   int status = 0;
-  if (!Reap(deadline, status)) return Fail("the host did not end within 10 s after its input was closed");
+  if (!Reap(deadline, status))
+    return Fail("the host did not end within " + Seconds(m_timeout) + " after its input was closed");
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return Fail("the host ended with " + ExitText(status));
   return true;
 }
@@ -260,7 +281,7 @@ bool HostRun::Reap(Clock::time_point deadline, int& status) {
 void HostRun::Kill() {
   if (m_pid <= 0) return;
   kill(m_pid, SIGKILL);
-  while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+  while (wait4(m_pid, nullptr, 0, &m_usage) < 0 && errno == EINTR) {
   }
   m_pid = -1;
 }

@@ -10,10 +10,11 @@
 //   new empty folder. The child inherits the caller's CPU affinity, so a
 //   caller pinned to one CPU (CpuPin) starts a pinned host. SIGPIPE has its
 //   default action in the child whatever the caller does with it.
-// - Every wait is bounded by kAnswerTimeout: a host that does not take its
-//   input, does not answer or does not end in time is a failure; the failing
-//   call kills it, and error() says what went wrong, with the end of the
-//   host's standard error.
+// - Every wait is bounded by the run's timeout (kAnswerTimeout unless
+//   set_timeout changed it): a host that does not take its input, does not
+//   answer or does not end in time is a failure; the failing call kills it,
+//   and error() says what went wrong, with the end of the host's standard
+//   error. usage() then holds what the killed host had used.
 // - Finish closes the input and expects, in time, the end of the output with
 //   no byte beyond the frames already received, then exit status 0; usage()
 //   is valid after it. A finished run may Start again: the new host gets
@@ -83,12 +84,18 @@ class HostRun {
   // in time, the output ends first or the frame length is impossible.
   bool Receive(std::string& body);
 
+  // The same, waiting at most `wait` without failing the run: false when no
+  // whole frame came in that time (or the output ended).
+  bool TryReceive(std::string& body, std::chrono::milliseconds wait);
+
   // True when bytes beyond the frames received have been read.
   bool HasUnreadBytes() const { return m_decoder.buffered() != 0; }
 
   // Ends the run as the browser does (see the contract). False when the
   // host does not end in time, writes more or ends with another status.
-  bool Finish();
+  // With `unasked`, frames that arrive after the input was closed are put
+  // there instead of failing the run (answers whose order is not known).
+  bool Finish(std::vector<std::string>* unasked = nullptr);
 
   // The host's user and system CPU time so far, all threads, in
   // milliseconds (/proc/<pid>/stat, counted in clock ticks). Nullopt when
@@ -99,6 +106,9 @@ class HostRun {
   // now alive, from /proc/<pid>/task/*/status: each wake-up of a thread
   // counts, however short. Nullopt when /proc cannot tell.
   std::optional<long> LiveContextSwitches() const;
+
+  // The bound of each later wait (a large frame may take its time).
+  void set_timeout(std::chrono::seconds timeout) { m_timeout = timeout; }
 
   // Records a failure found by the caller (a wrong answer, say): kills the
   // host and keeps `what` with the end of its standard error. Returns false.
@@ -134,6 +144,7 @@ class HostRun {
   std::vector<char> m_readBuffer = std::vector<char>(size_t{64} * 1024);
   struct rusage m_usage = {};
   std::string m_error;
+  std::chrono::seconds m_timeout = kAnswerTimeout;
 };
 
 // Pins the calling thread to one CPU (the first it may run on) for the

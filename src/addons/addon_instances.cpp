@@ -13,10 +13,10 @@
 namespace vorneth {
 namespace {
 
-Json::Value Params(int32_t addonId, const std::string& text) {
+Json::Value Params(int32_t addonId, std::string_view text) {
   Json::Value params(Json::arrayValue);
   params.append(addonId);
-  params.append(text);
+  params.append(Json::Value(text.data(), text.data() + text.size()));
   return params;
 }
 
@@ -156,7 +156,7 @@ bool AddOnInstances::HandOver(VornethCommandCache& cache, const TraceFunction& t
   return false;
 }
 
-bool AddOnInstances::InvokeAddOnInstance(int32_t addonId, const std::string& command, const std::string& params,
+bool AddOnInstances::InvokeAddOnInstance(int32_t addonId, const std::string& command, std::string_view params,
                                          const std::string& callbackId) {
   TraceFunction trace("Vorneth::InvokeAddOnInstance");
   trace.Number("addonId", addonId);

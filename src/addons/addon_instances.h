@@ -73,7 +73,7 @@ class AddOnInstances {
   int32_t CreateAddOnInstance(const std::string& uuid, const std::string& version, const std::string& callbackId);
   bool DisposeAddOnInstance(int32_t addonId, const std::string& uuid, const std::string& version,
                             const std::string& callbackId);
-  bool InvokeAddOnInstance(int32_t addonId, const std::string& command, const std::string& params,
+  bool InvokeAddOnInstance(int32_t addonId, const std::string& command, std::string_view params,
                            const std::string& callbackId);
   bool RegisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId);
   bool UnregisterAddOnEvent(int32_t addonId, const std::string& eventName, const std::string& callbackId);

@@ -61,10 +61,10 @@ bool AddOnLibrary::Dispose(int32_t instance) const {
 }
 
 std::optional<std::string> AddOnLibrary::Invoke(int32_t instance, const std::string& command,
-                                                const std::string& params) const {
+                                                const char* params) const {
   const auto entry = m_library.LookupSymbol<InvokeEntry>("onInvoke");
   if (entry == nullptr) return std::nullopt;
-  const char* result = entry(instance, command.c_str(), params.c_str());
+  const char* result = entry(instance, command.c_str(), params);
   return std::string(result != nullptr ? result : "");
 }
 

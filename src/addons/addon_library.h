@@ -39,8 +39,9 @@ class AddOnLibrary {
   bool InitPath(const std::string& path) const;
   std::optional<int32_t> Create(void* context, ::EventCallback callback) const;
   bool Dispose(int32_t instance) const;
-  // The returned text; an empty one for a null result.
-  std::optional<std::string> Invoke(int32_t instance, const std::string& command, const std::string& params) const;
+  // The returned text; an empty one for a null result. `params` is handed
+  // over as it is, not copied (it may be as large as a request).
+  std::optional<std::string> Invoke(int32_t instance, const std::string& command, const char* params) const;
   // Whether the library accepted: the low 8 bits of its result, not zero.
   std::optional<bool> RegisterEvent(int32_t instance, const std::string& name) const;
   std::optional<bool> UnregisterEvent(int32_t instance, const std::string& name) const;

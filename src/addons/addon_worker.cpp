@@ -222,13 +222,19 @@ Json::Value AddOnInstances::DisposeInstance(const std::string& /*command*/, cons
 Json::Value AddOnInstances::InvokeInstance(const std::string& command, const Json::Value& params) {
   TraceFunction trace("Vorneth::AddonWorkerInvokeAddOnInstance");
   const int32_t addonId = IdParam(params);
-  const std::string text = TextParam(params, 1);
+  // The text may be as large as the request: it is read where it stands in
+  // the parameters, not copied. A string value's bytes are followed by a
+  // NUL (what asCString hands out), and so are the literals a null or a
+  // boolean reads as, so the view's data is the text the library expects.
+  std::string_view text;
+  ReadTextView(Element(params, 1), text);
+  const char* const textBytes = text.empty() ? "" : text.data();
   trace.Number("addonId", addonId);
   trace.Text("command.c_str ()", command);
   trace.DataText("params.c_str ()", text);
   const std::optional<LiveAddOn> live = m_table.Live(addonId);
   const std::optional<std::string> result =
-      live ? AddOnLibrary(live->m_library).Invoke(live->m_instance, command, text) : std::nullopt;
+      live ? AddOnLibrary(live->m_library).Invoke(live->m_instance, command, textBytes) : std::nullopt;
   if (!result) {
     trace.Message("onInvoke method not found");
     return ErrorResponse();

@@ -100,6 +100,8 @@ void VornethCommandWorker::ThreadMainFunction(void* arg) {
       trace.Number("_this->m_id", _this->m_id);
       trace.Message("Command dropped: the work function threw");
     }
+    // The parameters may be large: they are not kept until the next command.
+    params = Json::Value();
     _this->m_cache->CommandFinished();
   }
 

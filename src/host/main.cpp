@@ -4,8 +4,13 @@
 #include "frame/frame_reader.h"
 #include "host/message_output.h"
 #include "host/request_router.h"
+#include "net/request_maker.h"
 #include "platform/host_channel.h"
 #include "platform/trace.h"
+
+// A request may carry a whole add-on package; a longer frame is drained.
+static_assert(vorneth::FrameReader::kMaxBody == vorneth::kMaxPackageBytes,
+              "the longest request frame kept is the largest package");
 
 int main() {
   // First of all: it replaces missing standard streams before any file is

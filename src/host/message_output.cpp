@@ -21,6 +21,9 @@ constexpr size_t kKeptFrameBuffer = size_t{64} * 1024;
 // they tell the page which command or event it was.
 constexpr const char* kKeptMembers[] = {"callbackId", "event", "instanceId", "portId", "rtype"};
 constexpr size_t kMaxKeptMember = 1024;
+// The longest text such a member can be written as: every byte escaped as
+// \u00XX, and the quotes.
+constexpr size_t kMaxKeptMemberText = 6 * kMaxKeptMember + 2;
 
 bool IsShortScalar(const Json::Value& value) {
   if (value.isString()) return value.asString().size() <= kMaxKeptMember;
@@ -105,13 +108,25 @@ void FrameOutput::WriteMessage(MessageText message) {
 MessageText FrameOutput::WithinBrowserLimit(const MessageText& message, TraceFunction& trace) {
   trace.Number("message.length ()", static_cast<int32_t>(message.text().size()));
   trace.Message("message too large for the browser, replaced by an error");
-  Json::Value original;
-  ParseJson(message.text(), original);
   Json::Value replacement(Json::objectValue);
-  if (original.isObject()) {
+  if (message.HasLayout()) {
+    // Only the kept members are read, each from its own text: the message
+    // may be as large as a request, and its parsed form larger still.
     for (const char* name : kKeptMembers) {
-      const Json::Value* member = original.find(name, name + std::char_traits<char>::length(name));
-      if (member != nullptr && IsShortScalar(*member)) replacement[name] = *member;
+      const std::string_view text = message.MemberText(name);
+      Json::Value member;
+      if (text.size() <= kMaxKeptMemberText && ParseJson(text, member) && IsShortScalar(member)) {
+        replacement[name] = member;
+      }
+    }
+  } else {
+    Json::Value original;
+    ParseJson(message.text(), original);
+    if (original.isObject()) {
+      for (const char* name : kKeptMembers) {
+        const Json::Value* member = original.find(name, name + std::char_traits<char>::length(name));
+        if (member != nullptr && IsShortScalar(*member)) replacement[name] = *member;
+      }
     }
   }
   Json::Value& response = replacement["response"];

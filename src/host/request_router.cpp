@@ -5,9 +5,15 @@
 
 #include "host/message_output.h"
 #include "host/request.h"
+#include "json/parse_cost.h"
 #include "platform/trace.h"
 
 namespace vorneth {
+
+bool ParsedFormFits(std::string_view body) {
+  const size_t budget = kParseAllowance + body.size() / 2;
+  return JsonValueCountBound(body) <= budget / kParsedValueBytes;
+}
 
 RequestRouter::RequestRouter(FrameOutput* output) : m_output(output) {}
 
@@ -30,6 +36,11 @@ void RequestRouter::RouteParsed(const std::string& body) {
   TraceFunction trace("main");
   trace.DataText("inp.c_str ()", body);
   trace.Message("request arrived to native host");
+  if (!ParsedFormFits(body)) {
+    trace.Number("inp.length ()", static_cast<int32_t>(body.size()));
+    trace.Message("request would take too much memory once parsed: ignored");
+    return;
+  }
 
   Request request = ParseRequest(body);
   if (!request.m_routable) return;

@@ -25,6 +25,15 @@
 // still holds keep it until the router ends, and the sessions that are gone
 // no longer hold memory for as long as the page keeps working.
 //
+// Memory: a body whose parsed form would take more than kParseAllowance
+// plus half the body's size (ParsedFormFits) is a malformed request: it is
+// ignored whole, before anything of it is read (its "portId" included), and
+// traced. Its values could otherwise cost fifty times its size ([0,0,...]
+// makes one value of kParsedValueBytes per two bytes). Requests a page
+// sends (a few values and texts of any length) stay far below the bound, so
+// the body, its parsed form and what a command copies of it stay within
+// about three times the body's size.
+//
 // Sessions write through Callback with the FrameOutput given to the
 // constructor as their context; it must outlive the router.
 //
@@ -34,12 +43,20 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/message_output.h"
 #include "session/vorneth.h"
 
 namespace vorneth {
+
+// The values of a request may take this much beyond half its size.
+inline constexpr size_t kParseAllowance = size_t{4} << 20;  // 4 MiB
+
+// False when the values `body` would be parsed into may take more than
+// kParseAllowance + body.size() / 2 bytes.
+bool ParsedFormFits(std::string_view body);
 
 class RequestRouter {
  public:

@@ -66,10 +66,10 @@ const Json::Value& ArrayMember(const Json::Value& value, const char* name) {
   return member.isArray() ? member : kNull;
 }
 
-bool ReadText(const Json::Value& value, std::string& out) {
+bool ReadTextView(const Json::Value& value, std::string_view& out) {
   switch (value.type()) {
     case Json::nullValue:
-      out.clear();
+      out = "";
       return true;
     case Json::booleanValue:
       out = value.asBool() ? "true" : "false";
@@ -78,12 +78,19 @@ bool ReadText(const Json::Value& value, std::string& out) {
       const char* begin = nullptr;
       const char* end = nullptr;
       value.getString(&begin, &end);
-      out.assign(begin, end);
+      out = std::string_view(begin, static_cast<size_t>(end - begin));
       return true;
     }
     default:
       return false;
   }
+}
+
+bool ReadText(const Json::Value& value, std::string& out) {
+  std::string_view text;
+  if (!ReadTextView(value, text)) return false;
+  out.assign(text);
+  return true;
 }
 
 bool ReadInt(const Json::Value& value, int32_t& out) {

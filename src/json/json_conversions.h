@@ -33,6 +33,9 @@ bool ParseJsonUpToDamage(std::string_view text, Json::Value& out);
 // or "false". Numbers, arrays and objects are refused (false, `out` left
 // unchanged).
 bool ReadText(const Json::Value& value, std::string& out);
+// The same without a copy: `out` views the string's bytes inside `value`
+// (or a literal), valid while `value` lives unchanged.
+bool ReadTextView(const Json::Value& value, std::string_view& out);
 
 // True when `value` is a string whose bytes equal `text` exactly (case and
 // embedded NULs included). Values of any other type equal no text, unlike

@@ -24,6 +24,18 @@ bool MessageText::HasMember(std::string_view name) const {
   return false;
 }
 
+std::string_view MessageText::MemberText(std::string_view name) const {
+  if (!m_hasLayout) return {};
+  for (size_t i = 0; i < m_memberCount; ++i) {
+    if (NameAt(i) != name) continue;
+    const size_t begin = m_members[i].m_offset + m_members[i].m_nameLength + 3;  // the quotes and the colon
+    // Up to the comma before the next member, or the closing brace.
+    const size_t end = (i + 1 < m_memberCount ? m_members[i + 1].m_offset : m_text.size()) - 1;
+    return std::string_view(m_text).substr(begin, end - begin);
+  }
+  return {};
+}
+
 bool MessageText::InsertMember(std::string_view name, std::string_view valueText) {
   if (!m_hasLayout || m_memberCount == kMaxMembers || !WrittenAsItIs(name)) return false;
   size_t index = 0;

@@ -38,6 +38,10 @@ class MessageText {
   std::string TakeText() && { return std::move(m_text); }
   bool HasLayout() const { return m_hasLayout; }
   bool HasMember(std::string_view name) const;
+  // The written value of the top-level member `name`, found by the layout
+  // (a view into text(), valid until the text changes); empty when there
+  // is no layout or no such member.
+  std::string_view MemberText(std::string_view name) const;
 
   // Adds the member `name` with the value text `valueText` (already written
   // JSON) at its place in byte order of the names. False, leaving the text

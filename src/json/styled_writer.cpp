@@ -65,6 +65,14 @@ bool ValueWriter::UsesLongForm(const Json::Value& array, std::vector<std::string
   if (StyledWriter::ArrayUsesLongForm(size, 0, false)) return true;
   for (const Json::Value& element : array) {
     if ((element.isArray() || element.isObject()) && !element.empty()) return true;
+    // A string this long is written at least this long: the rule holds
+    // without writing a copy of it (it may be as large as a request).
+    if (element.isString()) {
+      const char* begin = nullptr;
+      const char* end = nullptr;
+      element.getString(&begin, &end);
+      if (static_cast<size_t>(end - begin) >= StyledWriter::kRightMargin) return true;
+    }
   }
   size_t textLength = 0;
   elementTexts.reserve(size);
@@ -188,6 +196,11 @@ void StyledWriter::AppendString(std::string& out, std::string_view text) const {
 }
 
 void AppendPieces(std::string& out, std::initializer_list<std::string_view> pieces) {
+  // Room for all of them first: a large piece followed by a small one would
+  // otherwise move the text to twice its size.
+  size_t size = out.size();
+  for (std::string_view piece : pieces) size += piece.size();
+  out.reserve(size);
   for (std::string_view piece : pieces) out.append(piece.data(), piece.size());
 }
 

@@ -62,13 +62,17 @@ struct HostCommands {
   }
   static void RemoveFromPermList(Vorneth& session, const Json::Value& params, const TraceFunction& trace,
                                  Json::Value& answer) {
-    std::string url, list;
-    if (!TextParams(params, trace, answer, url, list)) return;
-    (void)store::RemoveFromPermList(session.m_store(), url, list);
+    {
+      std::string url, list;
+      if (!TextParams(params, trace, answer, url, list)) return;
+      (void)store::RemoveFromPermList(session.m_store(), url, list);
+    }
     session.RefreshBlacklisted();
+    // The echo is read from the parameters again once the copies are gone:
+    // a page may send a text as large as the request.
     Json::Value echo(Json::arrayValue);
-    echo.append(url);
-    echo.append(list);
+    echo.append(TextValue(Element(params, 0)));
+    echo.append(TextValue(Element(params, 1)));
     answer["response"] = std::move(echo);
   }
   static void IsWhitelistMode(Vorneth& session, const Json::Value&, const TraceFunction&, Json::Value& answer) {
@@ -78,14 +82,23 @@ struct HostCommands {
   }
   static void SetPermissionMode(Vorneth& session, const Json::Value& params, const TraceFunction& trace,
                                 Json::Value& answer) {
-    std::string mode;
-    if (!ReadText(Element(params, 0), mode)) return BadParams(trace, answer);
-    (void)store::SetPermissionMode(session.m_store(), mode);
+    {
+      std::string mode;
+      if (!ReadText(Element(params, 0), mode)) return BadParams(trace, answer);
+      (void)store::SetPermissionMode(session.m_store(), mode);
+    }
     session.RefreshBlacklisted();
-    answer["response"] = mode;
+    answer["response"] = TextValue(Element(params, 0));
   }
 
  private:
+  // A parameter that reads as text (checked before), as the JSON string of
+  // that text, copied once.
+  static Json::Value TextValue(const Json::Value& param) {
+    std::string_view text;
+    ReadTextView(param, text);
+    return Json::Value(text.data(), text.data() + text.size());
+  }
   static void BadParams(const TraceFunction& trace, Json::Value& answer) {
     trace.Message("bad parameter types");
     Json::Value error(Json::arrayValue);
@@ -151,6 +164,8 @@ void Vorneth::VornethDispatchInternal(std::string command, Json::Value params, s
   Json::Value answer(Json::objectValue);
   if (const HostCommand* row = FindHostCommand(command)) {
     row->m_handler(*this, params, trace, answer);
+    // Not kept while the answer is written: it may be large.
+    params = Json::Value();
   } else {
     trace.Text("command.c_str ()", command);
     trace.Message("Invalid command");
@@ -163,7 +178,7 @@ void Vorneth::VornethDispatchInternal(std::string command, Json::Value params, s
   answer["rtype"] = "Vorneth-I";
   answer["callbackId"] = callbackId;
   answer["instanceId"] = m_sessionId;
-  VornethCallback(answer);
+  VornethCallback(std::move(answer));
 }
 
 }  // namespace vorneth

@@ -24,6 +24,10 @@ class PageParams {
  public:
   explicit PageParams(const Json::Value& params) : m_params(params) {}
   bool Text(Json::ArrayIndex index, std::string& out) const { return ReadText(Element(m_params, index), out); }
+  // Without a copy: for a text that may be as large as the request.
+  bool TextView(Json::ArrayIndex index, std::string_view& out) const {
+    return ReadTextView(Element(m_params, index), out);
+  }
   bool Int(Json::ArrayIndex index, int32_t& out) const { return ReadInt(Element(m_params, index), out); }
   const Json::Value& Raw(Json::ArrayIndex index) const { return Element(m_params, index); }
 
@@ -131,8 +135,9 @@ bool DisposeAddOnInstance(PageCall& call) {
 
 bool InvokeAddOnInstance(PageCall& call) {
   int32_t addonId = 0;
-  std::string command, params;
-  if (!call.m_in.Int(0, addonId) || !call.m_in.Text(1, command) || !call.m_in.Text(2, params)) {
+  std::string command;
+  std::string_view params;
+  if (!call.m_in.Int(0, addonId) || !call.m_in.Text(1, command) || !call.m_in.TextView(2, params)) {
     return call.BadParams();
   }
   call.m_trace.Number("param1", addonId);

@@ -138,7 +138,10 @@ void Vorneth::VornethCallback(Json::Value response) {
   TraceFunction trace("Vorneth::VornethCallback");
   int32_t instanceId = 0;
   ReadInt(Member(response, "instanceId"), instanceId);
-  Deliver(trace, MessageWriter::Write(response, kMessageText), instanceId);
+  MessageText message = MessageWriter::Write(response, kMessageText);
+  // The value is not kept while its text is written: it may be large.
+  response = Json::Value();
+  Deliver(trace, std::move(message), instanceId);
 }
 
 void Vorneth::SendAnswer(const char* rtype, const std::string& callbackId, std::string_view response) {

@@ -120,7 +120,7 @@ class Vorneth : private AddOnEventSink, private AddOnHost {
                             const std::string& callbackId) {
     return m_addons.DisposeAddOnInstance(addonId, uuid, version, callbackId);
   }
-  bool InvokeAddOnInstance(int32_t addonId, const std::string& command, const std::string& params,
+  bool InvokeAddOnInstance(int32_t addonId, const std::string& command, std::string_view params,
                            const std::string& callbackId) {
     return m_addons.InvokeAddOnInstance(addonId, command, params, callbackId);
   }

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/frame_codec.h"
@@ -64,12 +66,100 @@ TEST(FrameReaderStorageTest, ABodyIsReservedOnceAndItsStorageServesTheNextFrames
 }
 
 TEST(FrameReaderStorageTest, AHugeAnnouncedLengthReservesNoMoreThanTheCap) {
+  // The longest length still kept, followed by two bytes and the end.
   std::string body;
-  Source source(std::string("\xff\xff\xff\x7f{}", 6), 2, &body);
+  Source source(EncodeFrameLength(static_cast<uint32_t>(FrameReader::kMaxBody)) + "{}", 2, &body);
   FrameReader reader(source.Reader());
   EXPECT_FALSE(reader.ReadFrame(body));
   EXPECT_LE(body.capacity(), FrameReader::kMaxBodyReserve + 64);
   EXPECT_EQ(body, "{}") << "what arrived is kept; the stream has ended";
+  EXPECT_EQ(reader.drained_frames(), 0u);
+}
+
+TEST(FrameReaderStorageTest, ABodyBeyondTheReserveEndsAtItsLengthAndIsNotKeptForTheNextFrame) {
+  const std::string large(FrameReader::kMaxBodyReserve + 5, 'q');
+  std::string body;
+  Source source(EncodeFrame(large) + EncodeFrame("{}"), size_t{1} << 20, &body);
+  FrameReader reader(source.Reader());
+  ASSERT_TRUE(reader.ReadFrame(body));
+  EXPECT_EQ(body, large);
+  // Grown once, to its length: not doubled to twice the reserve.
+  EXPECT_LT(body.capacity(), large.size() + 64);
+  ASSERT_TRUE(reader.ReadFrame(body));
+  EXPECT_EQ(body, "{}");
+  EXPECT_LE(body.capacity(), FrameReader::kMaxBodyReserve) << "the large storage was let go";
+}
+
+// Hands out the frame of `length` announced bytes (the announced bytes are
+// made as they are read, never held), then the bytes of `rest`; `chunk`
+// bytes at most per read. Records how much the body held at each read.
+class LongFrameSource {
+ public:
+  LongFrameSource(uint32_t length, std::string rest, const std::string* body)
+      : m_header(EncodeFrameLength(length)), m_length(length), m_rest(std::move(rest)), m_body(body) {}
+
+  FrameReader::ReadFunction Reader() {
+    return [this](char* buffer, size_t n) {
+      m_largestBody = std::max(m_largestBody, m_body->capacity());
+      size_t count = 0;
+      for (; count < n && m_at < m_header.size(); ++count, ++m_at) buffer[count] = m_header[m_at];
+      const size_t bodyEnd = m_header.size() + m_length;
+      const size_t filler = std::min(n - count, bodyEnd - std::min(bodyEnd, m_at));
+      std::fill_n(buffer + count, filler, 'x');
+      count += filler;
+      m_at += filler;
+      for (; count < n && m_at - bodyEnd < m_rest.size(); ++count, ++m_at) buffer[count] = m_rest[m_at - bodyEnd];
+      return count;
+    };
+  }
+
+  size_t m_largestBody = 0;
+
+ private:
+  std::string m_header;
+  size_t m_length;
+  std::string m_rest;
+  size_t m_at = 0;
+  const std::string* m_body;
+};
+
+TEST(FrameReaderDrainTest, AFrameLongerThanTheLimitIsDrainedAndTheNextOneRead) {
+  std::string body = "left from before";
+  LongFrameSource source(static_cast<uint32_t>(FrameReader::kMaxBody + 1),
+                         EncodeFrame(R"({"next":1})") + EncodeFrame("{}"), &body);
+  FrameReader reader(source.Reader(), size_t{1} << 20);
+  ASSERT_TRUE(reader.ReadFrame(body));
+  EXPECT_EQ(body, R"({"next":1})") << "the long frame was skipped whole, to its last byte";
+  EXPECT_EQ(reader.drained_frames(), 1u);
+  EXPECT_LE(source.m_largestBody, size_t{64}) << "none of the drained bytes was kept";
+  ASSERT_TRUE(reader.ReadFrame(body));
+  EXPECT_EQ(body, "{}");
+  EXPECT_FALSE(reader.ReadFrame(body));
+  EXPECT_EQ(reader.drained_frames(), 1u);
+}
+
+TEST(FrameReaderDrainTest, LengthsWithTheTopBitSetStillMeanNoBody) {
+  // 0x80000000 and above announce no body at all, however large they read.
+  std::string body;
+  Source source(std::string("\x00\x00\x00\x80", 4) + std::string("\xff\xff\xff\xff", 4) + EncodeFrame("{}"), 3, &body);
+  FrameReader reader(source.Reader());
+  ASSERT_TRUE(reader.ReadFrame(body));
+  EXPECT_EQ(body, "");
+  ASSERT_TRUE(reader.ReadFrame(body));
+  EXPECT_EQ(body, "");
+  ASSERT_TRUE(reader.ReadFrame(body));
+  EXPECT_EQ(body, "{}");
+  EXPECT_EQ(reader.drained_frames(), 0u);
+}
+
+TEST(FrameReaderDrainTest, EndOfInputInsideADrainedFrameEndsTheStream) {
+  std::string body;
+  // Announces 2 GiB - 1 and ends after a few bytes.
+  Source source(std::string("\xff\xff\xff\x7f", 4) + "{\"a\":1}", 5, &body);
+  FrameReader reader(source.Reader());
+  EXPECT_FALSE(reader.ReadFrame(body));
+  EXPECT_EQ(reader.drained_frames(), 1u);
+  EXPECT_EQ(body, "") << "nothing of the drained frame is handed out";
 }
 
 TEST(FrameReaderStorageTest, BytesMoveInPiecesAsLargeAsTheReads) {

@@ -51,6 +51,22 @@ TEST(MessageTextTest, MembersGoInAtTheirPlaceInNameOrder) {
   EXPECT_EQ(empty.text(), R"({"a":3,"m":1,"n":[],"z":2})");
 }
 
+TEST(MessageTextTest, MemberTextsAreFoundByTheLayout) {
+  Json::Value object;
+  object["callbackId"] = "c,\"}";
+  object["response"][0] = "Error";
+  object["response"][1] = -9;
+  object["rtype"] = "Vorneth";
+  MessageText message = MessageWriter::Write(object, kEscaped);
+  ASSERT_TRUE(message.InsertMember("portId", R"("p")"));
+  EXPECT_EQ(message.MemberText("callbackId"), R"("c,\"}")");
+  EXPECT_EQ(message.MemberText("portId"), R"("p")");
+  EXPECT_EQ(message.MemberText("response"), R"(["Error", -9])");
+  EXPECT_EQ(message.MemberText("rtype"), R"("Vorneth")") << "the last member, before the brace";
+  EXPECT_EQ(message.MemberText("event"), "");
+  EXPECT_EQ(MessageText(R"({"rtype":"Vorneth"})").MemberText("rtype"), "") << "a text without a layout";
+}
+
 TEST(MessageTextTest, NoLayoutWhereInsertingCouldDifferFromWritingAgain) {
   Json::Value real;
   real["response"] = 0.1;
