@@ -52,6 +52,7 @@ int32_t AddOnInstances::CreateAddOnInstance(const std::string& uuid, const std::
   trace.Text("addonPath.c_str ()", *addonPath);
   trace.Message("Vorneth::CheckAddOnSignature true.");
 
+  EndFailedCreations();
   const std::optional<int32_t> addonId = m_table.Reserve([this](int32_t workerId, VornethCommandCache* cache) {
     return std::make_unique<VornethCommandWorker>(workerId, cache, &AddonWorkerFunc, this);
   });
@@ -124,9 +125,21 @@ void AddOnInstances::EndIdleWorker(int32_t addonId) {
   params.append("");
   params.append("");
   // The worker takes it once a creation it may still run has ended; no
-  // other command can reach an id that is not live.
-  if (m_table.CacheOf(addonId)->Put(std::string(kDisposeAddOnInstanceCommand), std::move(params), "")) {
-    EndWorker(addonId, trace);
+  // other command can reach an id that is not live. Refused, it found the
+  // cache released by a failed creation, whose worker stops by itself:
+  // either way the worker is ending.
+  if (!m_table.CacheOf(addonId)->Put(std::string(kDisposeAddOnInstanceCommand), std::move(params), "")) {
+    trace.Message("the creation failed: its worker stops by itself");
+  }
+  EndWorker(addonId, trace);
+}
+
+void AddOnInstances::EndFailedCreations() {
+  for (AddOnSlot& ended : m_table.TakeEndedFailed()) {
+    // The loop has ended: this Join only releases the thread.
+    ended.m_worker->Join();
+    ended.m_worker.reset();
+    ended.m_cache.reset();
   }
 }
 

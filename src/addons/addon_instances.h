@@ -9,7 +9,10 @@
 //    add-on worker, and hands "CreateAddOnInstance" to that worker. Results:
 //    kResultNothingMore (the worker answers the page later),
 //    kResultNotInstalled, kResultSignatureFailed, or kResultCreateFailed when
-//    the system refused the worker's thread (addon_results.h).
+//    the system refused the worker's thread (addon_results.h). It first
+//    frees the ended workers of earlier failed creations: a failed
+//    creation's worker stops itself once it has answered, and its slot is
+//    dropped when it is freed here or at the session's end.
 //  - DisposeAddOnInstance, InvokeAddOnInstance, RegisterAddOnEvent and
 //    UnregisterAddOnEvent hand their command to a live id's worker and return
 //    true; false when the id is not live, or when the command could not be
@@ -20,7 +23,12 @@
 //  - DisposeAll, at the session's end, once no dispatch worker runs: ends
 //    every id that still has a worker, in ascending id. Live instances are
 //    disposed without answers; a creation still running finishes first; the
-//    idle workers of failed creations are stopped. No thread outlives it.
+//    workers of failed creations, which stop by themselves, are joined. No
+//    thread outlives it.
+//  - Idle (the table's): once no instance is live and every add-on worker
+//    has ended, nothing of the add-ons can call into the session any more
+//    (an add-on calls back only from onCreate until onDispose has returned,
+//    and both run on the instance's worker).
 //
 // Worker side: AddonWorkerFunc is the work function of every add-on worker
 // (its argument is this object). It runs one command of one instance:
@@ -103,8 +111,12 @@ class AddOnInstances {
   // `trace`.
   void EndWorker(int32_t addonId, const TraceFunction& trace);
   // Session end for an id that is not live: the same command, so that a
-  // creation still running finishes (and its instance is disposed) first.
+  // creation still running finishes (and its instance is disposed) first;
+  // then waits for the worker and frees it.
   void EndIdleWorker(int32_t addonId);
+  // Frees the workers of failed creations that have ended (and so drops
+  // their slots); waits for none that still runs.
+  void EndFailedCreations();
 
   // Worker side (addon_worker.cpp): each returns the answer {"response"}.
   Json::Value CreateInstance(const std::string& command, const Json::Value& params);
@@ -122,6 +134,9 @@ class AddOnInstances {
     std::optional<std::string> (AddOnLibrary::*m_entry)() const;
   };
   void SendLibraryText(int32_t addonId, const LibraryTextMessage& kind);
+  // A failed creation: marks the slot failed and stops its worker after
+  // this command.
+  void EndFailedCreation(int32_t addonId);
   void Answer(Json::Value answer, const std::string& callbackId);
 
   const store::StoreLocator m_store;

@@ -11,7 +11,7 @@ namespace vorneth {
 
 std::optional<int32_t> AddOnTable::Reserve(const WorkerFactory& makeWorker) {
   MutexLock lock(&m_lock);
-  const auto addonId = static_cast<int32_t>(m_slots.size());
+  const int32_t addonId = m_nextId;
   AddOnSlot slot;
   slot.m_cache = std::make_shared<VornethCommandCache>(VornethCommandCache::IdleConsumers::kPoll);
   slot.m_worker = makeWorker(kAddOnWorkerIdBase + addonId, slot.m_cache.get());
@@ -21,24 +21,33 @@ std::optional<int32_t> AddOnTable::Reserve(const WorkerFactory& makeWorker) {
     trace.Message("add-on worker not started");
     return std::nullopt;
   }
-  m_slots.push_back(std::move(slot));
+  m_slots.emplace(addonId, std::move(slot));
+  ++m_nextId;
   return addonId;
 }
 
 bool AddOnTable::SetLive(int32_t addonId, LibraryHandle library, int32_t instance, Json::Value info) {
   MutexLock lock(&m_lock);
-  if (addonId < 0 || static_cast<size_t>(addonId) >= m_slots.size() || instance < 0) return false;
-  AddOnSlot& slot = m_slots[addonId];
-  slot.m_library = library;
-  slot.m_instance = instance;
-  slot.m_info = std::move(info);
+  AddOnSlot* slot = SlotLocked(addonId);
+  if (slot == nullptr || instance < 0) return false;
+  slot->m_library = library;
+  slot->m_instance = instance;
+  slot->m_info = std::move(info);
+  return true;
+}
+
+bool AddOnTable::MarkFailed(int32_t addonId) {
+  MutexLock lock(&m_lock);
+  AddOnSlot* slot = SlotLocked(addonId);
+  if (slot == nullptr || slot->m_instance != kNoAddOnInstance) return false;
+  slot->m_failed = true;
   return true;
 }
 
 std::optional<LiveAddOn> AddOnTable::Clear(int32_t addonId) {
   MutexLock lock(&m_lock);
   if (!IsLiveLocked(addonId)) return std::nullopt;
-  AddOnSlot& slot = m_slots[addonId];
+  AddOnSlot& slot = *SlotLocked(addonId);
   const LiveAddOn cleared{slot.m_library, slot.m_instance};
   slot.m_library = LibraryHandle();
   slot.m_instance = kNoAddOnInstance;
@@ -49,7 +58,8 @@ std::optional<LiveAddOn> AddOnTable::Clear(int32_t addonId) {
 std::optional<LiveAddOn> AddOnTable::Live(int32_t addonId) const {
   MutexLock lock(&m_lock);
   if (!IsLiveLocked(addonId)) return std::nullopt;
-  return LiveAddOn{m_slots[addonId].m_library, m_slots[addonId].m_instance};
+  const AddOnSlot& slot = *SlotLocked(addonId);
+  return LiveAddOn{slot.m_library, slot.m_instance};
 }
 
 bool AddOnTable::IsLive(int32_t addonId) const {
@@ -65,8 +75,8 @@ bool AddOnTable::IsLiveLocked(int32_t addonId) const {
 std::vector<int32_t> AddOnTable::LiveIds() const {
   MutexLock lock(&m_lock);
   std::vector<int32_t> ids;
-  for (size_t id = 0; id < m_slots.size(); ++id) {
-    if (m_slots[id].m_instance != kNoAddOnInstance) ids.push_back(static_cast<int32_t>(id));
+  for (const auto& [id, slot] : m_slots) {
+    if (slot.m_instance != kNoAddOnInstance) ids.push_back(id);
   }
   return ids;
 }
@@ -74,21 +84,26 @@ std::vector<int32_t> AddOnTable::LiveIds() const {
 std::vector<int32_t> AddOnTable::IdsWithWorker() const {
   MutexLock lock(&m_lock);
   std::vector<int32_t> ids;
-  for (size_t id = 0; id < m_slots.size(); ++id) {
-    if (m_slots[id].m_worker != nullptr) ids.push_back(static_cast<int32_t>(id));
+  for (const auto& [id, slot] : m_slots) {
+    if (slot.m_worker != nullptr) ids.push_back(id);
   }
   return ids;
 }
 
 const AddOnSlot* AddOnTable::SlotLocked(int32_t addonId) const {
-  if (addonId < 0 || static_cast<size_t>(addonId) >= m_slots.size()) return nullptr;
-  return &m_slots[addonId];
+  const auto found = m_slots.find(addonId);
+  return found != m_slots.end() ? &found->second : nullptr;
+}
+
+AddOnSlot* AddOnTable::SlotLocked(int32_t addonId) {
+  const auto found = m_slots.find(addonId);
+  return found != m_slots.end() ? &found->second : nullptr;
 }
 
 std::shared_ptr<VornethCommandCache> AddOnTable::LiveCache(int32_t addonId) const {
   MutexLock lock(&m_lock);
   if (!IsLiveLocked(addonId)) return nullptr;
-  return m_slots[addonId].m_cache;
+  return SlotLocked(addonId)->m_cache;
 }
 
 std::shared_ptr<VornethCommandCache> AddOnTable::CacheOf(int32_t addonId) const {
@@ -106,17 +121,46 @@ VornethCommandWorker* AddOnTable::WorkerOf(int32_t addonId) const {
 AddOnSlot AddOnTable::TakeWorker(int32_t addonId) {
   MutexLock lock(&m_lock);
   AddOnSlot taken;
-  if (addonId < 0 || static_cast<size_t>(addonId) >= m_slots.size()) return taken;
-  taken.m_cache = std::move(m_slots[addonId].m_cache);
-  taken.m_worker = std::move(m_slots[addonId].m_worker);
+  const auto found = m_slots.find(addonId);
+  if (found == m_slots.end()) return taken;
+  AddOnSlot& slot = found->second;
+  taken.m_cache = std::move(slot.m_cache);
+  taken.m_worker = std::move(slot.m_worker);
+  // Without its worker nothing reaches a slot that is not live any more:
+  // no command can be handed to it and no creation can make it live.
+  if (slot.m_instance == kNoAddOnInstance) m_slots.erase(found);
   return taken;
+}
+
+std::vector<AddOnSlot> AddOnTable::TakeEndedFailed() {
+  MutexLock lock(&m_lock);
+  std::vector<AddOnSlot> taken;
+  for (auto it = m_slots.begin(); it != m_slots.end();) {
+    AddOnSlot& slot = it->second;
+    if (slot.m_failed && slot.m_worker != nullptr && slot.m_worker->Ended()) {
+      taken.push_back(std::move(slot));
+      it = m_slots.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return taken;
+}
+
+bool AddOnTable::Idle() const {
+  MutexLock lock(&m_lock);
+  for (const auto& [id, slot] : m_slots) {
+    if (slot.m_instance != kNoAddOnInstance) return false;
+    if (slot.m_worker != nullptr && !slot.m_worker->Ended()) return false;
+  }
+  return true;
 }
 
 Json::Value AddOnTable::ActiveAddOnList() const {
   Json::Value list;
   std::set<std::string> seen;
   MutexLock lock(&m_lock);
-  for (const AddOnSlot& slot : m_slots) {
+  for (const auto& [id, slot] : m_slots) {
     if (slot.m_info.isNull()) continue;
     std::string uuid;
     ReadText(Member(slot.m_info, "uuid"), uuid);
@@ -127,7 +171,12 @@ Json::Value AddOnTable::ActiveAddOnList() const {
 
 int32_t AddOnTable::size() const {
   MutexLock lock(&m_lock);
-  return static_cast<int32_t>(m_slots.size());
+  return m_nextId;
+}
+
+size_t AddOnTable::SlotCount() const {
+  MutexLock lock(&m_lock);
+  return m_slots.size();
 }
 
 }  // namespace vorneth

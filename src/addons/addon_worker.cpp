@@ -103,6 +103,9 @@ void AddOnInstances::AddonWorkerFunc(void* arg, std::string command, const Json:
     // told the command failed instead of waiting for an answer for good.
     trace.Message("the command failed: an exception reached the add-on worker");
     answer = ErrorResponse();
+    // A creation that threw before its instance became live failed as a
+    // refused one does.
+    if (handler == &AddOnInstances::CreateInstance) self->EndFailedCreation(IdParam(params));
   }
   if (callbackId.empty()) {
     trace.Message("No callbackId => not sending response");
@@ -137,6 +140,7 @@ Json::Value AddOnInstances::CreateInstance(const std::string& /*command*/, const
   if (!library.handle()) {
     dllDirectory.Unlock();
     trace.Message("Vorneth::CreateAddOnInstance - Addon library load failed!!!");
+    EndFailedCreation(addonId);
     return ErrorResponse(kResultLibraryLoadFailed);
   }
   trace.Message("Vorneth::CreateAddOnInstance - Addon library loaded successfully");
@@ -148,6 +152,7 @@ Json::Value AddOnInstances::CreateInstance(const std::string& /*command*/, const
   if (instance < 0) {
     trace.Number("instance", instance);
     trace.Message("Vorneth::CreateAddOnInstance - Create addon instance failed!!!");
+    EndFailedCreation(addonId);
     return ErrorResponse(kResultCreateFailed);
   }
 
@@ -160,6 +165,15 @@ Json::Value AddOnInstances::CreateInstance(const std::string& /*command*/, const
   SendLibraryText(addonId, {"Vorneth::GetAddOnCSS", "Vorneth-CSS", "css", &AddOnLibrary::CSS});
   SendLibraryText(addonId, {"Vorneth::GetAddOnJS", "Vorneth-JS", "js", &AddOnLibrary::JS});
   return OneElementResponse(addonId);
+}
+
+void AddOnInstances::EndFailedCreation(int32_t addonId) {
+  if (!m_table.MarkFailed(addonId)) return;
+  // No command can reach an id that never became live; the worker ends once
+  // this command's answer has been written, and the session side frees it
+  // (EndFailedCreations).
+  m_table.WorkerOf(addonId)->PrepareStop();
+  m_table.CacheOf(addonId)->ReleaseGet();
 }
 
 void AddOnInstances::SendLibraryText(int32_t addonId, const LibraryTextMessage& kind) {

@@ -65,12 +65,13 @@ void RequestRouter::RouteParsed(const std::string& body) {
     trace.Message("Vorneth-I Create");
     auto session = std::make_unique<Vorneth>(*request.m_url, 0, &Callback, m_output, *request.m_version);
     if (m_session) {
-      // Its workers end once idle; destruction at the end only joins them.
+      // Its workers end once idle; a later "Create" joins them.
       m_session->Retire();
-      m_retiring.push_back(m_session.get());
       m_replaced.push_back(std::move(m_session));
     }
-    std::erase_if(m_retiring, [](Vorneth* retired) { return retired->JoinEndedWorkers(); });
+    // Sessions still holding add-on instances stay; destroying a finished
+    // one waits for nothing.
+    std::erase_if(m_replaced, [](const std::unique_ptr<Vorneth>& retired) { return retired->Finished(); });
     m_session = std::move(session);
     return;
   }

@@ -12,6 +12,19 @@
 // even when the request is then ignored. Without a session, commands are
 // dropped (traced).
 //
+// A retired session is destroyed at a later "Create" once it is finished
+// (Vorneth::Finished): its dispatch workers have ended, so no command of the
+// page reaches it or runs in it, and it holds no live add-on instance, none
+// is being created and no add-on worker runs. Nothing can then call into
+// it: a session is handed to add-on code only as the context of onCreate,
+// and an add-on may call back only from onCreate until onDispose has
+// returned, both on the instance's worker, which has ended (a failed
+// onCreate ends the calls with its return); installations run on dispatch
+// workers; its secure-data texts and domain are valid only while an
+// instance lives. So a page sees no change: instances a retired session
+// still holds keep it until the router ends, and the sessions that are gone
+// no longer hold memory for as long as the page keeps working.
+//
 // Memory: a body whose parsed form would take more than kParseAllowance
 // plus half the body's size (ParsedFormFits) is a malformed request: it is
 // ignored whole, before anything of it is read (its "portId" included), and
@@ -63,11 +76,10 @@ class RequestRouter {
   FrameOutput* const m_output;
   std::unique_ptr<Vorneth> m_session;
   // Sessions replaced by a later "Create", retired: they receive no more
-  // requests but keep their add-on instances until the end.
+  // requests but keep their add-on instances until the end. Each "Create"
+  // joins their ended dispatch threads, so finished threads never pile up,
+  // and destroys those that are finished.
   std::vector<std::unique_ptr<Vorneth>> m_replaced;
-  // Those of m_replaced that may still have dispatch threads to join. Each
-  // "Create" joins the ended ones, so finished threads never pile up.
-  std::vector<Vorneth*> m_retiring;
 };
 
 }  // namespace vorneth

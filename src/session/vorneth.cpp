@@ -124,6 +124,10 @@ bool Vorneth::JoinEndedWorkers() {
   return m_workers.empty();
 }
 
+bool Vorneth::Finished() {
+  return JoinEndedWorkers() && m_addons.table().Idle();
+}
+
 bool Vorneth::WorkersRunning() const {
   MutexLock lock(&m_dispatchLock);
   return m_workersRunning && !m_retired;

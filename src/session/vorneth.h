@@ -103,6 +103,11 @@ class Vorneth : private AddOnEventSink, private AddOnHost {
   // runs a command. True once no worker is left. Called by the thread that
   // dispatches to the session.
   bool JoinEndedWorkers() EXCLUDES(m_dispatchLock);
+  // For a retired session: JoinEndedWorkers, then true once, besides no
+  // dispatch worker, no add-on instance is live or being created and no
+  // add-on worker runs (AddOnTable::Idle). Nothing can reach such a session
+  // any more: destroying it changes nothing a page or an add-on can see.
+  bool Finished() EXCLUDES(m_dispatchLock);
 
   // The work function of the dispatch workers; `arg` is the session.
   static void DispatchWorkerFunc(void* arg, std::string command, const Json::Value& params, std::string callbackId);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -730,6 +731,104 @@ TEST_F(AddonTest, ManyCommandsInFlightWhileDisposalsAndEndOfInputRaceThem) {
   EXPECT_TRUE(m_host.output_ended());
   EXPECT_EQ(m_host.partial_bytes(), 0u);
   EXPECT_EQ(m_host.WaitExit(kHostExit), 0);
+}
+
+// Sessions replaced by later "Create"s: one that holds a live instance keeps
+// it working (its events and answers still reach the page, it is disposed at
+// the end), while those that hold none are destroyed while the host runs.
+TEST_F(AddonTest, ARetiredSessionKeepsItsInstanceWhileEmptyOnesAreFreed) {
+  if (!TracesAreRecorded()) GTEST_SKIP() << "counts the host's traces";
+  InstallVariant("probe", "probe");
+  ASSERT_EQ(CreateInstance("probe"), 0);
+  // Both raisings wait for the gate file: on the instance's own thread
+  // ("t") and on its worker, which answers "h" afterwards.
+  const std::string gate = m_root / "gate";
+  const std::string gateParam = R"(,"gate":")" + HostSidePath(gate) + R"("})";
+  constexpr int kEvents = 20;
+  std::string params = RaiseParams("t", kEvents, "d");
+  params.pop_back();
+  EXPECT_EQ(Invoke(0, "raise", params + gateParam), Parse(R"({"started":20})"));
+  params = RaiseParams("h", kEvents, "d");
+  params.pop_back();
+  ASSERT_TRUE(m_host.Send(InvokeRequest(0, "raiseHere", params + gateParam, "h")));
+
+  const auto count = [&](const std::string& line) {
+    const std::string trace = ReadBytes(TraceFile());
+    size_t found = 0;
+    for (size_t at = trace.find(line); at != std::string::npos; at = trace.find(line, at + 1)) ++found;
+    return found;
+  };
+  const std::string loopEnded = "message\tVornethCommandWorker::ThreadMainFunction\t\tThread's main loop ended\n";
+  const std::string destroyed = "enter\tVorneth::~Vorneth\t";
+  ClearTrace();
+  // The session with the instance and kCreates - 1 empty ones are retired.
+  constexpr size_t kCreates = 12;
+  for (size_t i = 0; i < kCreates; ++i) ASSERT_TRUE(m_host.Send(Create(kPageUrl, "1.0", "p")));
+  ASSERT_TRUE(HostResponse("GetHostVersion").isMember("response"));
+  EXPECT_TRUE(WaitUntil([&] { return count(loopEnded) >= 3 * kCreates; }))
+      << count(loopEnded) << " dispatch worker loops ended";
+  // The next "Create" destroys the finished sessions, not the one whose
+  // instance lives (nor, perhaps, the one it replaces, still ending).
+  ASSERT_TRUE(m_host.Send(Create(kPageUrl, "1.0", "p")));
+  ASSERT_TRUE(HostResponse("GetHostVersion").isMember("response"));
+  EXPECT_GE(count(destroyed), kCreates - 1);
+  EXPECT_LE(count(destroyed), kCreates);
+  EXPECT_FALSE(Logged("dispose 7"));
+
+  // The retired instance goes on: every event of both raisings, in order,
+  // and the invocation's answer.
+  std::ofstream(gate).put('g');
+  std::map<std::string, int> events;
+  bool answered = false;
+  for (int i = 0; i < 2 * kEvents + 1 && !(answered && events["t"] == kEvents); ++i) {
+    const std::optional<Json::Value> frame = m_host.ReadJson(kAnswer);
+    ASSERT_TRUE(frame.has_value()) << m_host.error();
+    EXPECT_EQ((*frame)["instanceId"], 0);
+    if ((*frame)["rtype"] == "Vorneth-E") {
+      const std::string name = (*frame)["event"].asString();
+      ASSERT_EQ((*frame)["response"].asString(), "d#" + std::to_string(events[name]++)) << name;
+    } else {
+      EXPECT_EQ((*frame)["callbackId"], "h");
+      EXPECT_EQ((*frame)["response"], Parse(R"({"raised":20})"));
+      EXPECT_EQ(events["h"], kEvents) << "raised on the worker before its answer";
+      answered = true;
+    }
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(events["t"], kEvents);
+  EXPECT_EQ(events["h"], kEvents);
+  // The instance lasts until the end.
+  m_host.CloseInput();
+  EXPECT_EQ(m_host.WaitExit(kHostExit), 0);
+  EXPECT_TRUE(Logged("dispose 7"));
+}
+
+// A failed creation's worker ends once it has answered, and the host frees
+// it: neither threads nor slots pile up in a page that keeps failing.
+TEST_F(AddonTest, FailedCreationsGiveBackTheirWorkers) {
+  if (!TracesAreRecorded()) GTEST_SKIP() << "counts the host's traces";
+  InstallVariant("create_fails", "create_fails");
+  InstallVariant("probe", "probe");
+  const std::string loopEnded = "message\tVornethCommandWorker::ThreadMainFunction\t\tThread's main loop ended\n";
+  const std::string joined = "enter\tVornethCommandWorker::Join\t";
+  const auto count = [&](const std::string& line) {
+    const std::string trace = ReadBytes(TraceFile());
+    size_t found = 0;
+    for (size_t at = trace.find(line); at != std::string::npos; at = trace.find(line, at + 1)) ++found;
+    return found;
+  };
+  ClearTrace();
+  constexpr size_t kFailures = 10;
+  for (size_t i = 0; i < kFailures; ++i) {
+    EXPECT_EQ(CreateResponse("create_fails"), Parse(R"(["Error",-7])"));
+  }
+  // Only add-on workers end here: the session's dispatch workers run on.
+  EXPECT_TRUE(WaitUntil([&] { return count(loopEnded) >= kFailures; })) << count(loopEnded);
+  // The next creation frees them; ids are not reused.
+  EXPECT_EQ(CreateInstance("probe"), static_cast<int>(kFailures));
+  EXPECT_GE(count(joined), kFailures);
+  EXPECT_EQ(Dispose(0), kError) << "a failed id is not live";
+  EXPECT_EQ(Invoke(static_cast<int>(kFailures), "echo", "[1]"), Parse("[1]"));
 }
 
 }  // namespace

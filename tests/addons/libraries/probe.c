@@ -169,6 +169,8 @@ typedef struct {
   char* name;
   char* data;
   long count;
+  /* A file whose existence the raising waits for; empty: none. */
+  char* gate;
 } raise_job;
 
 typedef struct {
@@ -227,7 +229,20 @@ static instance_slot* slot_of(int instance) {
 
 /* ---- events ---- */
 
+/* Waits until the file `path` exists, at most about 30 seconds. */
+static void wait_for_gate(const char* path) {
+  for (int tries = 0; *path != '\0' && tries < 3000; ++tries) {
+    FILE* file = fopen(path, "r");
+    if (file != NULL) {
+      fclose(file);
+      return;
+    }
+    probe_sleep(10);
+  }
+}
+
 static void raise_events(const raise_job* job) {
+  wait_for_gate(job->gate);
   for (long i = 0; i < job->count; ++i) {
     text data = {0};
     /* The data may be longer than a formatted piece can be. */
@@ -254,6 +269,7 @@ static void free_job(raise_job* job) {
   if (job == NULL) return;
   free(job->name);
   free(job->data);
+  free(job->gate);
   free(job);
 }
 
@@ -317,11 +333,13 @@ static raise_job* make_job(const instance_slot* slot, const char* params) {
   job->callback = slot->callback;
   job->name = json_member(params, "name");
   job->data = json_member(params, "data");
+  job->gate = json_member(params, "gate");
   job->count = count != NULL ? strtol(count, NULL, 10) : 0;
   free(count);
   if (job->name == NULL) job->name = copy_text("");
   if (job->data == NULL) job->data = copy_text("");
-  if (job->name == NULL || job->data == NULL) {
+  if (job->gate == NULL) job->gate = copy_text("");
+  if (job->name == NULL || job->data == NULL || job->gate == NULL) {
     free_job(job);
     return NULL;
   }
