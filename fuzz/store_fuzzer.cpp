@@ -242,7 +242,7 @@ void CheckFolder(const store::StoreFolder& folder, const std::optional<std::stri
     // written out, not byte for byte with the file: a real -0 is written
     // "-0" and reads back as the integer 0, the same JSON number.
     Json::Value read;
-    if (!vorneth::ParseJsonUpToDamage(*after, read) || Show(read) != Show(strict)) {
+    if (!vorneth::ParseJsonUpToDamage(*after, read) || (read != strict && Show(read) != Show(strict))) {
       Fail("the store reads its file otherwise:", Show(read) + " / " + *after);
     }
   }

@@ -15,6 +15,21 @@ bool ParsedFormFits(std::string_view body) {
   return JsonValueCountBound(body) <= budget / kParsedValueBytes;
 }
 
+namespace {
+
+// Runs `handle`: a request must never end the host; the next one is served.
+template <typename Handle>
+void Guarded(const Handle& handle) {
+  try {
+    handle();
+  } catch (const std::exception&) {
+    TraceFunction trace("main");
+    trace.Message("request failed");
+  }
+}
+
+}  // namespace
+
 RequestRouter::RequestRouter(FrameOutput* output) : m_output(output) {}
 
 RequestRouter::~RequestRouter() {
@@ -23,13 +38,15 @@ RequestRouter::~RequestRouter() {
 }
 
 void RequestRouter::Route(const std::string& body) {
-  try {
-    RouteParsed(body);
-  } catch (const std::exception&) {
-    // A request must never end the host; the next one is served.
+  Guarded([&] { RouteParsed(body); });
+}
+
+void RequestRouter::Route(Request request) {
+  Guarded([&] {
     TraceFunction trace("main");
-    trace.Message("request failed");
-  }
+    trace.Message("request arrived to native host");
+    RouteRequest(trace, std::move(request));
+  });
 }
 
 void RequestRouter::RouteParsed(const std::string& body) {
@@ -42,7 +59,10 @@ void RequestRouter::RouteParsed(const std::string& body) {
     return;
   }
 
-  Request request = ParseRequest(body);
+  RouteRequest(trace, ParseRequest(body));
+}
+
+void RequestRouter::RouteRequest(const TraceFunction& trace, Request request) {
   if (!request.m_routable) return;
   // The port identifier is stored for every request, before the request is
   // judged: a request ignored for its other members still names the port.

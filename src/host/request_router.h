@@ -47,9 +47,12 @@
 #include <vector>
 
 #include "host/message_output.h"
+#include "host/request.h"
 #include "session/vorneth.h"
 
 namespace vorneth {
+
+class TraceFunction;
 
 // The values of a request may take this much beyond half its size.
 inline constexpr size_t kParseAllowance = size_t{4} << 20;  // 4 MiB
@@ -69,9 +72,15 @@ class RequestRouter {
 
   // Handles one request body. Never throws.
   void Route(const std::string& body);
+  // Handles a request its caller has parsed (ParseRequest) from a body
+  // that ParsedFormFits, exactly as Route handles that body. For a caller
+  // that looks at each request before it is routed (the session fuzzer),
+  // so that the body is parsed once. Never throws.
+  void Route(Request request);
 
  private:
   void RouteParsed(const std::string& body);
+  void RouteRequest(const TraceFunction& trace, Request request);
 
   FrameOutput* const m_output;
   std::unique_ptr<Vorneth> m_session;

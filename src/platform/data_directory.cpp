@@ -33,8 +33,7 @@ bool GetDataDirectoryWith(const EnvironmentLookup& environment, std::string& pat
   directory += kDataFolderName;
   // The rest of the host treats paths as UTF-8; a folder whose name is not
   // is refused rather than handed on.
-  std::u16string wide;
-  if (!Utf8ToWide(directory, wide)) {
+  if (!IsStrictUtf8(directory)) {
     trace.Message("the data folder's name is not UTF-8");
     return false;
   }

@@ -143,6 +143,9 @@ std::optional<std::string> HandedOutForm(const std::string& directory) {
 // Unlike the Windows shell call, an existing file at `path` is a failure
 // here: the caller asked for a directory and does not get one.
 bool CreateDirectories(const std::string& path) {
+  // The data directory is asked for before every store operation and is
+  // nearly always there already: one stat instead of a mkdir per component.
+  if (IsDirectory(path)) return true;
   // Walks the components left to right, creating each missing one.
   size_t end = 0;
   while (end < path.size()) {

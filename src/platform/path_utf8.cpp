@@ -7,8 +7,7 @@
 namespace vorneth {
 
 bool Utf8ToPath(std::string_view utf8, std::filesystem::path& path) {
-  std::u16string wide;
-  if (!Utf8ToWide(utf8, wide)) return false;
+  if (!IsStrictUtf8(utf8)) return false;
   path = std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
   return true;
 }

@@ -15,15 +15,10 @@ namespace {
 
 constexpr char kRegistryError[] = "Registry - ERROR - registry access failed";
 
-bool IsUtf8(std::string_view text) {
-  std::u16string wide;
-  return Utf8ToWide(text, wide);
-}
-
 // Why `key` cannot name a key; empty when it can.
 std::string KeyProblem(const std::string& key) {
   if (key.empty()) return "an empty registry key name";
-  if (!IsUtf8(key)) return "a registry key name that is not UTF-8";
+  if (!IsStrictUtf8(key)) return "a registry key name that is not UTF-8";
   return {};
 }
 
@@ -65,7 +60,7 @@ Status WriteRegistryDefault(RegistryScope scope, const std::string& key, const s
   trace.Text("value", value);
   const std::string problem = KeyProblem(key);
   if (!problem.empty()) return Traced(trace, Status::Failed(problem));
-  if (!IsUtf8(value)) return Traced(trace, Status::Failed("a registry value that is not UTF-8"));
+  if (!IsStrictUtf8(value)) return Traced(trace, Status::Failed("a registry value that is not UTF-8"));
   return Traced(trace, native::WriteRegistryDefault(scope, key, value));
 }
 

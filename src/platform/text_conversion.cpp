@@ -73,6 +73,15 @@ void AppendUtf8(char32_t code, std::string& out) {
 
 }  // namespace
 
+bool IsStrictUtf8(std::string_view utf8) {
+  size_t i = 0;
+  char32_t code = 0;
+  while (i < utf8.size()) {
+    if (!DecodeOne(utf8, i, code)) return false;
+  }
+  return true;
+}
+
 bool Utf8ToWide(std::string_view utf8, std::u16string& wide) {
   std::u16string out;
   out.reserve(utf8.size());

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "host/message_output.h"
+#include "host/request.h"
 
 namespace vorneth {
 namespace {
@@ -39,6 +40,10 @@ TEST_F(RequestRouterTest, EveryRequestWithATextPortIdSetsIt) {
   for (const auto& [request, portId] : cases) {
     m_output.SetLastPortId("before");
     router.Route(request);
+    EXPECT_EQ(m_output.LastPortId(), portId) << request;
+    // Parsed by the caller, the same request is routed the same way.
+    m_output.SetLastPortId("before");
+    router.Route(ParseRequest(request));
     EXPECT_EQ(m_output.LastPortId(), portId) << request;
   }
   EXPECT_EQ(m_written, "") << "no session, so nothing is answered";

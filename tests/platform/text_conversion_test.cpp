@@ -34,6 +34,7 @@ TEST(Utf8ToWideTest, ConvertsEveryEncodingLength) {
   for (const Case& c : cases) {
     std::u16string wide = u"stale";
     EXPECT_TRUE(Utf8ToWide(c.utf8, wide)) << testing::PrintToString(std::string(c.utf8));
+    EXPECT_TRUE(IsStrictUtf8(c.utf8)) << testing::PrintToString(std::string(c.utf8));
     EXPECT_EQ(wide, c.wide) << testing::PrintToString(std::string(c.utf8));
   }
 }
@@ -78,6 +79,7 @@ TEST(Utf8ToWideTest, RejectsMalformedInputAndEmptiesOutput) {
   for (std::string_view utf8 : bad) {
     std::u16string wide = u"stale";
     EXPECT_FALSE(Utf8ToWide(utf8, wide)) << testing::PrintToString(std::string(utf8));
+    EXPECT_FALSE(IsStrictUtf8(utf8)) << testing::PrintToString(std::string(utf8));
     EXPECT_TRUE(wide.empty()) << testing::PrintToString(std::string(utf8));
   }
 }
