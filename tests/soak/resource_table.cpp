@@ -54,10 +54,11 @@ void ResourceTable::PrintRow(size_t minute, const std::string& progress, FILE* o
 bool ResourceTable::Verdict(FILE* out) const {
   bool flat = true;
   for (size_t host = 0; host < m_hosts.size(); ++host) {
-    const Level* first = m_minutes.empty() ? nullptr : &m_minutes.front()[host];
+    const size_t settled = std::min(kSettledMinute, m_minutes.empty() ? 0 : m_minutes.size() - 1);
+    const Level* first = m_minutes.empty() ? nullptr : &m_minutes[settled][host];
     const Level* last = m_minutes.empty() ? nullptr : &m_minutes.back()[host];
     if (first == nullptr || !first->m_sampled || !last->m_sampled) {
-      std::fprintf(out, "%s: no samples in the first or the last minute\n", m_hosts[host].c_str());
+      std::fprintf(out, "%s: no samples in minute %zu or the last minute\n", m_hosts[host].c_str(), settled + 1);
       flat = false;
       continue;
     }
@@ -78,8 +79,8 @@ bool ResourceTable::Verdict(FILE* out) const {
                                 : 100.0 *
                                       (static_cast<double>(resource.m_last) - static_cast<double>(resource.m_first)) /
                                       static_cast<double>(resource.m_first);
-      std::fprintf(out, "%s %-22s first minute %8llu, last minute %8llu, %+6.1f %% (allowed %.0f %% + %llu): %s\n",
-                   m_hosts[host].c_str(), resource.m_name, static_cast<unsigned long long>(resource.m_first),
+      std::fprintf(out, "%s %-22s minute %zu %8llu, last minute %8llu, %+6.1f %% (allowed %.0f %% + %llu): %s\n",
+                   m_hosts[host].c_str(), resource.m_name, settled + 1, static_cast<unsigned long long>(resource.m_first),
                    static_cast<unsigned long long>(resource.m_last), growth, 100.0 * kAllowedGrowth,
                    static_cast<unsigned long long>(resource.m_slack), ok ? "flat" : "GROWN");
       flat = flat && ok;

@@ -5,8 +5,9 @@
 // within a minute as instances (one add-on worker each, plus the add-on's
 // own threads) come and go and as installations hold files open, but the
 // traffic is the same every minute, so the highest level of a minute is
-// steady unless something piles up. The verdict compares the first
-// minute's level with the last minute's.
+// steady unless something piles up. The verdict compares the level of
+// kSettledMinute (the first minute of a run shorter than that) with the
+// last minute's.
 //
 // One object is used from one thread at a time (the driver's sampling loop).
 #ifndef VORNETH_TESTS_SOAK_RESOURCE_TABLE_H_
@@ -20,8 +21,17 @@
 
 namespace vorneth::soak {
 
-// Allowed growth from the first minute to the last: a share of the first
-// level, plus an absolute slack where the level is a small count.
+// The minute (counted from 0) whose level the last minute is held to: the
+// second. The first minute is warm-up: a host's first "Create" again
+// comes after half a minute or more (soak_main.cpp) and only a later one
+// frees the session it replaced, so a host first holds the sessions it
+// keeps from then on (its current one and the replaced ones not yet
+// freed) in its second minute. Measured: ten minutes of the plain build
+// rose 6 to 16 % from the first minute to the second, once, then stayed
+// within 2 % of the second.
+inline constexpr size_t kSettledMinute = 1;
+// Allowed growth from the settled minute to the last: a share of the
+// settled level, plus an absolute slack where the level is a small count.
 inline constexpr double kAllowedGrowth = 0.05;
 // Threads: the maximum of a minute depends on whether a sample fell while
 // both instances of a round were alive with their add-on threads (an
@@ -42,9 +52,9 @@ class ResourceTable {
   // Prints the header once, then the row of `minute` (a dash for a host
   // without samples in it).
   void PrintRow(size_t minute, const std::string& progress, FILE* out);
-  // Prints one line per host and resource, first and last minute with the
-  // growth, and returns false when any grew more than allowed. A host with
-  // no sample in either minute fails too.
+  // Prints one line per host and resource, settled and last minute with
+  // the growth, and returns false when any grew more than allowed. A host
+  // with no sample in either minute fails too.
   bool Verdict(FILE* out) const;
 
  private:

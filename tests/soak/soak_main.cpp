@@ -20,7 +20,7 @@
 // arrived, none twice and nothing unexpected (ledger.h); every host ended
 // with status 0 and no sanitizer report (the leak check runs at exit); the
 // long-lived hosts' resident memory, threads and descriptors flat from the
-// first minute to the last (resource_table.h). Exit status 0 when all
+// second minute (the first is warm-up) to the last (resource_table.h). Exit status 0 when all
 // hold, 1 otherwise, 2 for a bad argument.
 //
 // Every loop is bounded by the run's end and a count. The scratch folder
@@ -67,14 +67,13 @@ constexpr int kDenyEvery = 5;
 // pages go on without one.
 constexpr int kMaxProbeInstances = 250;
 // A new session ("Create" again) in a long-lived host this often, the
-// pages a few seconds apart. A session that a "Create" replaces stays in
-// the host until the process ends (its instances live on and may still
-// raise events), a few KiB each (about 3 KiB under the address sanitizer,
-// measured over 6,000 "Create"s): a page that reloads every few seconds
-// for half an hour would grow its host by design, which is not what the
-// soak looks for. Ending a session under a live instance (and the ticks
-// allowed until it is gone) is left to the short-lived hosts, which end
-// with their input: the replaced session's instance would live on.
+// pages a few seconds apart. The page disposes of its probe instance
+// first, so the session it replaces holds no instance and is freed at a
+// later "Create" (a session replaced under a live instance stays until
+// that instance is gone, which is what a page that reloads every few
+// seconds without disposing would grow its host with). Ending a session
+// under a live instance (and the ticks allowed until it is gone) is left
+// to the short-lived hosts, which end with their input.
 constexpr std::chrono::seconds kSessionInterval{30};
 constexpr std::chrono::seconds kSessionStagger{7};
 // A pause between a page's rounds, so that the hosts leave the shared

@@ -1,0 +1,78 @@
+#include "resource_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace vorneth::soak {
+namespace {
+
+ProcessStats Level(uint64_t rssKib, uint64_t threads = 10, uint64_t descriptors = 20) {
+  return ProcessStats{rssKib, threads, descriptors};
+}
+
+// The verdict and what it printed.
+struct Verdict {
+  bool m_flat;
+  std::string m_text;
+};
+
+Verdict Judge(const ResourceTable& table) {
+  const std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), &std::fclose);
+  Verdict verdict{table.Verdict(out.get()), std::string()};
+  std::rewind(out.get());
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, out.get()) != nullptr) verdict.m_text += buffer;
+  return verdict;
+}
+
+// A minute's level is its highest sample; the last minute is held to the
+// second, whatever the first (warm-up) was.
+TEST(ResourceTableTest, HoldsTheLastMinuteToTheSecond) {
+  ResourceTable table({"page-1"});
+  table.Add(0, 0, Level(50'000));
+  table.Add(0, 1, Level(90'000));
+  table.Add(0, 1, Level(100'000));
+  table.Add(0, 2, Level(104'000));
+  table.Add(0, 3, Level(60'000));
+  table.Add(0, 3, Level(104'900));
+  const Verdict flat = Judge(table);
+  EXPECT_TRUE(flat.m_flat) << flat.m_text;
+  EXPECT_NE(flat.m_text.find("minute 2   100000, last minute   104900"), std::string::npos) << flat.m_text;
+
+  table.Add(0, 3, Level(105'100));
+  const Verdict grown = Judge(table);
+  EXPECT_FALSE(grown.m_flat) << grown.m_text;
+  EXPECT_NE(grown.m_text.find("GROWN"), std::string::npos) << grown.m_text;
+}
+
+// Counts get an absolute slack beside the share; past it they have grown.
+TEST(ResourceTableTest, ThreadsAndDescriptorsHaveTheirSlack) {
+  ResourceTable table({"page-1"});
+  table.Add(0, 1, Level(1'000, 10, 20));
+  table.Add(0, 2, Level(1'000, 10 + kThreadSlack, 20 + kDescriptorSlack + 1));
+  EXPECT_TRUE(Judge(table).m_flat);
+  table.Add(0, 2, Level(1'000, 10 + kThreadSlack + 1, 20));
+  EXPECT_FALSE(Judge(table).m_flat);
+}
+
+// A one-minute run compares its only minute with itself; a host without a
+// sample in the compared minutes fails.
+TEST(ResourceTableTest, ShortRunsAndMissingSamples) {
+  ResourceTable single({"page-1"});
+  single.Add(0, 0, Level(1'000));
+  EXPECT_TRUE(Judge(single).m_flat);
+
+  ResourceTable missing({"page-1", "page-2"});
+  missing.Add(0, 1, Level(1'000));
+  missing.Add(0, 2, Level(1'000));
+  missing.Add(1, 2, Level(1'000));
+  const Verdict verdict = Judge(missing);
+  EXPECT_FALSE(verdict.m_flat);
+  EXPECT_NE(verdict.m_text.find("page-2: no samples in minute 2"), std::string::npos) << verdict.m_text;
+}
+
+}  // namespace
+}  // namespace vorneth::soak
