@@ -37,6 +37,8 @@
 //     full leak scan.
 //   - No add-on is ever installed, so no instance runs; fuzz_event_callback
 //     covers what add-ons call.
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -203,6 +205,12 @@ void EndHarness() {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   vorneth::fuzzing::LeakCheckAtExitOnly(argc, argv);
   vorneth::fuzzing::PrepareHostEnvironment("fuzz_session");
+  // The download client starts curl (and with it OpenSSL) at the first
+  // download, whose exit handler would then run before EndHarness: the
+  // workers ended after it would leave their OpenSSL thread state behind,
+  // and the leak check at exit report it. Started here, curl's handlers
+  // are registered first and run last.
+  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) Fail("curl_global_init failed");
   g_harness = std::make_unique<SessionHarness>();
   std::atexit(&EndHarness);
   return 0;
