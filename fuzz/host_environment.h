@@ -17,7 +17,9 @@
 #define VORNETH_FUZZ_HOST_ENVIRONMENT_H_
 
 #include <stdlib.h>  // mkdtemp, setenv, unsetenv
+#include <unistd.h>  // unlink
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -25,6 +27,8 @@
 #include <vector>
 
 #include "frame_checker.h"
+#include "platform/data_directory.h"
+#include "store/store_folder.h"
 
 namespace vorneth::fuzzing {
 
@@ -47,6 +51,14 @@ inline void EmptyDataFolder() {
   for (const auto& entry : std::filesystem::directory_iterator(DataFolder(), ignored)) {
     std::filesystem::remove_all(entry.path(), ignored);
   }
+}
+
+// Removes the store file of the data directory, all a host command writes.
+inline void RemoveStoreFile() {
+  std::string directory;
+  if (!GetDataDirectory(directory)) Fail("no data directory");
+  const std::string store = directory + "/" + store::kStoreFileName;
+  if (unlink(store.c_str()) != 0 && errno != ENOENT) Fail("cannot remove the store:", store);
 }
 
 inline void PrepareHostEnvironment(const char* name) {

@@ -12,9 +12,10 @@
 // commands answer at once (they run on this thread). Between inputs the
 // target waits for those answers, so that what the host writes belongs to
 // its input, and resets cheaply: when the input changed the store (a host
-// command that writes it, or an installation), the data folder is emptied
-// and the session reads its blocked state again ("IsDomainBlocked"), as a
-// fresh session would.
+// command that writes it, or an installation), the store file is removed
+// (after an installation, everything in the data folder) and the session
+// reads its blocked state again ("IsDomainBlocked"), as a fresh session
+// would.
 //
 // Left out, to keep the run fast and on this machine:
 //   - "Create" inside an input (a session of its own, three threads) is
@@ -25,7 +26,8 @@
 //     of session, and the sessions the router retired end with it instead
 //     of piling up.
 //   - "InstallAddOns" is routed only when its base path is a text starting
-//     with "http://" or "https://", or not readable as a text at all: any
+//     with "http://" or "https://" (in one input of kDownloadShare), or not
+//     readable as a text at all: any
 //     other base path could name a file of this machine, which is read
 //     whole up to the package limit (only regular files are read, but the
 //     disk has large ones). Downloads fail at once (host_environment.h).
@@ -70,9 +72,15 @@ constexpr auto kAnswerLimit = std::chrono::seconds(20);
 // a hundred others: at one in 32 it took a quarter of the run's time; at one
 // in 128 a few percent, and a Create is still routed dozens of times a second.
 constexpr size_t kCreateShare = 128;
+// Likewise for "InstallAddOns" from an http(s) base: every such command
+// starts a download on a worker (the proxy looked up, a connection
+// refused), which costs several inputs' time whatever the command held. In
+// one input of four, the command with the same parameters is routed; the
+// checks before the download are the same in all of them.
+constexpr size_t kDownloadShare = 4;
 
 // What the router will do with a request, decided as it decides.
-enum class Route { kIgnored, kPage, kInstall, kHost, kHostChange, kCreate, kLocalInstall };
+enum class Route { kIgnored, kPage, kInstall, kDownload, kHost, kHostChange, kCreate, kLocalInstall };
 
 // The host commands that change the store (the others only read it).
 bool ChangesStore(const std::string& command) {
@@ -103,8 +111,8 @@ Route Classify(const vorneth::Request& request) {
   if (command == "InstallAddOns") {
     const Json::Value& basePath = vorneth::Element(request.m_params, 0);
     std::string text;
-    if (vorneth::ReadText(basePath, text) && !HttpText(basePath)) return Route::kLocalInstall;
-    return Route::kInstall;
+    if (HttpText(basePath)) return Route::kDownload;
+    return vorneth::ReadText(basePath, text) ? Route::kLocalInstall : Route::kInstall;
   }
   return Route::kPage;
 }
@@ -125,9 +133,9 @@ class SessionHarness {
           return count;
         },
         512);
-    bool created = false;
-    bool changed = false;
-    const bool createsRouted = size % kCreateShare == 0;
+    InputState state;
+    state.m_createsRouted = size % kCreateShare == 0;
+    state.m_downloadsRouted = size % kDownloadShare == 0;
     while (reader.ReadFrame(m_body)) {
       // A body too costly to parse is the router's to ignore.
       if (!vorneth::ParsedFormFits(m_body)) {
@@ -136,42 +144,69 @@ class SessionHarness {
       }
       // Parsed once, here; the router takes the parsed request.
       vorneth::Request request = vorneth::ParseRequest(m_body);
-      const Route route = Classify(request);
-      switch (route) {
-        case Route::kLocalInstall:
-          continue;
-        case Route::kCreate:
-          if (created || !createsRouted) continue;
-          created = true;
-          // The commands of the session it replaces are answered first.
-          WaitForAnswers();
-          break;
-        case Route::kInstall:
-          changed = true;
-          ++m_pageCommands;
-          break;
-        case Route::kPage:
-          ++m_pageCommands;
-          break;
-        case Route::kHostChange:
-          changed = true;
-          break;
-        case Route::kHost:
-        case Route::kIgnored:
-          break;
-      }
-      m_router->Route(std::move(request));
+      if (Admit(Classify(request), state)) m_router->Route(std::move(request));
     }
     WaitForAnswers();
-    if (changed) vorneth::fuzzing::EmptyDataFolder();
-    if (created) {
+    Reset(state);
+  }
+
+ private:
+  // What an input did so far, and what it may do.
+  struct InputState {
+    bool m_createsRouted = false;
+    bool m_downloadsRouted = false;
+    bool m_created = false;
+    bool m_storeChanged = false;
+    bool m_installed = false;
+  };
+
+  // Whether a request of `route` is routed, and what routing it will do.
+  bool Admit(Route route, InputState& state) {
+    switch (route) {
+      case Route::kLocalInstall:
+        return false;
+      case Route::kCreate:
+        if (state.m_created || !state.m_createsRouted) return false;
+        state.m_created = true;
+        // The commands of the session it replaces are answered first.
+        WaitForAnswers();
+        return true;
+      case Route::kDownload:
+        if (!state.m_downloadsRouted) return false;
+        [[fallthrough]];
+      case Route::kInstall:
+        state.m_installed = true;
+        ++m_pageCommands;
+        return true;
+      case Route::kPage:
+        ++m_pageCommands;
+        return true;
+      case Route::kHostChange:
+        state.m_storeChanged = true;
+        return true;
+      case Route::kHost:
+      case Route::kIgnored:
+        return true;
+    }
+    return true;
+  }
+
+  // Brings the data folder and the session back to where an input starts.
+  // Host commands write the store file alone; an installation may leave
+  // more behind.
+  void Reset(const InputState& state) {
+    if (state.m_installed) {
+      vorneth::fuzzing::EmptyDataFolder();
+    } else if (state.m_storeChanged) {
+      vorneth::fuzzing::RemoveStoreFile();
+    }
+    if (state.m_created) {
       NewRouter();
-    } else if (changed) {
+    } else if (state.m_installed || state.m_storeChanged) {
       m_router->Route(kRefreshBlocked);
     }
   }
 
- private:
   // Ending the router joins every session it made.
   void NewRouter() {
     m_router.reset();
