@@ -80,9 +80,10 @@ bool ResourceTable::Verdict(FILE* out) const {
                                       (static_cast<double>(resource.m_last) - static_cast<double>(resource.m_first)) /
                                       static_cast<double>(resource.m_first);
       std::fprintf(out, "%s %-22s minute %zu %8llu, last minute %8llu, %+6.1f %% (allowed %.0f %% + %llu): %s\n",
-                   m_hosts[host].c_str(), resource.m_name, settled + 1, static_cast<unsigned long long>(resource.m_first),
-                   static_cast<unsigned long long>(resource.m_last), growth, 100.0 * kAllowedGrowth,
-                   static_cast<unsigned long long>(resource.m_slack), ok ? "flat" : "GROWN");
+                   m_hosts[host].c_str(), resource.m_name, settled + 1,
+                   static_cast<unsigned long long>(resource.m_first), static_cast<unsigned long long>(resource.m_last),
+                   growth, 100.0 * kAllowedGrowth, static_cast<unsigned long long>(resource.m_slack),
+                   ok ? "flat" : "GROWN");
       flat = flat && ok;
     }
   }
