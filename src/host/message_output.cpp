@@ -77,8 +77,14 @@ void FrameOutput::WriteMessage(MessageText message) {
   TraceFunction trace("Callback");
   trace.Number("response.length ()", static_cast<int32_t>(message.text().size()));
   trace.DataText("response.c_str ()", message.text());
-  if (!message.text().empty()) message = add_Padding(add_PortId(std::move(message)));
-  if (message.text().size() > kMaxBrowserMessage) message = WithinBrowserLimit(message, trace);
+  if (message.text().size() > kMaxBrowserMessage) {
+    // Replaced before the port identifier is added, which would copy the
+    // whole text once more: a message may be as large as a request.
+    message = WithinBrowserLimit(message, trace, LastPortId());
+  } else if (!message.text().empty()) {
+    message = add_Padding(add_PortId(std::move(message)));
+    if (message.text().size() > kMaxBrowserMessage) message = WithinBrowserLimit(message, trace);
+  }
   const std::string& text = message.text();
   const uint32_t length = static_cast<uint32_t>(text.size());
   trace.Number("len", static_cast<int32_t>(length));
@@ -105,7 +111,8 @@ void FrameOutput::WriteMessage(MessageText message) {
   TraceWritten(trace, written);
 }
 
-MessageText FrameOutput::WithinBrowserLimit(const MessageText& message, TraceFunction& trace) {
+MessageText FrameOutput::WithinBrowserLimit(const MessageText& message, TraceFunction& trace,
+                                            const std::optional<std::string>& portId) {
   trace.Number("message.length ()", static_cast<int32_t>(message.text().size()));
   trace.Message("message too large for the browser, replaced by an error");
   Json::Value replacement(Json::objectValue);
@@ -128,6 +135,10 @@ MessageText FrameOutput::WithinBrowserLimit(const MessageText& message, TraceFun
         if (member != nullptr && IsShortScalar(*member)) replacement[name] = *member;
       }
     }
+  }
+  if (portId) {
+    replacement.removeMember("portId");
+    if (portId->size() <= kMaxKeptMember) replacement["portId"] = *portId;
   }
   Json::Value& response = replacement["response"];
   response.append(kErrorText);

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "json/message_text.h"
@@ -74,9 +75,11 @@ class FrameOutput {
   struct PostponedFrames;
 
   static void TraceWritten(TraceFunction& trace, const Status& written);
-  // `message` (port identifier and padding added) when the browser takes
-  // it, else its replacement, which it always takes.
-  static MessageText WithinBrowserLimit(const MessageText& message, TraceFunction& trace);
+  // The replacement of `message`, too large for the browser, which it
+  // always takes. Its port identifier is `portId` when given (the one
+  // add_PortId would have set), else the message's own.
+  static MessageText WithinBrowserLimit(const MessageText& message, TraceFunction& trace,
+                                        const std::optional<std::string>& portId = std::nullopt);
   static void AppendFrame(std::string& out, const std::string& text);
   void PostponeFrame(const std::string& text);
   // Writes the calling thread's postponed frames.

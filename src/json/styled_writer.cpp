@@ -161,6 +161,22 @@ void ValueWriter::Value(std::string& out, const Json::Value& value) {
 
 }  // namespace
 
+namespace {
+
+// Texts from this size on are large: what is appended after one (the rest
+// of a message's members) is given room beside it at once. Without it the
+// next small append would move the text into a buffer twice its size,
+// both alive while it is copied.
+constexpr size_t kLargeText = size_t{64} * 1024;
+constexpr size_t kRoomAfterLargeText = size_t{64} * 1024;
+
+void ReserveFor(std::string& out, size_t size) {
+  if (size <= out.capacity()) return;
+  out.reserve(size >= kLargeText ? size + kRoomAfterLargeText : size);
+}
+
+}  // namespace
+
 void StyledWriter::AppendString(std::string& out, std::string_view text) const {
   static constexpr char kHex[] = "0123456789abcdef";
   const bool escapeControl = m_controlBytes == ControlBytes::kEscaped;
@@ -174,7 +190,7 @@ void StyledWriter::AppendString(std::string& out, std::string_view text) const {
     AppendPieces(out, {"\"", text, "\""});
     return;
   }
-  out.reserve(out.size() + text.size() + 2);
+  ReserveFor(out, out.size() + text.size() + 2);
   out += '"';
   const char* plain = text.data();  // start of the bytes not yet copied
   for (; p != end; ++p) {
@@ -200,7 +216,7 @@ void AppendPieces(std::string& out, std::initializer_list<std::string_view> piec
   // otherwise move the text to twice its size.
   size_t size = out.size();
   for (std::string_view piece : pieces) size += piece.size();
-  out.reserve(size);
+  ReserveFor(out, size);
   for (std::string_view piece : pieces) out.append(piece.data(), piece.size());
 }
 

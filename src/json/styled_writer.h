@@ -53,7 +53,8 @@ class StyledWriter {
   ControlBytes m_controlBytes;
 };
 
-// Appends the pieces to `out`, growing it once.
+// Appends the pieces to `out`, growing it once (with room for a few small
+// appends after them when they make it large).
 void AppendPieces(std::string& out, std::initializer_list<std::string_view> pieces);
 
 }  // namespace vorneth

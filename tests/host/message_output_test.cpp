@@ -115,14 +115,22 @@ TEST_F(MessageOutputTest, MessagesOverTheBrowserLimitAreReplacedByAnErrorOfTheSa
                R"(","rtype":"Vorneth-E"})",
            &m_output, 0);
   Callback(R"({"event":")" + std::string(kMaxBrowserMessage, 'n') + R"(","rtype":"Vorneth-E"})", &m_output, 0);
+  // The port identifier is the last one read, as in every message, also
+  // over a message's own; one too long to keep goes too.
+  const std::string ownPortId = R"({"portId":"old","response":")" + std::string(kMaxBrowserMessage, 'p') + R"("})";
+  Callback(ownPortId, &m_output, 0);
+  m_output.SetLastPortId(std::string(2000, 'q'));
+  Callback(ownPortId, &m_output, 0);
 
   const auto frames = Frames();
-  ASSERT_EQ(frames.size(), 4u);
+  ASSERT_EQ(frames.size(), 6u);
   EXPECT_EQ(frames[0].size(), kMaxBrowserMessage);
   EXPECT_EQ(frames[0], answerOfLength(kMaxBrowserMessage).insert(17, R"(,"portId":"7")"));
   EXPECT_EQ(frames[1], R"({"callbackId":"5","portId":"7","response":["Error", -9],"rtype":"Vorneth"})");
   EXPECT_EQ(frames[2], R"({"event":"big","instanceId":0,"portId":"7","response":["Error", -9],"rtype":"Vorneth-E"})");
   EXPECT_EQ(frames[3], R"({"portId":"7","response":["Error", -9],"rtype":"Vorneth-E"})");
+  EXPECT_EQ(frames[4], R"({"portId":"7","response":["Error", -9]})");
+  EXPECT_EQ(frames[5], R"({"response":["Error", -9]})");
 }
 
 TEST_F(MessageOutputTest, AFailedWriteIsTracedWithItsReasonAndTheNextFrameStillGoes) {
