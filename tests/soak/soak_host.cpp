@@ -39,11 +39,11 @@ constexpr int kMaxTrailingFrames = 100000;
 // (21,000 of them in 9.5 MiB after twelve minutes, 300 more a minute,
 // while what the host itself held stayed at 315 KB). A leak found at exit
 // is reported with those two frames; run the host under the sanitizer
-// defaults to see more. And the globals of the add-on libraries are not
-// registered with it: it keeps its records of a library's globals after
-// the library is unloaded, and the add-ons are loaded again for every
-// instance (170 KiB a minute of growth, none of it the host's).
-// Overflows of the host's own globals are the test suite's to find.
+// defaults to see more. And no global is registered with it (so overflows
+// of globals, the host's included, are left to the test suite): it keeps
+// its records of a library's globals after the library is unloaded, and
+// the add-ons are loaded again for every instance (170 KiB a minute of
+// growth, none of it the host's).
 std::vector<std::pair<std::string, std::optional<std::string>>> SanitizerEnvironment() {
   return {{"ASAN_OPTIONS",
            "detect_leaks=1:quarantine_size_mb=1:thread_local_quarantine_size_kb=64:"
