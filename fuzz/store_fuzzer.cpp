@@ -8,8 +8,9 @@
 // - a change reported done is visible to the reads of the same API (an
 //   installation is installed, a removed one is not, a new record has its
 //   name, the mode is the one set, a denied origin is blocked, an allowed
-//   one is not, a removed list entry is gone, a replaced document is in the
-//   file as the store writes it);
+//   one is not, a removed entry of a permission list is gone and a list of
+//   another name is left alone, a replaced document is in the file as the
+//   store writes it);
 // - a change reported failed left the file's bytes as they were;
 // - a damaged store that was rewritten left its original bytes in
 //   "vorneth.db.damaged" (a whole one left no such copy), and after a write or a failure nothing but the
@@ -201,7 +202,15 @@ bool RunOperation(const store::StoreFolder& folder, uint8_t which, Input& input)
     }
     case 5: {
       const std::string url = input.Text(), list = input.Text();
+      // Only the two permission lists are for the page to change; a page
+      // naming another member ("installed") changes nothing.
+      const bool permissionList = list == "blacklisted" || list == "whitelisted";
+      const std::optional<std::string> before = ReadBytes(folder.PathOf(store::kStoreFileName));
       if (!store::RemoveFromPermList(folder, url, list).ok()) return false;
+      if (!permissionList) {
+        if (ReadBytes(folder.PathOf(store::kStoreFileName)) != before) Fail("RemoveFromPermList changed", list);
+        return true;
+      }
       if (ListHolds(folder.Read(), list.c_str(), url)) Fail("RemoveFromPermList done, still listed:", url);
       return true;
     }
