@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "frame_checker.h"
-#include "platform/data_directory.h"
 #include "store/store_folder.h"
 
 namespace vorneth::fuzzing {
@@ -55,9 +54,8 @@ inline void EmptyDataFolder() {
 
 // Removes the store file of the data directory, all a host command writes.
 inline void RemoveStoreFile() {
-  std::string directory;
-  if (!GetDataDirectory(directory)) Fail("no data directory");
-  const std::string store = directory + "/" + store::kStoreFileName;
+  const std::string store = store::StoreFolder::InDataDirectory().PathOf(store::kStoreFileName);
+  if (store.empty()) Fail("no data directory");
   if (unlink(store.c_str()) != 0 && errno != ENOENT) Fail("cannot remove the store:", store);
 }
 

@@ -204,13 +204,14 @@ bool RunOperation(const store::StoreFolder& folder, uint8_t which, Input& input)
       const std::string url = input.Text(), list = input.Text();
       // Only the two permission lists are for the page to change; a page
       // naming another member ("installed") changes nothing.
-      const bool permissionList = list == "blacklisted" || list == "whitelisted";
-      const std::optional<std::string> before = ReadBytes(folder.PathOf(store::kStoreFileName));
-      if (!store::RemoveFromPermList(folder, url, list).ok()) return false;
-      if (!permissionList) {
-        if (ReadBytes(folder.PathOf(store::kStoreFileName)) != before) Fail("RemoveFromPermList changed", list);
+      if (list != "blacklisted" && list != "whitelisted") {
+        const std::string path = folder.PathOf(store::kStoreFileName);
+        const std::optional<std::string> before = ReadBytes(path);
+        if (!store::RemoveFromPermList(folder, url, list).ok()) return false;
+        if (ReadBytes(path) != before) Fail("RemoveFromPermList changed", list);
         return true;
       }
+      if (!store::RemoveFromPermList(folder, url, list).ok()) return false;
       if (ListHolds(folder.Read(), list.c_str(), url)) Fail("RemoveFromPermList done, still listed:", url);
       return true;
     }
