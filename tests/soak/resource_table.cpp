@@ -19,7 +19,7 @@ bool Flat(uint64_t first, uint64_t last, uint64_t slack) {
 
 ResourceTable::ResourceTable(std::vector<std::string> hosts) : m_hosts(std::move(hosts)) {}
 
-void ResourceTable::Add(size_t host, size_t minute, const ProcessStats& stats) {
+void ResourceTable::Add(size_t host, size_t minute, const ProcessStats& stats, uint64_t sanitizer_threads) {
   if (host >= m_hosts.size() || minute >= kMaxTableMinutes) return;
   if (m_minutes.size() <= minute) m_minutes.resize(minute + 1, std::vector<Level>(m_hosts.size()));
   Level& level = m_minutes[minute][host];
@@ -27,6 +27,7 @@ void ResourceTable::Add(size_t host, size_t minute, const ProcessStats& stats) {
   level.m_max.m_rssKib = std::max(level.m_max.m_rssKib, stats.m_rssKib);
   level.m_max.m_threads = std::max(level.m_max.m_threads, stats.m_threads);
   level.m_max.m_descriptors = std::max(level.m_max.m_descriptors, stats.m_descriptors);
+  level.m_sanitizerThreads = std::max(level.m_sanitizerThreads, sanitizer_threads);
 }
 
 void ResourceTable::PrintRow(size_t minute, const std::string& progress, FILE* out) {
@@ -62,13 +63,21 @@ bool ResourceTable::Verdict(FILE* out) const {
       flat = false;
       continue;
     }
+    const uint64_t threadsStarted =
+        last->m_sanitizerThreads - std::min(first->m_sanitizerThreads, last->m_sanitizerThreads);
+    const uint64_t threadRecordsKib = threadsStarted * kSanitizerBytesPerThread / 1024;
+    if (threadsStarted > 0) {
+      std::fprintf(out, "%s started %llu threads, whose records the address sanitizer keeps: %llu KiB\n",
+                   m_hosts[host].c_str(), static_cast<unsigned long long>(threadsStarted),
+                   static_cast<unsigned long long>(threadRecordsKib));
+    }
     const struct {
       const char* m_name;
       uint64_t m_first;
       uint64_t m_last;
       uint64_t m_slack;
     } resources[] = {
-        {"resident memory (KiB)", first->m_max.m_rssKib, last->m_max.m_rssKib, 0},
+        {"resident memory (KiB)", first->m_max.m_rssKib, last->m_max.m_rssKib, threadRecordsKib},
         {"threads", first->m_max.m_threads, last->m_max.m_threads, kThreadSlack},
         {"open descriptors", first->m_max.m_descriptors, last->m_max.m_descriptors, kDescriptorSlack},
     };

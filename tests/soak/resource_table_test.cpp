@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
+
+#include "sanitizer_threads.h"
+#include "support/scratch_dir.h"
 
 namespace vorneth::soak {
 namespace {
@@ -72,6 +76,45 @@ TEST(ResourceTableTest, ShortRunsAndMissingSamples) {
   const Verdict verdict = Judge(missing);
   EXPECT_FALSE(verdict.m_flat);
   EXPECT_NE(verdict.m_text.find("page-2: no samples in minute 2"), std::string::npos) << verdict.m_text;
+}
+
+// Under the address sanitizer, the records of the threads started between
+// the compared minutes are allowed on top of the share, and nothing more.
+TEST(ResourceTableTest, ResidentMemoryLessTheSanitizersThreadRecords) {
+  ResourceTable table({"page-1"});
+  table.Add(0, 1, Level(100'000), 1'000);
+  // 6,000 threads more: 1,007 KiB of records.
+  table.Add(0, 2, Level(105'000 + 1'007), 7'000);
+  const Verdict flat = Judge(table);
+  EXPECT_TRUE(flat.m_flat) << flat.m_text;
+  EXPECT_NE(flat.m_text.find("started 6000 threads"), std::string::npos) << flat.m_text;
+
+  table.Add(0, 2, Level(105'000 + 1'008), 7'000);
+  EXPECT_FALSE(Judge(table).m_flat);
+}
+
+// The counter reads the thread lines of a growing standard-error file: the
+// highest number plus one, lines still being written left for later, and
+// every other line (a report naming a thread included) passed over.
+TEST(SanitizerThreadCounterTest, CountsStartedThreadsAsTheFileGrows) {
+  EXPECT_EQ(StartedThreadNumber("==12==T0: stack [0x7ffe,0x7fff) size 0x800000; local=0x7ffe"), 0);
+  EXPECT_EQ(StartedThreadNumber("==12==T4711: stack [0x7f00,0x7f01) size 0x7fef00; local=0x7f00"), 4711);
+  EXPECT_EQ(StartedThreadNumber("==12==T5 exited"), -1);
+  EXPECT_EQ(StartedThreadNumber("==12==T5 TSDDtor"), -1);
+  EXPECT_EQ(StartedThreadNumber("Thread T5 created by T0 here: stack"), -1);
+  EXPECT_EQ(StartedThreadNumber("==12==T: stack "), -1);
+
+  vorneth::testing::ScratchDir scratch;
+  const std::string path = scratch / "host.stderr";
+  SanitizerThreadCounter counter(path);
+  EXPECT_EQ(counter.Update(), 0u);  // no file yet
+  std::ofstream out(path, std::ios::binary);
+  out << "==9==AddressSanitizer: libc interceptors initialized\n==9==T0: stack [0x1,0x2) size 0x1\n"
+      << "==9==T1: stack [0x1,0x2) size 0x1\n==9==T1 exited\n==9==T2: sta" << std::flush;
+  EXPECT_EQ(counter.Update(), 2u);
+  out << "ck [0x1,0x2) size 0x1\n==9==T3 exited\n" << std::flush;
+  EXPECT_EQ(counter.Update(), 3u);
+  EXPECT_EQ(counter.Update(), 3u);
 }
 
 }  // namespace

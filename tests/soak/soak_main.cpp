@@ -19,8 +19,10 @@
 // Verdict: every request owed exactly one answer and every caused message
 // arrived, none twice and nothing unexpected (ledger.h); every host ended
 // with status 0 and no sanitizer report (the leak check runs at exit); the
-// long-lived hosts' resident memory, threads and descriptors flat from the
-// second minute (the first is warm-up) to the last (resource_table.h). Exit status 0 when all
+// long-lived hosts' resident memory (less the address sanitizer's records
+// of the threads they started, sanitizer_threads.h), threads and
+// descriptors flat from the second minute (the first is warm-up) to the
+// last (resource_table.h). Exit status 0 when all
 // hold, 1 otherwise, 2 for a bad argument.
 //
 // Every loop is bounded by the run's end and a count. The scratch folder
@@ -42,6 +44,7 @@
 #include "ledger.h"
 #include "platform/child_process.h"
 #include "resource_table.h"
+#include "sanitizer_threads.h"
 #include "soak_host.h"
 #include "support/scratch_dir.h"
 #include "traffic.h"
@@ -163,9 +166,14 @@ bool PackAll(const Catalogue& catalogue, const std::string& packages) {
          Pack(probes + "/probe", catalogue.m_probe, packages) && Pack(probes + "/js_only", catalogue.m_churn, packages);
 }
 
+// Where the long-lived host `index` writes its standard error.
+std::string PageStderrPath(const Setup& setup, size_t index) {
+  return setup.m_logs + "/page-" + std::to_string(index + 1) + ".stderr";
+}
+
 void DrivePage(const Setup& setup, Run& run, size_t index, PageSlot& slot) {
   const std::string name = "page " + std::to_string(index + 1);
-  SoakHost host(name, setup.m_logs + "/page-" + std::to_string(index + 1) + ".stderr");
+  SoakHost host(name, PageStderrPath(setup, index));
   const Catalogue& catalogue = setup.m_catalogue;
   bool ok = host.Start();
   if (ok) {
@@ -241,8 +249,10 @@ std::string Progress(const Run& run) {
 }
 
 // Samples the pages every kSampleInterval until the run ends, printing each
-// minute's row as it completes.
-void Sample(const Run& run, std::vector<PageSlot>& slots, ResourceTable& table) {
+// minute's row as it completes; `threads` counts each page's threads from
+// its standard error.
+void Sample(const Run& run, std::vector<PageSlot>& slots, std::vector<SanitizerThreadCounter>& threads,
+            ResourceTable& table) {
   size_t printed = 0;
   const auto total = run.m_end - run.m_start;
   for (long i = 0; i <= total / kSampleInterval + 1 && run.going(); ++i) {
@@ -254,7 +264,9 @@ void Sample(const Run& run, std::vector<PageSlot>& slots, ResourceTable& table) 
     for (size_t page = 0; page < slots.size(); ++page) {
       const pid_t pid = slots[page].m_pid.load();
       if (pid == 0) continue;
-      if (const std::optional<ProcessStats> stats = ReadProcessStats(pid)) table.Add(page, minute, *stats);
+      if (const std::optional<ProcessStats> stats = ReadProcessStats(pid)) {
+        table.Add(page, minute, *stats, threads[page].Update());
+      }
     }
   }
   // The minutes completed: all of them unless the run was interrupted.
@@ -305,9 +317,13 @@ int Soak(int minutes) {
   threads.emplace_back(DriveProcesses, std::cref(setup), std::ref(run), std::ref(processes));
 
   std::vector<std::string> names;
-  for (size_t page = 0; page < kPages; ++page) names.push_back("page " + std::to_string(page + 1));
+  std::vector<SanitizerThreadCounter> counters;
+  for (size_t page = 0; page < kPages; ++page) {
+    names.push_back("page " + std::to_string(page + 1));
+    counters.emplace_back(PageStderrPath(setup, page));
+  }
   ResourceTable table(names);
-  Sample(run, slots, table);
+  Sample(run, slots, counters, table);
   for (std::thread& thread : threads) thread.join();
 
   std::printf("\n");
