@@ -51,7 +51,7 @@ constexpr int kMaxTrailingFrames = 100000;
 // minute, some 170 KiB of records. With verbosity=1 the sanitizer writes a
 // line as each thread starts; the driver counts them and the verdict
 // takes their records out of the growth (sanitizer_threads.h). It also
-// writes its set-up at the start and a line as each thread ends: some
+// writes its set-up at the start and a line as each thread ends: a few
 // hundred kilobytes a minute of standard error.
 std::vector<std::pair<std::string, std::optional<std::string>>> SanitizerEnvironment() {
   return {{"ASAN_OPTIONS",

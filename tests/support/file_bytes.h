@@ -5,16 +5,24 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
 namespace vorneth::testing {
 
-// The file's content; empty when it cannot be read.
+// The file's content; empty when it cannot be read, also when reading
+// fails part way (a /proc file of a process that ends meanwhile fails with
+// ESRCH). Read with istream::read, which turns such a failure into badbit:
+// the stream buffer itself throws, and an istreambuf_iterator would let
+// that escape.
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  std::string bytes;
+  char buffer[16384];
+  while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+    bytes.append(buffer, static_cast<size_t>(file.gcount()));
+  }
+  return file.bad() ? std::string() : bytes;
 }
 
 // Replaces the file's content with `bytes`, creating missing parent folders.
