@@ -203,8 +203,8 @@ demo_step() {
 # The Windows build: its dependencies (cached), then the build folder.
 configure_windows() {
   "$root/tools/windows-deps.sh" "$root/build-win/deps"
-  configure build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON "$@"
+  configure build-win -DCMAKE_BUILD_TYPE=Release "${unity[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON -DVORNETH_TEST_COMPILE_OPTIONS=-O0 "$@"
 }
 
 # The Windows host, cross-compiled with the platform layer's unit tests and

@@ -15,10 +15,6 @@
 namespace vorneth::file_io {
 namespace {
 
-std::string SystemError(const char* what) {
-  return std::string(what) + ": error " + std::to_string(GetLastError());
-}
-
 // At most about two seconds of pauses in all before a replacement that
 // readers keep refusing is given up.
 constexpr DWORD kMoveAttempts = 48;

@@ -26,6 +26,12 @@ FileRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& c
 // for the current folder).
 Status ReplaceWhole(const std::string& path, const std::string& folder, const std::string& content);
 
+#ifdef _WIN32
+// file_read_win32.cpp, for both Windows halves: "<what>: error <code>" with
+// the calling thread's last Windows error.
+std::string SystemError(const char* what);
+#endif
+
 }  // namespace vorneth::file_io
 
 #endif  // VORNETH_PLATFORM_FILE_IO_INTERNAL_H_

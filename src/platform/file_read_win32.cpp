@@ -29,11 +29,11 @@ class Handle {
 
 constexpr DWORD kChunk = 64 * 1024;
 
+}  // namespace
+
 std::string SystemError(const char* what) {
   return std::string(what) + ": error " + std::to_string(GetLastError());
 }
-
-}  // namespace
 
 FileRead ReadRegularFile(const std::string& path, uint64_t limit, std::string& content, std::string& why) {
   content.clear();
