@@ -43,6 +43,10 @@ trap 'echo "dev.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
+# Tests at once: twice the processors. Many tests spend their time waiting
+# (a hung peer's lock, a host's time-out, a server's answer), which leaves a
+# processor idle at one test per processor.
+test_jobs=$((jobs * 2))
 
 log() { printf '\n== %s\n' "$*"; }
 
@@ -330,18 +334,55 @@ configure_asan() {
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 }
 
+# The packages only the tests and the Windows build need (the browser, wine,
+# the cross compiler: most of the installing on a new machine), installed
+# by a background job while the style checks and the plain build compile.
+# Only as root: sudo may ask for a password, which a background job cannot
+# be given. wait_for_test_packages waits for it and fails when it failed.
+test_packages_pid=""
+test_packages_log=""
+start_test_packages() {
+  local windows=$1
+  local packages=("${test_packages[@]}" locales "${deb_packages[@]}")
+  [ "$windows" -eq 1 ] && packages+=("${windows_packages[@]}")
+  if [ "$(id -u)" -ne 0 ]; then
+    [ "$windows" -eq 1 ] && enable_i386
+    install_packages "${packages[@]}"
+    return 0
+  fi
+  test_packages_log=$(mktemp)
+  log "installing the test packages in the background (output in $test_packages_log)"
+  (
+    [ "$windows" -eq 1 ] && enable_i386
+    install_packages "${packages[@]}"
+  ) >"$test_packages_log" 2>&1 &
+  test_packages_pid=$!
+}
+
+wait_for_test_packages() {
+  [ -n "$test_packages_pid" ] || return 0
+  local status=0
+  wait "$test_packages_pid" || status=$?
+  test_packages_pid=""
+  cat "$test_packages_log"
+  rm -f "$test_packages_log"
+  [ $status -eq 0 ] || { echo "dev.sh: installing the test packages failed" >&2; return 1; }
+}
+
 run_tests() {
   local windows=1
   [ "${1:-}" = "--linux-only" ] && windows=0
-  install_packages "${build_packages[@]}" "${test_packages[@]}" locales
+  install_packages "${build_packages[@]}" "${check_packages[@]}"
   local started=$SECONDS
+  start_test_packages $windows
 
   run_checks
 
   log "plain build: every test"
   configure build "${plain_flags[@]}" "${unity[@]}"
   ninja -C "$root/build" -j"$jobs"
-  (cd "$root/build" && ctest -j"$jobs" -LE browser --output-on-failure --timeout 300)
+  wait_for_test_packages
+  (cd "$root/build" && ctest -j"$test_jobs" -LE browser --output-on-failure --timeout 300)
   # Alone, so that its figures are not taken while other tests run, and
   # verbose, so that they are printed.
   log "plain build: the real-browser test"
@@ -383,7 +424,7 @@ run_address_sanitizer_tests() {
   configure_asan
   ninja -C "$root/build-asan" -j"$jobs"
   (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j"$jobs" --output-on-failure --timeout 300)
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j"$test_jobs" --output-on-failure --timeout 300)
   log "fuzz targets: 20 s each from their seed corpora"
   run_fuzzers build-asan 20
 }
@@ -393,7 +434,7 @@ run_thread_sanitizer_tests() {
   configure_clang_tsan
   ninja -C "$root/build-tsan" -j"$jobs"
   (cd "$root/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tools/tsan-suppressions.txt \
-    ctest -j"$jobs" --output-on-failure --timeout 300)
+    ctest -j"$test_jobs" --output-on-failure --timeout 300)
 }
 
 # The fuzz build (Clang, libFuzzer with the address and undefined
