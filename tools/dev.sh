@@ -50,17 +50,23 @@ test_jobs=$((jobs * 2))
 
 log() { printf '\n== %s\n' "$*"; }
 
+# install_packages [--download-only] <package>...: installs those not
+# installed yet; with --download-only, only fetches them into apt's cache
+# (nothing on the machine changes, so it may run beside anything).
 install_packages() {
+  local mode=() doing=installing
+  [ "${1:-}" = "--download-only" ] && { mode=(--download-only); doing=downloading; shift; }
   local missing=()
   for package in "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  log "installing ${missing[*]}"
+  log "$doing ${missing[*]}"
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${mode[@]}" \
+    "${missing[@]}" >/dev/null
 }
 
 build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libzip-dev libssl-dev libgtest-dev
@@ -335,26 +341,30 @@ configure_asan() {
 }
 
 # The packages only the tests and the Windows build need (the browser, wine,
-# the cross compiler: most of the installing on a new machine), installed
-# by a background job while the style checks and the plain build compile.
-# Only as root: sudo may ask for a password, which a background job cannot
-# be given. wait_for_test_packages waits for it and fails when it failed.
+# the cross compiler: most of the installing on a new machine). As root, a
+# background job downloads them while the style checks and the plain build
+# compile, and wait_for_test_packages installs them after that job: only
+# the download overlaps, since unpacking upgrades shared libraries (wine's
+# i386 ones pull their amd64 twins along) under programs being started,
+# such as cmake. Not as root: sudo may ask for a password, which a
+# background job cannot be given, so everything is installed at once.
 test_packages_pid=""
 test_packages_log=""
+test_packages_wanted=()
 start_test_packages() {
   local windows=$1
-  local packages=("${test_packages[@]}" locales "${deb_packages[@]}")
-  [ "$windows" -eq 1 ] && packages+=("${windows_packages[@]}")
+  test_packages_wanted=("${test_packages[@]}" locales "${deb_packages[@]}")
+  [ "$windows" -eq 1 ] && test_packages_wanted+=("${windows_packages[@]}")
   if [ "$(id -u)" -ne 0 ]; then
     [ "$windows" -eq 1 ] && enable_i386
-    install_packages "${packages[@]}"
+    install_packages "${test_packages_wanted[@]}"
     return 0
   fi
   test_packages_log=$(mktemp)
-  log "installing the test packages in the background (output in $test_packages_log)"
+  log "downloading the test packages in the background (output in $test_packages_log)"
   (
     [ "$windows" -eq 1 ] && enable_i386
-    install_packages "${packages[@]}"
+    install_packages --download-only "${test_packages_wanted[@]}"
   ) >"$test_packages_log" 2>&1 &
   test_packages_pid=$!
 }
@@ -366,7 +376,8 @@ wait_for_test_packages() {
   test_packages_pid=""
   cat "$test_packages_log"
   rm -f "$test_packages_log"
-  [ $status -eq 0 ] || { echo "dev.sh: installing the test packages failed" >&2; return 1; }
+  [ $status -eq 0 ] || { echo "dev.sh: downloading the test packages failed" >&2; return 1; }
+  install_packages "${test_packages_wanted[@]}"
 }
 
 run_tests() {
