@@ -31,9 +31,14 @@ int64_t StartedThreadNumber(std::string_view line) {
 SanitizerThreadCounter::SanitizerThreadCounter(std::string stderr_path) : m_path(std::move(stderr_path)) {}
 
 uint64_t SanitizerThreadCounter::Update() {
-  std::ifstream in(m_path, std::ios::binary);
-  if (!in || !in.seekg(static_cast<std::streamoff>(m_offset))) return m_started;
-  std::string added(kMaxReadBytes, '\0');
+  std::ifstream in(m_path, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+  if (size <= static_cast<std::streamoff>(m_offset) || !in.seekg(static_cast<std::streamoff>(m_offset))) {
+    return m_started;
+  }
+  // Only what was added since the last call, two seconds before: a few
+  // kilobytes.
+  std::string added(std::min<size_t>(kMaxReadBytes, static_cast<size_t>(size) - m_offset), '\0');
   in.read(added.data(), static_cast<std::streamsize>(added.size()));
   added.resize(static_cast<size_t>(in.gcount()));
   // A line still being written is read again next time, whole; one longer
