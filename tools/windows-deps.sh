@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
 # Builds the dependencies of the Windows host (JsonCpp, zlib, libzip) for
-# i686 mingw-w64 from Debian's source packages, and GoogleTest for the Windows unit tests
+# mingw-w64 from Debian's source packages, and GoogleTest for the Windows unit tests
 # from the sources that Debian's libgtest-dev installs in /usr/src/googletest,
 # and installs them into a prefix.
 #
-#   tools/windows-deps.sh PREFIX
+#   tools/windows-deps.sh PREFIX            for the 32-bit host (i686)
+#   tools/windows-deps.sh PREFIX x86_64     for the 64-bit host
 #
 # The result is cached by version: when PREFIX/.versions already names the
 # versions asked for, nothing is done.
 set -euo pipefail
 
-prefix=$(realpath -m "${1:?usage: windows-deps.sh PREFIX}")
+usage="usage: windows-deps.sh PREFIX [i686|x86_64]"
+prefix=$(realpath -m "${1:?$usage}")
+target=${2:-i686}
 root=$(cd "$(dirname "$0")/.." && pwd)
+toolchain="$root/cmake/mingw-$target.cmake"
+case $target in
+  i686 | x86_64) ;;
+  *) echo "$usage" >&2 && exit 2 ;;
+esac
 suite=bookworm
 packages=(libjsoncpp zlib libzip)
 
@@ -33,7 +41,7 @@ ensure_sources() {
 version_of() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ {print $2; exit}'; }
 
 ensure_sources
-wanted=""
+wanted="target=$target "
 for package in "${packages[@]}"; do wanted+="$package=$(version_of "$package") "; done
 gtest_sources=/usr/src/googletest
 wanted+="googletest=$(dpkg-query -W -f='${Version}' libgtest-dev) "
@@ -48,7 +56,6 @@ cd "$work"
 apt-get source --download-only -qq "${packages[@]/%//$suite}" >/dev/null 2>&1
 for dsc in *.dsc; do dpkg-source -x "$dsc" >/dev/null 2>&1; done
 
-toolchain="$root/cmake/mingw-i686.cmake"
 cmake -S "$work"/libjsoncpp-*/ -B "$work/jsoncpp-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DVORNETH_WINDOWS_DEPS="$prefix" \
   -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF \
