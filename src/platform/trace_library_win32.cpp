@@ -11,9 +11,17 @@ namespace {
 constexpr char kTraceLibraryName[] = "Quenlog.dll";
 constexpr wchar_t kRegistryKey[] = L"SOFTWARE\\ORVESSA\\AUTHENTICATION";
 constexpr wchar_t kRegistryValue[] = L"Path";
+// The library's installer keeps a build for each word size in the folder
+// it registers; a process can load only a library of its own word size.
+#if defined(_WIN64)
+constexpr char kLibraryFolder[] = "\\Quen\\x64\\";
+#else
+constexpr char kLibraryFolder[] = "\\Quen\\x32\\";
+#endif
 
 // A 32-bit process on 64-bit Windows reads the 64-bit view of the registry,
-// where the library's installer records its folder.
+// where the library's installer records its folder (a 64-bit process reads
+// that view anyway).
 bool IsWow64() {
   using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
   HMODULE kernel = GetModuleHandleW(L"kernel32");
@@ -51,7 +59,7 @@ const char* TraceLibraryName() {
 std::string RegisteredTraceLibrary() {
   const std::string registered = RegisteredDirectory();
   if (registered.empty()) return {};
-  return registered + "\\Quen\\x32\\" + kTraceLibraryName;
+  return registered + kLibraryFolder + kTraceLibraryName;
 }
 
 }  // namespace vorneth::native

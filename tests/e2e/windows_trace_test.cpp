@@ -30,6 +30,20 @@ std::string WindowsPath(const fs::path& path) {
   return text;
 }
 
+// The folder under "Quen" that the host looks in for its word size: "x64"
+// for a 64-bit executable, "x32" otherwise (the PE header's machine field).
+std::string WordSizeFolder(const fs::path& executable) {
+  std::ifstream in(executable, std::ios::binary);
+  unsigned char offset[4] = {};
+  unsigned char machine[2] = {};
+  in.seekg(0x3c);
+  in.read(reinterpret_cast<char*>(offset), sizeof offset);
+  const std::streamoff header = offset[0] | offset[1] << 8 | offset[2] << 16 | offset[3] << 24;
+  in.seekg(header + 4);  // after the signature "PE\0\0"
+  in.read(reinterpret_cast<char*>(machine), sizeof machine);
+  return (machine[0] | machine[1] << 8) == 0x8664 ? "x64" : "x32";
+}
+
 // A word for the shell, taken literally (registry paths hold backslashes).
 std::string Quote(const std::string& word) {
   return "'" + word + "'";
@@ -93,8 +107,9 @@ TEST_F(WindowsTraceTest, FoundBesideTheExecutable) {
 
 TEST_F(WindowsTraceTest, FoundThroughTheRegistryInTheSixtyFourBitView) {
   const fs::path installed = m_scratch / "logging";
-  fs::create_directories(installed / "Quen" / "x32");
-  fs::copy_file(m_library, installed / "Quen" / "x32" / "Quenlog.dll");
+  const fs::path folder = installed / "Quen" / WordSizeFolder(m_host);
+  fs::create_directories(folder);
+  fs::copy_file(m_library, folder / "Quenlog.dll");
   // The value stands in the 64-bit view only; a 32-bit host on 64-bit
   // Windows must ask that view explicitly.
   ASSERT_TRUE(Registry("add " + Quote(kRegistryKey) + " /v Path /t REG_SZ /d " + Quote(WindowsPath(installed)) +
