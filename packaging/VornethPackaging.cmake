@@ -51,10 +51,12 @@ or for one user. Also vorneth-cli, vorneth-pack and the add-on SDK.]])
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   include(CPack)
 else()
-  # The installer of the 32-bit host, next to the build's bin/ folder.
+  # The installer of the host, next to the build's bin/ folder: of the
+  # 32-bit host "win32", of the 64-bit one "win64", itself a 64-bit program.
   find_program(VORNETH_MAKENSIS makensis)
   if(VORNETH_MAKENSIS)
-    set(installer ${PROJECT_BINARY_DIR}/vorneth-${PROJECT_VERSION}-win32-setup.exe)
+    math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
+    set(installer ${PROJECT_BINARY_DIR}/vorneth-${PROJECT_VERSION}-win${bits}-setup.exe)
     set(defines
       -DVERSION=${PROJECT_VERSION}
       -DHOST=$<TARGET_FILE:vorneth-host>
@@ -62,6 +64,9 @@ else()
       -DEXTENSION_ID=${VORNETH_EXTENSION_ID}
       -DFIREFOX_EXTENSION_ID=${VORNETH_FIREFOX_EXTENSION_ID}
       -DOUTFILE=${installer})
+    if(bits EQUAL 64)
+      list(APPEND defines -DWIN64)
+    endif()
     set(parts vorneth-host vorneth-cli)
     if(TARGET vorneth-register)
       list(APPEND defines -DREGISTER=$<TARGET_FILE:vorneth-register>)

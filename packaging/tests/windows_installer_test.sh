@@ -9,17 +9,24 @@
 # and keys are gone and the other scope's are untouched. Last, a folder
 # outside the code page (/D=) for the manifest's UTF-8.
 #
-#   packaging/tests/windows_installer_test.sh INSTALLER VERSION EXTENSION_ID
+#   packaging/tests/windows_installer_test.sh INSTALLER VERSION EXTENSION_ID [32|64]
 #
-# Needs WINEPREFIX (a 64-bit prefix) and its running wineserver, as
-# tools/dev.sh run_windows_tests sets them up. Leaves the prefix as it was.
+# The last argument is the installer's word size (32 by default): the
+# 64-bit one installs for all users into "Program Files", the 32-bit one
+# into "Program Files (x86)". Needs WINEPREFIX (a 64-bit prefix) and its
+# running wineserver, as tools/dev.sh run_windows_tests sets them up, and
+# VORNETH_HOST_LAUNCHER, the wine loader for that word size (wine when
+# unset). Leaves the prefix as it was.
 set -Eeuo pipefail
 
 installer=$1
 version=$2
 extension_id=$3
+bits=${4:-32}
+wine=${VORNETH_HOST_LAUNCHER:-wine}
 user_dir='C:\users\'"$(id -un)"'\AppData\Local\Programs\Vorneth'
 all_dir='C:\Program Files (x86)\Vorneth'
+[ "$bits" = 64 ] && all_dir='C:\Program Files\Vorneth'
 # /D= must stand unquoted at the end of the command line, and wine quotes
 # an argument with a space: this one has none.
 odd_dir='C:\users\'"$(id -un)"'\VornethTëst'
@@ -42,7 +49,7 @@ unix_path() {
 reg_run() {
   local line="" output
   for command in "$@"; do line+="${line:+ & }reg $command"; done
-  output=$(wine cmd /c "$line" 2>&1 </dev/null) || true
+  output=$("$wine" cmd /c "$line" 2>&1 </dev/null) || true
   tr -d '\r' <<<"$output" | sed '/^$/d'
 }
 # Everything the installer may touch, in both hives and both views: the
@@ -99,7 +106,7 @@ for name, key, allowed in (("org.vorneth.host.json", "allowed_origins", [f"chrom
         sys.exit(f"{name}: {manifest} instead of {wanted}")
 EOF
   local r='{"type":"Vorneth-I","portId":"1","params":[],' answer
-  answer=$(wine "$folder/vorneth-cli.exe" --timeout-ms 20000 \
+  answer=$("$wine" "$folder/vorneth-cli.exe" --timeout-ms 20000 \
     "${r}\"command\":\"Create\",\"url\":\"https://shop.example/cart\",\"version\":\"1.4.2\"}" \
     "${r}\"command\":\"GetHostVersion\",\"callbackId\":\"1\"}" </dev/null | tr -d '\r')
   grep -q "\"callbackId\":\"1\".*\"response\":\"$version\"" <<<"$answer" ||
@@ -112,7 +119,7 @@ EOF
 # runs from a copy of itself after the command has returned.
 uninstall() {
   local scope=$1 dir=$2
-  wine "$(unix_path "$dir")/uninstall.exe" "$scope" /S </dev/null
+  "$wine" "$(unix_path "$dir")/uninstall.exe" "$scope" /S </dev/null
   local folder
   folder=$(unix_path "$dir")
   for _ in $(seq 150); do
@@ -131,7 +138,7 @@ clean_up() {
   for scope in "/CURRENTUSER $user_dir" "/ALLUSERS $all_dir" "/CURRENTUSER $odd_dir"; do
     local folder
     folder=$(unix_path "${scope#* }")
-    [ -f "$folder/uninstall.exe" ] && wine "$folder/uninstall.exe" /S "${scope%% *}" "_?=${scope#* }" </dev/null
+    [ -f "$folder/uninstall.exe" ] && "$wine" "$folder/uninstall.exe" /S "${scope%% *}" "_?=${scope#* }" </dev/null
     rm -rf "$folder"
   done
   return $status
@@ -161,15 +168,15 @@ for dir in "$user_dir" "$all_dir" "$odd_dir"; do
   [ ! -e "$(unix_path "$dir")" ] || fail "$dir exists before the test"
 done
 
-wine "$installer" /S </dev/null || fail "the installer for the current user failed ($?)"
-wine "$installer" /S /ALLUSERS </dev/null || fail "the installer for all users failed ($?)"
+"$wine" "$installer" /S </dev/null || fail "the installer for the current user failed ($?)"
+"$wine" "$installer" /S /ALLUSERS </dev/null || fail "the installer for all users failed ($?)"
 check_folder "$user_dir"
 check_folder "$all_dir"
 check_keys HKCU HKEY_CURRENT_USER "$user_dir" /CURRENTUSER
 check_keys HKLM HKEY_LOCAL_MACHINE "$all_dir" /ALLUSERS
 # What the browsers find, as vorneth-register reads it: every browser in
 # both scopes, each host asked for its version.
-check=$(wine "$(unix_path "$user_dir")/vorneth-register.exe" check </dev/null 2>&1) ||
+check=$("$wine" "$(unix_path "$user_dir")/vorneth-register.exe" check </dev/null 2>&1) ||
   fail "vorneth-register check after both installations: $check"
 tr -d '\r' <<<"$check" | tail -1
 
@@ -178,7 +185,7 @@ check_keys HKLM HKEY_LOCAL_MACHINE "$all_dir" /ALLUSERS
 [ -f "$(unix_path "$all_dir")/vorneth-host.exe" ] || fail "uninstalling for the user removed the all-users host"
 uninstall /ALLUSERS "$all_dir"
 
-wine "$installer" /S "/D=$odd_dir" </dev/null || fail "the installer into $odd_dir failed ($?)"
+"$wine" "$installer" /S "/D=$odd_dir" </dev/null || fail "the installer into $odd_dir failed ($?)"
 check_folder "$odd_dir"
 uninstall /CURRENTUSER "$odd_dir"
 

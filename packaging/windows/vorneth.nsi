@@ -1,7 +1,10 @@
-; The Windows installer of the Vorneth host (32-bit), built on Linux with
-; makensis by the target vorneth-installer (packaging/VornethPackaging.cmake)
-; from these defines:
+; The Windows installer of the Vorneth host, built on Linux with makensis by
+; the target vorneth-installer (packaging/VornethPackaging.cmake) from these
+; defines:
 ;   VERSION                  a.b.c.d
+;   WIN64                    defined for the 64-bit host: the installer is a
+;                            64-bit program too, and installs for all users
+;                            into $PROGRAMFILES64 instead of $PROGRAMFILES32
 ;   HOST, CLI                the built vorneth-host.exe and vorneth-cli.exe
 ;   REGISTER, QUENLOG        vorneth-register.exe and Quenlog.dll, when built
 ;   EXTENSION_ID             the extension allowed by the Chromium family
@@ -10,18 +13,29 @@
 ;
 ; It installs for the current user (the default: $LOCALAPPDATA\Programs\Vorneth,
 ; keys under HKCU) or for all users (/ALLUSERS, or the choice on the first
-; page: $PROGRAMFILES32\Vorneth, keys under HKLM, in the 64-bit view on
-; 64-bit Windows, where the browsers read them). /CURRENTUSER asks for the
-; default, /D=<folder> (the last argument) for another folder, /S for no
-; window. Exit status 0 on success, 2 when it failed (for all users without
-; administrator rights, a key that could not be written).
+; page: $PROGRAMFILES32\Vorneth for the 32-bit host, $PROGRAMFILES64\Vorneth
+; for the 64-bit one, keys under HKLM, in the 64-bit view on 64-bit Windows,
+; where the browsers read them). Both hosts register under the same names,
+; so the one installed last in a scope is the one the browsers start.
+; /CURRENTUSER asks for the default, /D=<folder> (the last argument) for
+; another folder, /S for no window. Exit status 0 on success, 2 when it
+; failed (for all users without administrator rights, a key that could not
+; be written).
 ;
 ; Beside the host it writes the browsers' manifests with the host's real
 ; path; under each browser's key, the full path of its manifest. The
 ; uninstaller, registered in Add/Remove Programs under the same hive, removes
 ; the files, the keys and its entry; the host's data folder stays.
 
-Unicode true
+!ifdef WIN64
+  Target amd64-unicode
+  !define PROGRAM_FILES "$PROGRAMFILES64"
+  !define DISPLAY_NAME "Vorneth host (64-bit)"
+!else
+  Unicode true
+  !define PROGRAM_FILES "$PROGRAMFILES32"
+  !define DISPLAY_NAME "Vorneth host"
+!endif
 RequestExecutionLevel highest
 SetCompressor /SOLID lzma
 
@@ -89,7 +103,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Vorneth developers"
   ${If} $AllUsers == 1
     SetShellVarContext all
     ${If} $DirGiven != 1
-      StrCpy $INSTDIR "$PROGRAMFILES32\Vorneth"
+      StrCpy $INSTDIR "${PROGRAM_FILES}\Vorneth"
     ${EndIf}
   ${Else}
     SetShellVarContext current
@@ -248,7 +262,7 @@ Section "Vorneth host" SecHost
   ${Else}
     StrCpy $0 "/CURRENTUSER"
   ${EndIf}
-  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "Vorneth host"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${DISPLAY_NAME}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "Vorneth"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
