@@ -6,20 +6,26 @@
 #                        through vorneth-cli on a scratch data folder:
 #                        install, create, invoke, an event, dispose
 #   tools/dev.sh test    build, then run every test: the plain build, the
-#                        32-bit Windows build (cross-compiled, its platform
-#                        unit tests and the end-to-end tests under wine),
-#                        the address+undefined sanitizer build (Clang) and
-#                        the thread sanitizer build, each with every test,
-#                        and every fuzz target for 20 s from its corpus
-#                        (as root also the .deb: installed, checked and
-#                        removed; with Windows also its installer under
-#                        wine)
+#                        32-bit and the 64-bit Windows builds (both
+#                        cross-compiled; the platform unit tests and the
+#                        end-to-end tests under wine against the 32-bit one,
+#                        or against the 64-bit one on a machine that runs no
+#                        32-bit program), the address+undefined sanitizer
+#                        build (Clang) and the thread sanitizer build, each
+#                        with every test, and every fuzz target for 20 s
+#                        from its corpus (as root also the .deb: installed,
+#                        checked and removed; with Windows also the
+#                        installers that the machine can run, under wine)
 #   tools/dev.sh test --linux-only
-#                        the same without the Windows build
+#                        the same without the Windows builds
+#   tools/dev.sh windows-choice
+#                        which Windows build `test` tests on this machine,
+#                        in one line; exit status 1 where it can test none
 #   tools/dev.sh package [CMAKE_ARGS...]
-#                        build the .deb (Release) and the Windows installer
-#                        into build-packages/; CMAKE_ARGS go to both builds
-#                        (for a release: -DVORNETH_PUBLIC_KEY=<key PEM>)
+#                        build the .deb (Release) and the 32-bit and 64-bit
+#                        Windows installers into build-packages/; CMAKE_ARGS
+#                        go to every build (for a release:
+#                        -DVORNETH_PUBLIC_KEY=<key PEM>)
 #   tools/dev.sh check   the style checks alone: clang-format (a difference
 #                        fails), clang-tidy (its checks are errors) and the
 #                        Clang build with -Wthread-safety -Werror
@@ -78,8 +84,8 @@ build_packages=(cmake ninja-build g++ pkg-config libjsoncpp-dev libzip-dev libss
 # (tests/browser).
 test_packages=(python3 openssl tinyproxy-bin gnome-keyring libsecret-tools dbus-daemon curl chromium)
 check_packages=(clang clang-format clang-tidy)
-windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix dpkg-dev libgtest-dev wine wine32:i386 wine64
-  libgnutls30:i386 nsis)
+windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  gcc-mingw-w64-x86-64-posix dpkg-dev libgtest-dev wine wine32:i386 wine64 libgnutls30:i386 nsis)
 # CPack's DEB generator computes the package's dependencies with
 # dpkg-shlibdeps.
 deb_packages=(dpkg-dev)
@@ -210,37 +216,95 @@ demo_step() {
   printf '%s\n' "$2"
 }
 
-# The Windows build: its dependencies (cached), then the build folder.
+# The two Windows builds, from the same sources: the 32-bit host that users
+# install, in build-win/, and a 64-bit one in build-win64/, each with its
+# toolchain file (cmake/mingw-<target>.cmake) and its own build of the
+# dependencies. windows_dir and windows_target name them by word size.
+windows_dir() { if [ "$1" = 64 ]; then echo build-win64; else echo build-win; fi; }
+windows_target() { if [ "$1" = 64 ]; then echo x86_64; else echo i686; fi; }
+windows_installer() { echo "$root/$(windows_dir "$1")/vorneth-$(project_version)-win$1-setup.exe"; }
+
+# configure_windows <32|64> [cmake arguments...]: the dependencies (cached),
+# then the build folder.
 configure_windows() {
-  "$root/tools/windows-deps.sh" "$root/build-win/deps"
-  configure build-win -DCMAKE_BUILD_TYPE=Release "${unity[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DVORNETH_WINDOWS_DEPS="$root/build-win/deps" -DVORNETH_TESTS=ON -DVORNETH_TEST_COMPILE_OPTIONS=-O0 "$@"
+  local bits=$1 dir target
+  shift
+  dir=$(windows_dir "$bits")
+  target=$(windows_target "$bits")
+  "$root/tools/windows-deps.sh" "$root/$dir/deps" "$target"
+  configure "$dir" -DCMAKE_BUILD_TYPE=Release "${unity[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$target.cmake" \
+    -DVORNETH_WINDOWS_DEPS="$root/$dir/deps" -DVORNETH_TESTS=ON -DVORNETH_TEST_COMPILE_OPTIONS=-O0 "$@"
 }
 
-# The Windows host, cross-compiled with the platform layer's unit tests and
-# the installer. Every executable lands in build-win/bin/.
+# build_windows <32|64>: that Windows host, cross-compiled with the platform
+# layer's unit tests and the installer. Every executable lands in the
+# build's bin/.
 build_windows() {
+  local bits=$1 started=$SECONDS
   enable_i386
   install_packages "${windows_packages[@]}"
-  local started=$SECONDS
-  configure_windows
-  ninja -C "$root/build-win" -j"$jobs" all vorneth-installer
-  log "windows build took $((SECONDS - started)) s"
+  configure_windows "$bits"
+  ninja -C "$root/$(windows_dir "$bits")" -j"$jobs" all vorneth-installer
+  log "$bits-bit windows build took $((SECONDS - started)) s"
 }
 
-# The Windows build's tests: the platform unit tests under wine through
-# ctest (the toolchain file makes wine the emulator), then the end-to-end
-# tests of build/ against the .exe, all in a 64-bit prefix (the 32-bit host
-# runs there as under WoW64 on real 64-bit Windows), then the installer.
+# Wine's two loaders, where Debian's wine puts them (it puts no wine64 on
+# the PATH); wine_loader <32|64> names the one for that build's programs.
+# VORNETH_WINE_LIBRARY names another folder, for the check of
+# choose_windows_tests (tests/tools/windows_choice_test.sh).
+wine_library=${VORNETH_WINE_LIBRARY:-/usr/lib/wine}
+wine_loader() { if [ "$1" = 64 ]; then echo "$wine_library/wine64"; else echo "$wine_library/wine"; fi; }
+
+# use_wine_loader <32|64>: the programs of that build run under its loader:
+# VORNETH_HOST_LAUNCHER names it for the tests and the scripts they run;
+# for wine64, as Debian's wine script does, WINELOADER too, so that the
+# processes wine starts use it as well.
+use_wine_loader() {
+  export VORNETH_HOST_LAUNCHER
+  VORNETH_HOST_LAUNCHER=$(wine_loader "$1")
+  if [ "$1" = 64 ]; then export WINELOADER=$VORNETH_HOST_LAUNCHER; else unset WINELOADER; fi
+}
+
+# Which Windows build this machine can test, by starting wine's loaders:
+# some kernels run no 32-bit program at all ("Exec format error" from the
+# 32-bit loader), and which kernel a machine gets is not ours to choose.
+# Sets windows_bits (32 where the 32-bit loader runs, else 64) and says so
+# in one line; fails, saying why, where neither loader runs, so that no run
+# passes without its Windows tests.
+windows_bits=""
+choose_windows_tests() {
+  local why32 why64
+  if why32=$("$(wine_loader 32)" --version 2>&1); then
+    windows_bits=32
+    log "windows tests: against the 32-bit build (build-win/) under wine's 32-bit loader"
+  elif why64=$("$(wine_loader 64)" --version 2>&1); then
+    windows_bits=64
+    log "windows tests: against the 64-bit build (build-win64/) under wine64, since this machine runs" \
+      "no 32-bit program ($(wine_loader 32): ${why32##*: }); the 32-bit build is compiled and linked only"
+  else
+    echo "dev.sh: no Windows test can run on this machine: $(wine_loader 32) gives '${why32##*: }'" \
+      "and $(wine_loader 64) gives '${why64##*: }' (install wine, wine32:i386 and wine64," \
+      "or run tools/dev.sh test --linux-only)" >&2
+    return 1
+  fi
+}
+
+# run_windows_tests <32|64>: the tests of that Windows build under its
+# loader: its platform unit tests through ctest (the toolchain file makes
+# that loader the emulator), then the end-to-end tests of build/ against
+# the .exe, all in a 64-bit prefix (the 32-bit host runs there as under
+# WoW64 on real 64-bit Windows); then each installer this machine can run.
 run_windows_tests() {
-  local started=$SECONDS
-  export WINEPREFIX=$root/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  local bits=$1 started=$SECONDS
+  local build=$root/$(windows_dir "$bits")
+  export WINEPREFIX=$build/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY
+  use_wine_loader "$bits"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot --init >/dev/null 2>&1
+    "$VORNETH_HOST_LAUNCHER" wineboot --init >/dev/null 2>&1
     # A fresh prefix detects proxies automatically, which sends discovery
     # traffic off the machine: use direct connections.
-    wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+    "$VORNETH_HOST_LAUNCHER" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
       /v DefaultConnectionSettings /t REG_BINARY /d 460000000100000001000000000000000000000000000000 /f >/dev/null 2>&1
   fi
   # One wine server and its services for the whole run, started here with
@@ -251,35 +315,50 @@ run_windows_tests() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
   wineserver -p60 </dev/null >/dev/null 2>&1
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  "$VORNETH_HOST_LAUNCHER" cmd /c exit </dev/null >/dev/null 2>&1 || true
   local status=0
-  log "windows build: platform unit tests under wine"
-  (cd "$root/build-win" && ctest --output-on-failure --timeout 300) || status=$?
+  log "$bits-bit windows build: platform unit tests under wine"
+  (cd "$build" && ctest --output-on-failure --timeout 300) || status=$?
   # The download tests put their test authority into the prefix's trusted
   # roots with add_root_certificate.exe and set its proxy settings with
   # tests/support/wine_proxy_settings.sh, undoing both at their end; they
   # change the prefix, so these tests run one at a time.
-  log "windows build: end-to-end tests under wine"
+  log "$bits-bit windows build: end-to-end tests under wine"
   (cd "$root/build" &&
-    VORNETH_HOST_UNDER_TEST="$root/build-win/bin/vorneth-host.exe" VORNETH_HOST_LAUNCHER=wine \
+    VORNETH_HOST_UNDER_TEST="$build/bin/vorneth-host.exe" \
     VORNETH_HOST_DATA_DIRECTORY="$WINEPREFIX/drive_c/users/$(id -un)/AppData/LocalLow/Vorneth" \
-    VORNETH_WINDOWS_TRACE_LIBRARY="$root/build-win/tests/support/quenlog/Quenlog.dll" \
-    VORNETH_WINDOWS_QUENLOG="$root/build-win/quenlog/Quenlog.dll" \
-    VORNETH_WINDOWS_CLI="$root/build-win/bin/vorneth-cli.exe" \
-    VORNETH_WINDOWS_REGISTER="$root/build-win/bin/vorneth-register.exe" \
-    VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE="$root/build-win/bin/add_root_certificate.exe" \
-    VORNETH_WINDOWS_TEST_ADDONS="$root/build-win/tests/addons/libraries" \
-    VORNETH_WINDOWS_LOCK_PROBE="$root/build-win/bin/file_lock_probe.exe" \
+    VORNETH_WINDOWS_TRACE_LIBRARY="$build/tests/support/quenlog/Quenlog.dll" \
+    VORNETH_WINDOWS_QUENLOG="$build/quenlog/Quenlog.dll" \
+    VORNETH_WINDOWS_CLI="$build/bin/vorneth-cli.exe" \
+    VORNETH_WINDOWS_REGISTER="$build/bin/vorneth-register.exe" \
+    VORNETH_WINDOWS_ADD_ROOT_CERTIFICATE="$build/bin/add_root_certificate.exe" \
+    VORNETH_WINDOWS_TEST_ADDONS="$build/tests/addons/libraries" \
+    VORNETH_WINDOWS_LOCK_PROBE="$build/bin/file_lock_probe.exe" \
     ctest -R '^(HostTest|HostStreamsTest|HostTraceTest|WindowsTraceTest|QuenlogHostTest|CliTest|RegisterWindowsTest|InstallTest|DownloadTest|AddonTest|StoreFaultsTest)[.]' \
       --output-on-failure --timeout 300) || status=$?
-  log "windows installer: for the user and for all users, silently under wine, then uninstalled"
-  local installer_started=$SECONDS
-  "$root/packaging/tests/windows_installer_test.sh" "$root/build-win/vorneth-$(project_version)-win32-setup.exe" \
-    "$(project_version)" "$(extension_id)" || status=$?
-  log "windows installer test took $((SECONDS - installer_started)) s"
+  if [ "$bits" = 32 ]; then
+    run_installer_test 32 || status=$?
+  else
+    log "32-bit windows installer: test skipped, this machine runs no 32-bit program"
+  fi
+  run_installer_test 64 || status=$?
   wineserver -k 2>/dev/null || true
-  log "windows tests took $((SECONDS - started)) s"
+  log "$bits-bit windows tests took $((SECONDS - started)) s"
   return $status
+}
+
+# run_installer_test <32|64>: that installer, itself a program of that word
+# size, for the user and for all users, silently under its loader in the
+# prefix of run_windows_tests, then uninstalled.
+run_installer_test() {
+  local bits=$1 started=$SECONDS
+  log "$bits-bit windows installer: for the user and for all users, silently under wine, then uninstalled"
+  (
+    use_wine_loader "$bits"
+    "$root/packaging/tests/windows_installer_test.sh" "$(windows_installer "$bits")" "$(project_version)" \
+      "$(extension_id)" "$bits"
+  ) || return 1
+  log "$bits-bit windows installer test took $((SECONDS - started)) s"
 }
 
 # The version and the extension identifier the packages carry, as the build
@@ -325,9 +404,11 @@ run_package() {
   cp "$(build_deb build-release)" "$out/"
   enable_i386
   install_packages "${windows_packages[@]}"
-  configure_windows "$@"
-  ninja -C "$root/build-win" -j"$jobs" vorneth-installer
-  cp "$root/build-win/vorneth-$(project_version)-win32-setup.exe" "$out/"
+  for bits in 32 64; do
+    configure_windows "$bits" "$@"
+    ninja -C "$root/$(windows_dir "$bits")" -j"$jobs" vorneth-installer
+    cp "$(windows_installer "$bits")" "$out/"
+  done
   log "packages in $out"
   ls -l "$out"
 }
@@ -393,6 +474,8 @@ run_tests() {
   configure build "${plain_flags[@]}" "${unity[@]}"
   ninja -C "$root/build" -j"$jobs"
   wait_for_test_packages
+  # Before the long builds: a machine that can run no Windows test fails here.
+  [ $windows -eq 0 ] || choose_windows_tests
   (cd "$root/build" && ctest -j"$test_jobs" -LE browser --output-on-failure --timeout 300)
   # Alone, so that its figures are not taken while other tests run, and
   # verbose, so that they are printed.
@@ -400,15 +483,18 @@ run_tests() {
   (cd "$root/build" && ctest -L browser --verbose --timeout 300)
   run_package_tests
 
-  # The tests under wine keep one processor busy at most: they run in the
-  # background, beside the sanitizer builds, and their output is printed
-  # when they end.
-  local wine_pid="" wine_log=$root/build-win/windows-tests.log
+  # Both Windows builds are compiled on every machine (the installers of
+  # both are tested where they run). The tests under wine keep one
+  # processor busy at most: they run in the background, beside the
+  # sanitizer builds, and their output is printed when they end.
+  local wine_pid="" wine_log
   if [ $windows -eq 1 ]; then
-    log "windows build: the host, its platform unit tests and the installer, cross-compiled"
-    build_windows
-    log "windows tests: under wine in the background (output in $wine_log)"
-    run_windows_tests >"$wine_log" 2>&1 &
+    log "windows builds: the 32-bit and the 64-bit host, their platform unit tests and installers, cross-compiled"
+    build_windows 32
+    build_windows 64
+    wine_log=$root/$(windows_dir "$windows_bits")/windows-tests.log
+    log "windows tests: the $windows_bits-bit build under wine in the background (output in $wine_log)"
+    run_windows_tests "$windows_bits" >"$wine_log" 2>&1 &
     wine_pid=$!
   else
     log "windows build: switched off (--linux-only)"
@@ -552,6 +638,7 @@ run_bench() {
 case "${1:-}" in
   demo) run_demo ;;
   test) run_tests "${2:-}" ;;
+  windows-choice) choose_windows_tests ;;
   check) run_checks ;;
   format) run_format ;;
   bench) run_bench ;;
@@ -562,7 +649,7 @@ case "${1:-}" in
     run_package "$@"
     ;;
   *)
-    sed -n '2,40p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,46p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

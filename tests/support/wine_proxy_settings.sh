@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets the current user's browser proxy settings in a wine prefix: what
 # WinHttpGetIEProxyConfigForCurrentUser reports to the Windows host. Run it
-# with the environment of the prefix (WINEPREFIX, WINEARCH, WINEDEBUG, ...)
-# and no process of the prefix in the middle of a request.
+# with the environment of the prefix (WINEPREFIX, WINEARCH, WINEDEBUG, ...
+# and VORNETH_HOST_LAUNCHER, the wine loader of the host under test; wine
+# when unset) and no process of the prefix in the middle of a request.
 #
 #   wine_proxy_settings.sh direct                  no proxy, no detection
 #   wine_proxy_settings.sh proxy HOST:PORT [BYPASS] a fixed proxy; BYPASS
@@ -59,7 +60,7 @@ text() {
 settings() {
   local blob
   blob="$(dword 0x46)$(dword "$(date +%s)")$(dword "$1")$(text "$2")$(text "$3")$(text "$4")"
-  wine reg add "$key" /v DefaultConnectionSettings /t REG_BINARY /d "$blob" /f >/dev/null 2>&1
+  "${VORNETH_HOST_LAUNCHER:-wine}" reg add "$key" /v DefaultConnectionSettings /t REG_BINARY /d "$blob" /f >/dev/null 2>&1
 }
 
 case "${1:-}" in
