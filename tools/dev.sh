@@ -54,7 +54,8 @@ jobs=$(nproc)
 # processor idle at one test per processor.
 test_jobs=$((jobs * 2))
 
-log() { printf '\n== %s\n' "$*"; }
+# A step's title, after the seconds since the command started.
+log() { printf '\n== [%d s] %s\n' "$SECONDS" "$*"; }
 
 # install_packages [--download-only] <package>...: installs those not
 # installed yet; with --download-only, only fetches them into apt's cache
@@ -236,15 +237,19 @@ configure_windows() {
     -DVORNETH_WINDOWS_DEPS="$root/$dir/deps" -DVORNETH_TESTS=ON -DVORNETH_TEST_COMPILE_OPTIONS=-O0 "$@"
 }
 
-# build_windows <32|64>: that Windows host, cross-compiled with the platform
-# layer's unit tests and the installer. Every executable lands in the
-# build's bin/.
+# build_windows <32|64> <target...>: those targets of that Windows build,
+# cross-compiled: "all" is the host, the tools, the logging library, the
+# example add-on and the tests; "vorneth-installer example" the installer
+# (with the host, the tools and the logging library) and the example alone.
+# Every executable lands in the build's bin/.
 build_windows() {
   local bits=$1 started=$SECONDS
+  shift
+  log "$bits-bit windows build: $*"
   enable_i386
   install_packages "${windows_packages[@]}"
   configure_windows "$bits"
-  ninja -C "$root/$(windows_dir "$bits")" -j"$jobs" all vorneth-installer
+  ninja -C "$root/$(windows_dir "$bits")" -j"$jobs" "$@"
   log "$bits-bit windows build took $((SECONDS - started)) s"
 }
 
@@ -429,8 +434,6 @@ configure_asan() {
 # i386 ones pull their amd64 twins along) under programs being started,
 # such as cmake. Not as root: sudo may ask for a password, which a
 # background job cannot be given, so everything is installed at once.
-test_packages_pid=""
-test_packages_log=""
 test_packages_wanted=()
 start_test_packages() {
   local windows=$1
@@ -441,24 +444,51 @@ start_test_packages() {
     install_packages "${test_packages_wanted[@]}"
     return 0
   fi
-  test_packages_log=$(mktemp)
-  log "downloading the test packages in the background (output in $test_packages_log)"
-  (
-    [ "$windows" -eq 1 ] && enable_i386
-    install_packages --download-only "${test_packages_wanted[@]}"
-  ) >"$test_packages_log" 2>&1 &
-  test_packages_pid=$!
+  start_job "downloading the test packages" download_test_packages "$windows"
+}
+
+download_test_packages() {
+  [ "$1" -eq 1 ] && enable_i386
+  install_packages --download-only "${test_packages_wanted[@]}"
 }
 
 wait_for_test_packages() {
-  [ -n "$test_packages_pid" ] || return 0
-  local status=0
-  wait "$test_packages_pid" || status=$?
-  test_packages_pid=""
-  cat "$test_packages_log"
-  rm -f "$test_packages_log"
-  [ $status -eq 0 ] || { echo "dev.sh: downloading the test packages failed" >&2; return 1; }
+  finish_job "downloading the test packages"
   install_packages "${test_packages_wanted[@]}"
+}
+
+# Jobs in the background, their output kept aside and printed when they are
+# waited for. start_job <name> <command...> starts one; finish_job <name>
+# waits for it (nothing when it was never started) and fails, saying so,
+# when it failed. Each waits for its own process only.
+declare -A job_pids=() job_logs=()
+start_job() {
+  local name=$1
+  shift
+  job_logs[$name]=$(mktemp)
+  log "$name: in the background (output in ${job_logs[$name]})"
+  "$@" >"${job_logs[$name]}" 2>&1 &
+  job_pids[$name]=$!
+}
+
+finish_job() {
+  local name=$1 status=0
+  [ -n "${job_pids[$name]:-}" ] || return 0
+  wait "${job_pids[$name]}" || status=$?
+  unset "job_pids[$name]"
+  log "$name: its output"
+  cat "${job_logs[$name]}"
+  rm -f "${job_logs[$name]}"
+  [ $status -eq 0 ] || { echo "dev.sh: $name failed" >&2; return 1; }
+}
+
+# The dependencies of both Windows builds (tools/windows-deps.sh, cached by
+# version): built in the background while the plain build's tests run, which
+# mostly wait.
+build_windows_deps() {
+  for bits in 32 64; do
+    "$root/tools/windows-deps.sh" "$root/$(windows_dir "$bits")/deps" "$(windows_target "$bits")"
+  done
 }
 
 run_tests() {
@@ -474,28 +504,29 @@ run_tests() {
   configure build "${plain_flags[@]}" "${unity[@]}"
   ninja -C "$root/build" -j"$jobs"
   wait_for_test_packages
-  # Before the long builds: a machine that can run no Windows test fails here.
-  [ $windows -eq 0 ] || choose_windows_tests
+  if [ $windows -eq 1 ]; then
+    # Before the long builds: a machine that can run no Windows test fails here.
+    choose_windows_tests
+    start_job "the windows dependencies" build_windows_deps
+  fi
   (cd "$root/build" && ctest -j"$test_jobs" -LE browser --output-on-failure --timeout 300)
+  finish_job "the windows dependencies"
   # Alone, so that its figures are not taken while other tests run, and
   # verbose, so that they are printed.
   log "plain build: the real-browser test"
   (cd "$root/build" && ctest -L browser --verbose --timeout 300)
   run_package_tests
 
-  # Both Windows builds are compiled on every machine (the installers of
-  # both are tested where they run). The tests under wine keep one
-  # processor busy at most: they run in the background, beside the
-  # sanitizer builds, and their output is printed when they end.
-  local wine_pid="" wine_log
+  # Both Windows builds are compiled on every machine: the tested one
+  # whole, the other one without its tests (its installer is tested where
+  # it runs). The tests under wine keep one processor busy at most: they
+  # run in the background, beside the sanitizer builds.
   if [ $windows -eq 1 ]; then
-    log "windows builds: the 32-bit and the 64-bit host, their platform unit tests and installers, cross-compiled"
-    build_windows 32
-    build_windows 64
-    wine_log=$root/$(windows_dir "$windows_bits")/windows-tests.log
-    log "windows tests: the $windows_bits-bit build under wine in the background (output in $wine_log)"
-    run_windows_tests "$windows_bits" >"$wine_log" 2>&1 &
-    wine_pid=$!
+    local other_bits=64
+    [ "$windows_bits" = 32 ] || other_bits=32
+    build_windows "$windows_bits" all vorneth-installer
+    build_windows "$other_bits" vorneth-installer example
+    start_job "the windows tests under wine" run_windows_tests "$windows_bits"
   else
     log "windows build: switched off (--linux-only)"
   fi
@@ -503,13 +534,7 @@ run_tests() {
   run_address_sanitizer_tests
   run_thread_sanitizer_tests
 
-  if [ -n "$wine_pid" ]; then
-    local wine_status=0
-    wait "$wine_pid" || wine_status=$?
-    log "windows tests under wine: their output"
-    cat "$wine_log"
-    [ $wine_status -eq 0 ] || { echo "dev.sh: the windows tests failed" >&2; return 1; }
-  fi
+  finish_job "the windows tests under wine"
   log "all tests passed in $((SECONDS - started)) s"
 }
 
