@@ -154,17 +154,27 @@ configure_clang_tsan() {
 run_checks() {
   install_packages "${build_packages[@]}" "${check_packages[@]}"
   local started=$SECONDS
+  check_format_and_locks
+  run_tidy 0
+  log "style checks took $((SECONDS - started)) s"
+}
+
+check_format_and_locks() {
   log "format check"
   source_files | xargs clang-format --dry-run --Werror
-
   log "clang build: thread-safety analysis"
   configure_clang_tsan
   ninja -C "$root/build-tsan" -j"$jobs" vorneth-host vorneth-cli vorneth-pack
+}
 
+# run_tidy <niceness>: clang-tidy on the commands of the Clang build; what
+# it found is printed when it fails.
+run_tidy() {
+  local started=$SECONDS
   log "clang-tidy"
-  run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools|quenlog)/.*\.cpp\$" >"$root/build-tsan/tidy.log" 2>&1 ||
-    { grep -E -A3 'warning:|error:' "$root/build-tsan/tidy.log"; return 1; }
-  log "style checks took $((SECONDS - started)) s"
+  nice -n "$1" run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools|quenlog)/.*\.cpp\$" \
+    >"$root/build-tsan/tidy.log" 2>&1 || { grep -E -A3 'warning:|error:' "$root/build-tsan/tidy.log"; return 1; }
+  log "clang-tidy took $((SECONDS - started)) s"
 }
 
 run_demo() {
@@ -498,7 +508,7 @@ run_tests() {
   local started=$SECONDS
   start_test_packages $windows
 
-  run_checks
+  check_format_and_locks
 
   log "plain build: every test"
   configure build "${plain_flags[@]}" "${unity[@]}"
@@ -516,6 +526,11 @@ run_tests() {
   log "plain build: the real-browser test"
   (cd "$root/build" && ctest -L browser --verbose --timeout 300)
   run_package_tests
+  # clang-tidy, the longest style check, at the lowest priority beside the
+  # builds: it takes the processors that the tests leave idle while they
+  # wait. After the browser test, whose figures are taken with nothing else
+  # running.
+  start_job "clang-tidy" run_tidy 19
 
   # Both Windows builds are compiled on every machine: the tested one
   # whole, the other one without its tests (its installer is tested where
@@ -535,8 +550,13 @@ run_tests() {
   run_thread_sanitizer_tests
 
   finish_job "the windows tests under wine"
+  finish_job "clang-tidy"
   log "all tests passed in $((SECONDS - started)) s"
 }
+
+# The leak checks' options: the reports that tools/lsan-suppressions.txt
+# says the sanitizer cannot judge are left out.
+lsan_options=suppressions=$root/tools/lsan-suppressions.txt
 
 # The address+undefined sanitizer build is Clang's, with the fuzz targets:
 # every test, then each fuzz target for 20 s from its seed corpus, as a
@@ -545,7 +565,7 @@ run_address_sanitizer_tests() {
   log "address+undefined sanitizer build (Clang, with the fuzz targets): every test"
   configure_asan
   ninja -C "$root/build-asan" -j"$jobs"
-  (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=$lsan_options \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j"$test_jobs" --output-on-failure --timeout 300)
   log "fuzz targets: 20 s each from their seed corpora"
   run_fuzzers build-asan 20
@@ -591,7 +611,7 @@ run_fuzzers() {
     (
       cd "$out"
       rc=0
-      ASAN_OPTIONS=detect_leaks=1 "$build/bin/$target" -max_total_time="$seconds" -timeout=10 \
+      ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=$lsan_options "$build/bin/$target" -max_total_time="$seconds" -timeout=10 \
         -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$build/fuzz-findings/$target-" \
         "$target.corpus" >"$target.log" 2>&1 || rc=$?
       echo $rc >"$target.rc"
@@ -641,7 +661,7 @@ run_soak() {
   configure_asan
   ninja -C "$root/build-asan" -j"$jobs" vorneth-soak
   log "soak: $minutes minutes of mixed traffic against build-asan/bin/vorneth-host"
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=$lsan_options UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$root/build-asan/bin/vorneth-soak" "$minutes"
 }
 
