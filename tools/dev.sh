@@ -155,7 +155,7 @@ run_checks() {
   install_packages "${build_packages[@]}" "${check_packages[@]}"
   local started=$SECONDS
   check_format_and_locks
-  run_tidy 0
+  run_tidy
   log "style checks took $((SECONDS - started)) s"
 }
 
@@ -167,12 +167,12 @@ check_format_and_locks() {
   ninja -C "$root/build-tsan" -j"$jobs" vorneth-host vorneth-cli vorneth-pack
 }
 
-# run_tidy <niceness>: clang-tidy on the commands of the Clang build; what
-# it found is printed when it fails.
+# clang-tidy on the commands of the Clang build; what it found is printed
+# when it fails.
 run_tidy() {
   local started=$SECONDS
   log "clang-tidy"
-  nice -n "$1" run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools|quenlog)/.*\.cpp\$" \
+  run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools|quenlog)/.*\.cpp\$" \
     >"$root/build-tsan/tidy.log" 2>&1 || { grep -E -A3 'warning:|error:' "$root/build-tsan/tidy.log"; return 1; }
   log "clang-tidy took $((SECONDS - started)) s"
 }
@@ -494,11 +494,16 @@ finish_job() {
 
 # The dependencies of both Windows builds (tools/windows-deps.sh, cached by
 # version): built in the background while the plain build's tests run, which
-# mostly wait.
+# mostly wait; the two at once, since most of their steps keep one
+# processor busy.
 build_windows_deps() {
+  local pids=() status=0
   for bits in 32 64; do
-    "$root/tools/windows-deps.sh" "$root/$(windows_dir "$bits")/deps" "$(windows_target "$bits")"
+    "$root/tools/windows-deps.sh" "$root/$(windows_dir "$bits")/deps" "$(windows_target "$bits")" &
+    pids+=($!)
   done
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  return $status
 }
 
 run_tests() {
@@ -508,7 +513,7 @@ run_tests() {
   local started=$SECONDS
   start_test_packages $windows
 
-  check_format_and_locks
+  run_checks
 
   log "plain build: every test"
   configure build "${plain_flags[@]}" "${unity[@]}"
@@ -526,11 +531,6 @@ run_tests() {
   log "plain build: the real-browser test"
   (cd "$root/build" && ctest -L browser --verbose --timeout 300)
   run_package_tests
-  # clang-tidy, the longest style check, at the lowest priority beside the
-  # builds: it takes the processors that the tests leave idle while they
-  # wait. After the browser test, whose figures are taken with nothing else
-  # running.
-  start_job "clang-tidy" run_tidy 19
 
   # Both Windows builds are compiled on every machine: the tested one
   # whole, the other one without its tests (its installer is tested where
@@ -550,7 +550,6 @@ run_tests() {
   run_thread_sanitizer_tests
 
   finish_job "the windows tests under wine"
-  finish_job "clang-tidy"
   log "all tests passed in $((SECONDS - started)) s"
 }
 

@@ -40,7 +40,12 @@ ensure_sources() {
 
 version_of() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ {print $2; exit}'; }
 
+# Builds for both targets may run at once: one of them adds the source list
+# and updates apt's lists while the other waits for it.
+exec 9>"${TMPDIR:-/tmp}/vorneth-windows-deps.lock"
+flock 9
 ensure_sources
+flock -u 9
 wanted="target=$target "
 for package in "${packages[@]}"; do wanted+="$package=$(version_of "$package") "; done
 gtest_sources=/usr/src/googletest
