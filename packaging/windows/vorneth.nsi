@@ -113,6 +113,19 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Vorneth developers"
   ${EndIf}
 !macroend
 
+; The 64-bit registry view on 64-bit Windows, where the browsers read their
+; keys. The 64-bit installer runs there only (its ${RunningX64} is known
+; while compiling, and an ${If} on it leaves labels unused).
+!macro USE_64_BIT_REGISTRY_VIEW
+  !ifdef WIN64
+    SetRegView 64
+  !else
+    ${If} ${RunningX64}
+      SetRegView 64
+    ${EndIf}
+  !endif
+!macroend
+
 ; Leaves "Admin" on the stack when the installer runs with administrator
 ; rights.
 !macro PUSH_ACCOUNT_TYPE
@@ -136,9 +149,7 @@ Function .onInit
   ${IfNot} ${Errors}
     StrCpy $AllUsers 0
   ${EndIf}
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  !insertmacro USE_64_BIT_REGISTRY_VIEW
   !insertmacro APPLY_SCOPE
   ; Without pages nobody can change the scope: refuse at once.
   ${If} ${Silent}
@@ -277,9 +288,7 @@ Section "Vorneth host" SecHost
 SectionEnd
 
 Function un.onInit
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  !insertmacro USE_64_BIT_REGISTRY_VIEW
   ; The scope: from the command line the entry in Add/Remove Programs
   ; gives; otherwise for all users when the machine-wide entry names this
   ; folder.
