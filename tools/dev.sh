@@ -154,27 +154,17 @@ configure_clang_tsan() {
 run_checks() {
   install_packages "${build_packages[@]}" "${check_packages[@]}"
   local started=$SECONDS
-  check_format_and_locks
-  run_tidy
-  log "style checks took $((SECONDS - started)) s"
-}
-
-check_format_and_locks() {
   log "format check"
   source_files | xargs clang-format --dry-run --Werror
+
   log "clang build: thread-safety analysis"
   configure_clang_tsan
   ninja -C "$root/build-tsan" -j"$jobs" vorneth-host vorneth-cli vorneth-pack
-}
 
-# clang-tidy on the commands of the Clang build; what it found is printed
-# when it fails.
-run_tidy() {
-  local started=$SECONDS
   log "clang-tidy"
-  run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools|quenlog)/.*\.cpp\$" \
-    >"$root/build-tsan/tidy.log" 2>&1 || { grep -E -A3 'warning:|error:' "$root/build-tsan/tidy.log"; return 1; }
-  log "clang-tidy took $((SECONDS - started)) s"
+  run-clang-tidy -p "$root/build-tsan" -j"$jobs" -quiet "$root/(src|tools|quenlog)/.*\.cpp\$" >"$root/build-tsan/tidy.log" 2>&1 ||
+    { grep -E -A3 'warning:|error:' "$root/build-tsan/tidy.log"; return 1; }
+  log "style checks took $((SECONDS - started)) s"
 }
 
 run_demo() {
