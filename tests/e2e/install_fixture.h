@@ -28,6 +28,9 @@ namespace vorneth::testing {
 using std::chrono::milliseconds;
 
 inline constexpr milliseconds kAnswer{30000};
+// An answer that first needs a whole package's worth of bytes read: under a
+// sanitizer on a loaded machine that alone has taken over 30 s.
+inline constexpr milliseconds kLargeAnswer{150000};
 inline constexpr milliseconds kTool{60000};
 inline constexpr milliseconds kSilence{300};
 // Frames read while waiting for one answer, at most.
@@ -118,11 +121,11 @@ class InstallFixture : public ::testing::Test {
   // Sends "InstallAddOns" and returns the frames up to its answer, the
   // answer last.
   std::vector<Json::Value> Install(const std::string& base, const std::string& descriptors,
-                                   const std::string& callbackId) {
+                                   const std::string& callbackId, milliseconds wait = kAnswer) {
     std::vector<Json::Value> frames;
     EXPECT_TRUE(m_host.Send(PageCommand("InstallAddOns", "[\"" + base + "\", " + descriptors + "]", callbackId, "p")));
     for (int i = 0; i < kMaxFrames; ++i) {
-      const std::optional<std::string> frame = m_host.ReadFrame(kAnswer);
+      const std::optional<std::string> frame = m_host.ReadFrame(wait);
       if (!frame) {
         ADD_FAILURE() << "no answer to InstallAddOns " << descriptors;
         break;
