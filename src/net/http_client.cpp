@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "net/proxy_settings.h"
 #include "net/request_maker.h"
-#include "platform/proxy_settings.h"
-#include "platform/secret_text.h"
+#include "net/secret_text.h"
 #include "platform/trace.h"
 
 namespace vorneth {

@@ -2,7 +2,7 @@
 // body in memory, over the system services it is given.
 //
 // RunHttpRequest is RequestMaker::MakeHttpRequest (request_maker.h) with the
-// services as a parameter: the host passes SystemHttpServices(), tests pass
+// services as a parameter: the host passes SystemHttpServices() (http_module.h), tests pass
 // a scripted replacement. In order, it
 //   - chooses the proxy: the user's settings, automatic discovery when they
 //     ask for it (or cannot be read), else the settings' fixed proxy;
@@ -38,7 +38,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/http_services.h"
+#include "net/http_services.h"
 
 namespace vorneth {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "net/http_client.h"
+#include "net/http_module.h"
 #include "platform/data_directory.h"
-#include "platform/http_services.h"
 #include "platform/trace.h"
 
 namespace vorneth {
@@ -41,7 +41,9 @@ bool RequestMaker::IsSafePathComponent(const std::string& name) {
 
 int32_t RequestMaker::MakeHttpRequest(const std::string& server, const std::string& path, std::string& body,
                                       size_t& length, int32_t& status) {
-  return RunHttpRequest(SystemHttpServices(), server, path, body, length, status);
+  HttpServices* services = SystemHttpServices();
+  if (services == nullptr) return kHttpErrorModuleNotFound;  // the loader traced why
+  return RunHttpRequest(*services, server, path, body, length, status);
 }
 
 }  // namespace vorneth

@@ -21,7 +21,7 @@
 
 #include "host_process.h"
 #include "json/json_conversions.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "support/scratch_dir.h"
 
 #ifndef VORNETH_CLI_PATH

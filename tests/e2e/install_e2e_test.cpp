@@ -17,7 +17,7 @@
 #include "host_process.h"
 #include "install_fixture.h"
 #include "json/json_conversions.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "support/file_bytes.h"
 #include "support/scratch_dir.h"
 #include "support/zip_builder.h"

@@ -19,7 +19,7 @@
 
 #include "host_process.h"
 #include "install_fixture.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "support/file_bytes.h"
 #include "support/fill_filesystem.h"
 #include "support/json_print.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "json/json_conversions.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "support/scratch_dir.h"
 
 namespace vorneth {

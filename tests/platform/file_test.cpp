@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "file_test_support.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "platform/file_lock.h"
 #include "platform/file_reader_writer.h"
 #include "support/scratch_dir.h"

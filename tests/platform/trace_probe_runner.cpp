@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace vorneth::testing {
 

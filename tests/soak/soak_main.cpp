@@ -42,7 +42,7 @@
 #include <vector>
 
 #include "ledger.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "resource_table.h"
 #include "sanitizer_threads.h"
 #include "soak_host.h"

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "frame/frame_codec.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "support/scratch_dir.h"
 
 namespace vorneth::testing {

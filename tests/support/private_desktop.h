@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "support/file_bytes.h"
 #include "support/scratch_dir.h"
 

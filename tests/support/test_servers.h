@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace vorneth::testing {
 

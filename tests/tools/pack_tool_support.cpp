@@ -12,7 +12,7 @@
 #include <chrono>
 #include <memory>
 
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "vorneth_public_key.h"
 
 namespace vorneth::testing {

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace vorneth::testing {
 

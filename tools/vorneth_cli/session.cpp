@@ -6,7 +6,7 @@
 #include <string>
 
 #include "output_printer.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "request_source.h"
 #include "requests.h"
 

@@ -7,7 +7,7 @@
 #include "frame/frame_codec.h"
 #include "json/json_conversions.h"
 #include "locations.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace vorneth::reg {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "locations.h"
 #include "platform/path_utf8.h"
-#include "platform/registry.h"
+#include "common/registry.h"
 
 namespace vorneth::reg {
 namespace {

@@ -1,0 +1,8 @@
+// The entry point of the HTTP module (http_module.h), the one symbol the
+// module exports.
+#include "net/http_module.h"
+
+extern "C" __attribute__((visibility("default"))) vorneth::HttpServices* VornethHttpServices(uint32_t version) {
+  if (version != vorneth::kHttpModuleInterfaceVersion) return nullptr;
+  return &vorneth::PlatformHttpServices();
+}
