@@ -42,7 +42,7 @@
 
 #include "frame/frame_codec.h"
 #include "host_run.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace vorneth::bench {
 namespace {

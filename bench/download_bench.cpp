@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "net/request_maker.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace vorneth {
 namespace {

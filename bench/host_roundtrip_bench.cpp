@@ -15,7 +15,7 @@
 #include <string>
 
 #include "frame/frame_codec.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace vorneth {
 namespace {

@@ -20,7 +20,7 @@
 
 #include "addons/package_verifier.h"
 #include "frame/frame_codec.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace vorneth {
 namespace {
