@@ -40,9 +40,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/child_process.h"
 #include "frame/frame_codec.h"
 #include "host_run.h"
-#include "common/child_process.h"
 
 namespace vorneth::bench {
 namespace {

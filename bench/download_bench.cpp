@@ -21,8 +21,8 @@
 #include <string>
 #include <thread>
 
-#include "net/request_maker.h"
 #include "common/child_process.h"
+#include "net/request_maker.h"
 
 namespace vorneth {
 namespace {

@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <string>
 
-#include "frame/frame_codec.h"
 #include "common/child_process.h"
+#include "frame/frame_codec.h"
 
 namespace vorneth {
 namespace {

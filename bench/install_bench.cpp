@@ -19,8 +19,8 @@
 #include <string>
 
 #include "addons/package_verifier.h"
-#include "frame/frame_codec.h"
 #include "common/child_process.h"
+#include "frame/frame_codec.h"
 
 namespace vorneth {
 namespace {

@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/child_process.h"
 #include "host_process.h"
 #include "json/json_conversions.h"
-#include "common/child_process.h"
 #include "support/scratch_dir.h"
 
 #ifndef VORNETH_CLI_PATH

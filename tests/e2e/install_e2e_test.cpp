@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "addons/zip_archive.h"
+#include "common/child_process.h"
 #include "host_process.h"
 #include "install_fixture.h"
 #include "json/json_conversions.h"
-#include "common/child_process.h"
 #include "support/file_bytes.h"
 #include "support/scratch_dir.h"
 #include "support/zip_builder.h"

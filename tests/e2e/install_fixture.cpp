@@ -1,7 +1,7 @@
 #include "install_fixture.h"
 
-#include "json/json_conversions.h"
 #include "common/child_process.h"
+#include "json/json_conversions.h"
 
 namespace vorneth::testing {
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "common/child_process.h"
 #include "host_process.h"
 #include "install_fixture.h"
-#include "common/child_process.h"
 #include "support/file_bytes.h"
 #include "support/fill_filesystem.h"
 #include "support/json_print.h"

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "json/json_conversions.h"
 #include "common/child_process.h"
+#include "json/json_conversions.h"
 #include "support/scratch_dir.h"
 
 namespace vorneth {

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "file_test_support.h"
 #include "common/child_process.h"
+#include "file_test_support.h"
 #include "platform/file_lock.h"
 #include "platform/file_reader_writer.h"
 #include "support/scratch_dir.h"

@@ -41,8 +41,8 @@
 #include <thread>
 #include <vector>
 
-#include "ledger.h"
 #include "common/child_process.h"
+#include "ledger.h"
 #include "resource_table.h"
 #include "sanitizer_threads.h"
 #include "soak_host.h"

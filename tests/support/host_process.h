@@ -31,8 +31,8 @@
 #include <utility>
 #include <vector>
 
-#include "frame/frame_codec.h"
 #include "common/child_process.h"
+#include "frame/frame_codec.h"
 #include "support/scratch_dir.h"
 
 namespace vorneth::testing {
