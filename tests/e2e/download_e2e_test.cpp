@@ -229,6 +229,40 @@ TEST_F(DownloadTest, ABrokenOrHostileServerInstallsNothing) {
   EXPECT_EQ(InstallFrom(m_http.Url("/_/redirect?to=" + m_https.Url("/addon.pkg"))), Parse("[200]").toStyledString());
 }
 
+// A Linux host loads its HTTP services from the module beside it on its
+// first download: a module missing, not a library, or without the entry
+// point fails that download and nothing else; once it is there, the same
+// host downloads.
+TEST_F(DownloadTest, WithoutItsHttpModuleADownloadFailsAndTheHostServesOn) {
+  if (Emulated() || !TracesAreRecorded()) GTEST_SKIP() << "the module beside a Linux host of this build";
+  const std::filesystem::path host = m_root / "bare/vorneth-host";
+  const std::filesystem::path module = host.parent_path() / "vorneth-http.so";
+  std::filesystem::create_directories(host.parent_path());
+  std::filesystem::copy_file(VORNETH_HOST_PATH, host);
+  m_host.options().host_path = host;
+  const struct {
+    std::string module;  // copied beside the host; empty: none
+    const char* trace;
+    const char* response;
+  } cases[] = {
+      {"", "the HTTP module could not be loaded", R"(["Error", -1])"},
+      {VORNETH_HOST_PATH, "the HTTP module could not be loaded", R"(["Error", -1])"},
+      {VORNETH_NOT_HTTP_MODULE_PATH, "the HTTP module has no entry point", R"(["Error", -1])"},
+      {VORNETH_HTTP_MODULE_PATH, "", "[200]"},
+  };
+  for (const auto& [source, trace, response] : cases) {
+    std::filesystem::remove(module);
+    if (!source.empty()) std::filesystem::copy_file(source, module);
+    ClearTrace();
+    Restart();
+    EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(response).toStyledString()) << source;
+    if (*trace != '\0') {
+      EXPECT_TRUE(HostTraced(trace)) << source;
+    }
+    EXPECT_EQ(Parse(Ask(HostCommand("GetHostVersion", "[]", "v", "p")))["callbackId"], "v") << "served on";
+  }
+}
+
 TEST_F(DownloadTest, AServerTheSystemDoesNotTrustIsRefused) {
   DistrustAuthority();
   Restart();
