@@ -1,11 +1,12 @@
-// The host's frame reader: how it holds a body's bytes. (Framing itself is
-// tested with the output in tests/host.)
+// The host's frame reader: frames read back to back however the input
+// arrives in pieces, and how it holds a body's bytes.
 #include "frame/frame_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,50 @@
 
 namespace vorneth {
 namespace {
+
+// A read function that hands out `input` `chunk` bytes at a time.
+FrameReader::ReadFunction ChunkedInput(std::string input, size_t chunk) {
+  auto data = std::make_shared<std::string>(std::move(input));
+  auto at = std::make_shared<size_t>(0);
+  return [data, at, chunk](char* buffer, size_t n) {
+    const size_t count = std::min({n, chunk, data->size() - *at});
+    data->copy(buffer, count, *at);
+    *at += count;
+    return count;
+  };
+}
+
+TEST(FrameReaderTest, ReadsFramesBackToBackWhateverTheChunking) {
+  const std::string input = std::string("\x05\x00\x00\x00hello", 9) + std::string("\x00\x00\x00\x00", 4) +
+                            std::string("\x00\x00\x00\x80", 4) + std::string("\x02\x00\x00\x00{}", 6);
+  for (size_t chunk : {1u, 3u, 4096u}) {
+    FrameReader reader(ChunkedInput(input, chunk), 7);
+    std::string body = "stale";
+    ASSERT_TRUE(reader.ReadFrame(body));
+    EXPECT_EQ(body, "hello");
+    ASSERT_TRUE(reader.ReadFrame(body));
+    EXPECT_EQ(body, "");
+    ASSERT_TRUE(reader.ReadFrame(body));  // negative length: empty, no body bytes
+    EXPECT_EQ(body, "");
+    ASSERT_TRUE(reader.ReadFrame(body));
+    EXPECT_EQ(body, "{}");
+    EXPECT_FALSE(reader.ReadFrame(body));
+  }
+}
+
+TEST(FrameReaderTest, EndOfInputInsideAFrameEndsTheStream) {
+  for (size_t cut = 1; cut <= 3; ++cut) {
+    FrameReader reader(ChunkedInput(std::string("\x05\x00\x00\x00", cut), 1));
+    std::string body;
+    EXPECT_FALSE(reader.ReadFrame(body)) << cut;
+  }
+  FrameReader truncated(ChunkedInput(std::string("\x05\x00\x00\x00hel", 7), 2));
+  std::string body;
+  EXPECT_FALSE(truncated.ReadFrame(body));
+  // A huge announced length with little data behind it reserves nothing.
+  FrameReader huge(ChunkedInput(std::string("\xff\xff\xff\x7f{}", 6), 2));
+  EXPECT_FALSE(huge.ReadFrame(body));
+}
 
 // Hands out `input` at most `chunk` bytes per read and notes where `body`
 // keeps its bytes at each read.
