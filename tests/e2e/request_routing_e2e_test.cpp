@@ -1,5 +1,7 @@
 // Requests that the host's fast reader leaves to Json::Reader, sent to the
-// built host over its pipes: they are routed and answered as before.
+// built host over its pipes: each is routed and answered by what
+// Json::Reader reads in it, escapes decoded, reals, comments and trailing
+// bytes accepted, the last of repeated members counting.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,7 +27,7 @@ class RequestRoutingTest : public ::testing::Test {
   HostProcess m_host;
 };
 
-TEST_F(RequestRoutingTest, EscapesRealsCommentsAndRepeatsRouteAsBefore) {
+TEST_F(RequestRoutingTest, EscapesRealsCommentsAndRepeatsAreAnsweredByTheirDecodedMembers) {
   // The session's version comes through an escape.
   ASSERT_TRUE(m_host.Send(R"({"type":"Vorneth-I","command":"Create","url":"https:\/\/page.test\/app",)"
                           R"("version":"2.\u0030","portId":"p"})"));

@@ -1,8 +1,8 @@
 // Requests too large for the host's memory bounds, sent to the built host
 // over its pipes: a frame longer than the longest body kept is drained, a
 // body whose parsed form would be too large is ignored, and in both cases
-// the request after it is answered. Requests with texts of any length are
-// served as before.
+// the request after it is answered. Long texts and long lists within the
+// bound are answered in full.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -70,7 +70,7 @@ TEST_F(RequestSizeTest, ABodyTooCostlyToParseIsIgnoredAndTheNextRequestAnswered)
   EXPECT_TRUE(m_host.ExpectNoFrame(kSilence)) << "the costly request is never answered";
 }
 
-TEST_F(RequestSizeTest, LongTextsAndListsAPageSendsAreServedAsBefore) {
+TEST_F(RequestSizeTest, LongTextsAndListsAPageSendsWithinTheBoundAreAnswered) {
   // Eight megabytes of text, escapes included, and a thousand packages'
   // worth of small objects: within the bound, answered.
   std::string text(size_t{8} << 20, 'y');
