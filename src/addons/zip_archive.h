@@ -45,30 +45,30 @@ namespace vorneth {
 
 class ZipArchive {
  public:
-  // None when `bytes` is not an archive the library can read (traced).
+  // None when `bytes` is not an archive the library can read, or when the
+  // library cannot be reached (traced). Which library a program reaches,
+  // and how, is zip_library.h's business.
   static std::unique_ptr<ZipArchive> Open(std::span<const uint8_t> bytes);
-  ~ZipArchive();
-  ZipArchive(const ZipArchive&) = delete;
-  ZipArchive& operator=(const ZipArchive&) = delete;
+  virtual ~ZipArchive() = default;
 
-  uint64_t EntryCount() const;
+  virtual uint64_t EntryCount() const = 0;
   // The entry's name as stored (raw bytes, "/" separators, NULs kept).
-  std::string EntryName(uint64_t index) const;
+  virtual std::string EntryName(uint64_t index) const = 0;
   // Marked as a folder: the name ends in "/", or its external attributes
   // carry the MS-DOS folder bit 0x10.
-  bool IsDirectory(uint64_t index) const;
+  virtual bool IsDirectory(uint64_t index) const = 0;
   // Marked as a symbolic link by Unix external attributes.
-  bool IsSymbolicLink(uint64_t index) const;
+  virtual bool IsSymbolicLink(uint64_t index) const = 0;
 
   // True when every entry's local header and data stand apart from every
   // other entry's and lie inside the archive. False when two entries share
   // bytes, and also when the central directory cannot be walked the way the
   // library walked it (the layout cannot be vouched for).
-  bool EntriesApart() const;
+  virtual bool EntriesApart() const = 0;
 
   // The index of the entry named `name`, compared without regard to ASCII
   // letter case; none when there is no such entry.
-  std::optional<uint64_t> Find(std::string_view name) const;
+  virtual std::optional<uint64_t> Find(std::string_view name) const = 0;
 
   // The entry's whole content, or none when it cannot be read (a damaged
   // entry, a failed checksum) or holds more than `limit` bytes; the limit
@@ -79,12 +79,12 @@ class ZipArchive {
   // Stops at the first failure of the sink, of the library or of the
   // content's checksum, and returns it.
   using ChunkSink = std::function<Status(std::span<const uint8_t> chunk)>;
-  Status ReadChunks(uint64_t index, const ChunkSink& sink) const;
+  virtual Status ReadChunks(uint64_t index, const ChunkSink& sink) const = 0;
 
- private:
-  struct Handle;
-  explicit ZipArchive(std::unique_ptr<Handle> handle);
-  std::unique_ptr<Handle> m_handle;
+ protected:
+  ZipArchive() = default;
+  ZipArchive(const ZipArchive&) = delete;
+  ZipArchive& operator=(const ZipArchive&) = delete;
 };
 
 }  // namespace vorneth

@@ -1,5 +1,3 @@
-#include <string>
-
 #include "net/http_module.h"
 #include "platform/dynamic_library.h"
 #include "platform/mutex.h"
@@ -12,26 +10,13 @@ Mutex g_moduleMutex;
 HttpServices* g_moduleServices GUARDED_BY(g_moduleMutex) = nullptr;
 
 HttpServices* LoadHttpModule() {
-  TraceFunction trace("LoadHttpModule");
-  const std::string folder = ExecutableDirectory();
-  if (folder.empty()) {
-    trace.Message("the host's own folder is unknown");
-    return nullptr;
-  }
-  const std::string path = folder + (folder.back() == '/' ? "" : "/") + kHttpModuleFileName;
-  trace.Text("path", path);
-  const LibraryHandle module = LoadDynamicLibrary(path);
-  if (!module) {
-    trace.Message("the HTTP module could not be loaded");
-    return nullptr;
-  }
-  const auto entry = module.LookupSymbol<HttpModuleEntry>(kHttpModuleEntryPoint);
-  if (entry == nullptr) {
-    trace.Message("the HTTP module has no entry point");
-    return nullptr;
-  }
+  const auto entry = LoadModuleEntry<HttpModuleEntry>(kHttpModuleFileName, kHttpModuleEntryPoint);
+  if (entry == nullptr) return nullptr;  // traced
   HttpServices* services = entry(kHttpModuleInterfaceVersion);
-  if (services == nullptr) trace.Message("the HTTP module refused the interface version");
+  if (services == nullptr) {
+    TraceFunction trace("LoadHttpModule");
+    trace.Message("the HTTP module refused the interface version");
+  }
   return services;
 }
 

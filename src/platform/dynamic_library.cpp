@@ -1,6 +1,7 @@
 #include "platform/dynamic_library.h"
 
 #include "platform/dynamic_library_native.h"
+#include "platform/trace.h"
 
 namespace vorneth {
 
@@ -30,6 +31,27 @@ std::string ExecutableDirectory() {
   if (separator == 2 && path[1] == ':') return path.substr(0, 3);
   path.resize(separator);
   return path;
+}
+
+void* LoadModuleEntryAddress(const std::string& fileName, const char* entry) {
+  TraceFunction trace("LoadModuleEntry");
+  trace.Text("fileName", fileName);
+  const std::string folder = ExecutableDirectory();
+  if (folder.empty()) {
+    trace.Message("the executable's folder is unknown");
+    return nullptr;
+  }
+  const std::string separator(1, native::PathSeparators()[0]);
+  const std::string path = folder.ends_with(separator) ? folder + fileName : folder + separator + fileName;
+  trace.Text("path", path);
+  const LibraryHandle module = LoadDynamicLibrary(path);
+  if (!module) {
+    trace.Message("the module could not be loaded");
+    return nullptr;
+  }
+  void* address = module.LookupAddress(entry);
+  if (address == nullptr) trace.Message("the module has no entry point");
+  return address;
 }
 
 }  // namespace vorneth

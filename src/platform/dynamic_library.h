@@ -55,6 +55,18 @@ LibraryHandle FindLoadedLibrary(const std::string& name);
 // cannot be determined.
 std::string ExecutableDirectory();
 
+// The exported entry point `entry` of the module `fileName` in the running
+// executable's own folder, loaded by its full path (never through the
+// library search) and kept loaded. Null, traced with the module's name and
+// why, when the folder is unknown, the file cannot be loaded (missing, not a
+// library, a dependency missing) or lacks the entry point. The caller names
+// the entry point's true type, as for LookupSymbol.
+void* LoadModuleEntryAddress(const std::string& fileName, const char* entry);
+template <typename Entry>
+Entry LoadModuleEntry(const std::string& fileName, const char* entry) {
+  return reinterpret_cast<Entry>(LoadModuleEntryAddress(fileName, entry));
+}
+
 // Makes `directory` the process-wide extra folder in which the dependencies
 // of libraries loaded afterwards are found. On Windows it becomes the DLL
 // directory, the current folder leaves the search, and where the system

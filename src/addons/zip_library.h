@@ -1,0 +1,38 @@
+// The ZIP library behind ZipArchive (zip_archive.h), and how a program
+// reaches it.
+//
+// OpenWithZipLibrary opens an archive with the library linked into the
+// caller. Most programs link it and ZipArchive::Open is that function
+// (zip_archive_linked.cpp). On Linux the host does not: the library and
+// what it brings (a whole crypto library among them) cost every host start
+// their loading and relocations, and most hosts never install a package. It
+// reaches them through the ZIP module instead, kZipModuleFileName beside the
+// host executable, loaded by its full path on the first Open
+// (zip_module_posix.cpp). The module exports one C entry point,
+// kZipModuleEntryPoint of type ZipModuleEntry: given kZipModuleVersion it
+// returns OpenWithZipLibrary, given any other version null.
+//
+// A program picks one of the two by the CMake target property
+// VORNETH_ZIP_ON_DEMAND (src/addons/CMakeLists.txt).
+#ifndef VORNETH_ADDONS_ZIP_LIBRARY_H_
+#define VORNETH_ADDONS_ZIP_LIBRARY_H_
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "addons/zip_archive.h"
+
+namespace vorneth {
+
+std::unique_ptr<ZipArchive> OpenWithZipLibrary(std::span<const uint8_t> bytes);
+
+using ZipOpener = std::unique_ptr<ZipArchive> (*)(std::span<const uint8_t> bytes);
+using ZipModuleEntry = ZipOpener (*)(uint32_t version);
+inline constexpr char kZipModuleFileName[] = "vorneth-zip.so";
+inline constexpr char kZipModuleEntryPoint[] = "VornethZipOpener";
+inline constexpr uint32_t kZipModuleVersion = 1;
+
+}  // namespace vorneth
+
+#endif  // VORNETH_ADDONS_ZIP_LIBRARY_H_
