@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <json/value.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -177,41 +176,6 @@ TEST_F(CommandCacheTest, ReleaseFreesWaitingProducersAndDeliversNothing) {
   EXPECT_TRUE(IsReady(late));
   EXPECT_EQ(TraceCountMessage("Command stored"), stored);
   EXPECT_FALSE(TraceHasMessage("Command withdrawed"));
-}
-
-double ProcessCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-// A producer whose command nobody can take yet must sleep, not poll.
-TEST_F(CommandCacheTest, ProducerWaitingForBusyConsumersUsesNoProcessorTime) {
-  std::promise<void> finishWork;
-  std::shared_future<void> workFinished = finishWork.get_future().share();
-  auto second = std::make_shared<std::promise<std::string>>();
-  std::future<std::string> secondTaken = second->get_future();
-  m_threads.emplace_back([this, workFinished, second] {
-    Entry entry;
-    if (!m_cache.Get(entry.command, entry.params, entry.callbackId)) return second->set_value("");
-    workFinished.wait_for(kDeadline);  // busy with the first command
-    const bool taken = m_cache.Get(entry.command, entry.params, entry.callbackId);
-    second->set_value(taken ? entry.command : "");
-  });
-  ASSERT_TRUE(PutWithin(m_cache, "First", Json::Value(Json::arrayValue), ""));
-  auto put = AsyncPut("Second");
-  ASSERT_TRUE(WaitUntil([] { return StoredCountIs(2); }));
-
-  const double cpuBefore = ProcessCpuSeconds();
-  std::this_thread::sleep_for(milliseconds(200));
-  const double cpuUsed = ProcessCpuSeconds() - cpuBefore;
-  EXPECT_LT(cpuUsed, 0.05) << "the waiting producer burned " << cpuUsed << " s of processor time in 0.2 s";
-  EXPECT_FALSE(IsReady(put, milliseconds(0)));
-
-  finishWork.set_value();
-  ASSERT_TRUE(IsReady(secondTaken));
-  EXPECT_EQ(secondTaken.get(), "Second");
-  EXPECT_TRUE(IsReady(put));
 }
 
 // Idle consumers are handed commands directly, busy ones come back to the
