@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -319,6 +320,27 @@ std::optional<long> HostRun::LiveContextSwitches() const {
     }
   }
   return switches;
+}
+
+std::optional<long> HostRun::MappedSharedObjects() const {
+  std::ifstream maps("/proc/" + std::to_string(m_pid) + "/maps");
+  if (m_pid <= 0 || !maps) return std::nullopt;
+  std::set<std::string> objects;
+  for (std::string line; std::getline(maps, line);) {
+    // The path is the sixth field and the only one that starts with '/'.
+    const size_t path = line.find('/');
+    if (path != std::string::npos && line.find(".so", path) != std::string::npos) objects.insert(line.substr(path));
+  }
+  return static_cast<long>(objects.size());
+}
+
+std::optional<long> HostRun::PrivateDirtyKiB() const {
+  std::ifstream rollup("/proc/" + std::to_string(m_pid) + "/smaps_rollup");
+  if (m_pid <= 0) return std::nullopt;
+  for (std::string line; std::getline(rollup, line);) {
+    if (line.starts_with("Private_Dirty:")) return std::strtol(line.c_str() + line.find(':') + 1, nullptr, 10);
+  }
+  return std::nullopt;
 }
 
 bool HostRun::Fail(const std::string& what) {

@@ -107,6 +107,13 @@ class HostRun {
   // counts, however short. Nullopt when /proc cannot tell.
   std::optional<long> LiveContextSwitches() const;
 
+  // The distinct files the host has mapped whose name holds ".so" (the
+  // shared objects, the loader's own included), from /proc/<pid>/maps; and
+  // its private dirty memory in KiB, from /proc/<pid>/smaps_rollup.
+  // Nullopt when /proc cannot tell.
+  std::optional<long> MappedSharedObjects() const;
+  std::optional<long> PrivateDirtyKiB() const;
+
   // The bound of each later wait (a large frame may take its time).
   void set_timeout(std::chrono::seconds timeout) { m_timeout = timeout; }
 

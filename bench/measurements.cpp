@@ -118,6 +118,18 @@ Samples IdleGrowth(const HostProgram& program, const Settings& settings, const c
   return One(static_cast<double>(*after - *before));
 }
 
+// One reading of `count` from a host that waits for input after one answer.
+template <typename Count>
+Samples IdleReading(const HostProgram& program, const char* what, Count count) {
+  PageSession session;
+  if (!session.Open(HostCommand(program))) return Failed(session.error());
+  std::this_thread::sleep_for(kSettle);
+  const auto value = count(session.run());
+  if (!value) return Failed(std::string("cannot read the host's ") + what + " from /proc");
+  if (!session.Finish()) return Failed(session.error());
+  return One(static_cast<double>(*value));
+}
+
 // CPU time the host uses while it waits for input after one answer.
 Samples IdleCpu(const HostProgram& program, const Settings& settings, bool pinned) {
   std::optional<CpuPin> pin;
@@ -224,6 +236,14 @@ Samples SwitchesPerRequest(const HostProgram& program, const Settings& settings)
 // ones.
 Samples IdleWakeups(const HostProgram& program, const Settings& settings) {
   return IdleGrowth(program, settings, "context switches", [](HostRun& run) { return run.LiveContextSwitches(); });
+}
+
+Samples SharedObjectsIdle(const HostProgram& program, const Settings&) {
+  return IdleReading(program, "mapped files", [](HostRun& run) { return run.MappedSharedObjects(); });
+}
+
+Samples PrivateDirtyIdle(const HostProgram& program, const Settings&) {
+  return IdleReading(program, "memory", [](HostRun& run) { return run.PrivateDirtyKiB(); });
 }
 
 Samples IdleCpuPinned(const HostProgram& program, const Settings& settings) {

@@ -87,6 +87,13 @@ Samples IdleCpuPinned(const HostProgram& program, const Settings& settings);
 Samples IdleCpuUnpinned(const HostProgram& program, const Settings& settings);
 Samples IdleWakeups(const HostProgram& program, const Settings& settings);
 
+// What a host holds while it waits for input after one answer, read from
+// /proc once the answer has settled: the shared objects it has mapped
+// (distinct files whose name holds ".so"), and its private dirty memory in
+// KiB (smaps_rollup), the part of its memory no other process shares.
+Samples SharedObjectsIdle(const HostProgram& program, const Settings& settings);
+Samples PrivateDirtyIdle(const HostProgram& program, const Settings& settings);
+
 }  // namespace vorneth::bench
 
 #endif  // VORNETH_BENCH_MEASUREMENTS_H_
