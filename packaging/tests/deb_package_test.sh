@@ -86,6 +86,11 @@ answer=$(XDG_DATA_HOME=$scratch/data timeout 60 vorneth-cli --create https://sho
 grep -q "\"callbackId\":\"1\".*\"response\":\"$version\"" <<<"$answer" ||
   fail "the installed host answered '$answer' to GetHostVersion"
 
+# The modules the host loads on its first download and its first archive.
+for module in vorneth-http.so vorneth-zip.so; do
+  [ -f "/usr/lib/vorneth/$module" ] || fail "$module is not beside the installed host"
+done
+
 # An add-on author's build with the installed SDK: the CMake helper finds
 # the installed header.
 mkdir "$scratch/addon"
