@@ -29,7 +29,7 @@ using vorneth::Mutex;
 using vorneth::MutexLock;
 
 // The size at which the trace file is rotated.
-inline constexpr uint64_t kTraceFileCap = 8u * 1024 * 1024;
+inline constexpr uint64_t kTraceFileCap = uint64_t{8} * 1024 * 1024;
 // The suffix of the rotated file.
 inline constexpr char kRotatedSuffix[] = ".1";
 
