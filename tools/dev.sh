@@ -146,16 +146,28 @@ configure_clang_tsan() {
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-Wthread-safety -DVORNETH_UNITY_TESTS=ON
 }
 
-# The written style, checked: the format (any difference fails), clang-tidy
-# on every source file of src/ and tools/ with the checks .clang-tidy names
-# (all of them errors), and the Clang build of the host and the tools with
-# the lock annotations checked. The tests are built in that folder later, by
-# the thread sanitizer step of `test`.
+# The layers and the links, checked on every include of src/, tools/ and
+# quenlog/: a file includes headers of its own layer or lower ones, of its
+# own library or of one it links (tools/check_layers.py says how it reads
+# the build files). Each include that breaks them is named; any fails.
+run_layer_check() {
+  install_packages python3
+  log "layer check"
+  python3 "$root/tools/check_layers.py" --root "$root"
+}
+
+# The written style, checked: the format (any difference fails), the layers
+# of the includes, clang-tidy on every source file of src/, tools/ and
+# quenlog/ with the checks .clang-tidy names (all of them errors), and the
+# Clang build of the host and the tools with the lock annotations checked.
+# The tests are built in that folder later, by the thread sanitizer step of
+# `test`.
 run_checks() {
   install_packages "${build_packages[@]}" "${check_packages[@]}"
   local started=$SECONDS
   log "format check"
   source_files | xargs clang-format --dry-run --Werror
+  run_layer_check
 
   log "clang build: thread-safety analysis"
   configure_clang_tsan
