@@ -229,35 +229,38 @@ TEST_F(DownloadTest, ABrokenOrHostileServerInstallsNothing) {
   EXPECT_EQ(InstallFrom(m_http.Url("/_/redirect?to=" + m_https.Url("/addon.pkg"))), Parse("[200]").toStyledString());
 }
 
-// A Linux host loads its HTTP services from the module beside it on its
-// first download: a module missing, not a library, or without the entry
-// point fails that download and nothing else; once it is there, the same
-// host downloads.
-TEST_F(DownloadTest, WithoutItsHttpModuleADownloadFailsAndTheHostServesOn) {
-  if (Emulated() || !TracesAreRecorded()) GTEST_SKIP() << "the module beside a Linux host of this build";
+// A Linux host loads its HTTP services and its ZIP library from modules
+// beside it on its first download: a module missing, not a library, or
+// without the entry point fails that download and nothing else; once both
+// are there, the same host downloads.
+TEST_F(DownloadTest, WithoutItsModulesADownloadFailsAndTheHostServesOn) {
+  if (Emulated() || !TracesAreRecorded()) GTEST_SKIP() << "the modules beside a Linux host of this build";
   const std::filesystem::path host = m_root / "bare/vorneth-host";
-  const std::filesystem::path module = host.parent_path() / "vorneth-http.so";
   std::filesystem::create_directories(host.parent_path());
   std::filesystem::copy_file(VORNETH_HOST_PATH, host);
   m_host.options().host_path = host;
   const struct {
-    std::string module;  // copied beside the host; empty: none
+    std::string http;  // copied beside the host as its HTTP module; empty: none
+    std::string zip;   // the same for its ZIP module
     const char* trace;
     const char* response;
   } cases[] = {
-      {"", "the HTTP module could not be loaded", R"(["Error", -1])"},
-      {VORNETH_HOST_PATH, "the HTTP module could not be loaded", R"(["Error", -1])"},
-      {VORNETH_NOT_HTTP_MODULE_PATH, "the HTTP module has no entry point", R"(["Error", -1])"},
-      {VORNETH_HTTP_MODULE_PATH, "", "[200]"},
+      {"", VORNETH_ZIP_MODULE_PATH, "the module could not be loaded", R"(["Error", -1])"},
+      {VORNETH_HOST_PATH, VORNETH_ZIP_MODULE_PATH, "the module could not be loaded", R"(["Error", -1])"},
+      {VORNETH_NOT_A_MODULE_PATH, VORNETH_ZIP_MODULE_PATH, "the module has no entry point", R"(["Error", -1])"},
+      {VORNETH_HTTP_MODULE_PATH, VORNETH_NOT_A_MODULE_PATH, "the module has no entry point", R"(["Error", -1])"},
+      {VORNETH_HTTP_MODULE_PATH, VORNETH_ZIP_MODULE_PATH, "", "[200]"},
   };
-  for (const auto& [source, trace, response] : cases) {
-    std::filesystem::remove(module);
-    if (!source.empty()) std::filesystem::copy_file(source, module);
+  for (const auto& [http, zip, trace, response] : cases) {
+    for (const auto& [source, name] : {std::pair(http, "vorneth-http.so"), std::pair(zip, "vorneth-zip.so")}) {
+      std::filesystem::remove(host.parent_path() / name);
+      if (!source.empty()) std::filesystem::copy_file(source, host.parent_path() / name);
+    }
     ClearTrace();
     Restart();
-    EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(response).toStyledString()) << source;
+    EXPECT_EQ(InstallFrom(m_http.Url("/addon.pkg")), Parse(response).toStyledString()) << http << " " << zip;
     if (*trace != '\0') {
-      EXPECT_TRUE(HostTraced(trace)) << source;
+      EXPECT_TRUE(HostTraced(trace)) << http << " " << zip;
     }
     EXPECT_EQ(Parse(Ask(HostCommand("GetHostVersion", "[]", "v", "p")))["callbackId"], "v") << "served on";
   }
