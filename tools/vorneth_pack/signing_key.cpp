@@ -10,7 +10,7 @@
 namespace vorneth::pack {
 namespace {
 
-struct BioDeleter {
+struct MemoryBioDeleter {
   void operator()(BIO* bio) const { BIO_free(bio); }
 };
 struct DigestContextDeleter {
@@ -38,7 +38,7 @@ std::string CryptoErrorText() {
 Status SigningKey::Load(const std::string& path, SigningKey& key) {
   std::string pem;
   if (Status read = ReadWholeFile(path, "key file", pem); !read.ok()) return read;
-  std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  std::unique_ptr<BIO, MemoryBioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   if (!bio) return Status::Failed("key file " + path + ": " + CryptoErrorText());
   KeyPointer loaded(PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassPhrase, nullptr));
   if (!loaded) {
