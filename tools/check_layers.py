@@ -59,8 +59,11 @@ INCLUDE_ROOTS = ("src", "tools", "quenlog")
 # that belong to another library than the one named after the folder.
 HEADER_OWNERS = {
     # The system's HTTP services: the interface both sides of the HTTP module
-    # share, and the platform files' internals.
-    "src/net/http_services.h": "vorneth_http_system",
+    # share (declared beside the functions of one side), and the platform
+    # files' internals.
+    "src/net/http_services.h": "vorneth_http_services",
+    "src/net/http_transport.h": "vorneth_http_services",
+    "src/net/proxy_settings.h": "vorneth_http_services",
     "src/net/http_transport_curl.h": "vorneth_http_system",
     "src/net/windows_secret.h": "vorneth_http_system",
     "src/net/winhttp_win32.h": "vorneth_http_system",

@@ -275,6 +275,10 @@ int32_t AddOnInstaller::InstallAddOn(int32_t index, const std::string& uuid, con
 
 int32_t AddOnInstaller::InstallPackage(const TraceFunction& trace, const std::string& uuid, const std::string& version,
                                        const std::string& origin, const std::string& package) {
+  if (!ZipArchive::Reachable()) {
+    trace.Message("the ZIP library cannot be reached");
+    return kResultInstallFailed;
+  }
   const std::unique_ptr<ZipArchive> archive =
       ZipArchive::Open(std::span<const uint8_t>(Bytes(package), package.size()));
   if (!archive) trace.Message("package is not a readable archive");

@@ -49,6 +49,9 @@ class ZipArchive {
   // library cannot be reached (traced). Which library a program reaches,
   // and how, is zip_library.h's business.
   static std::unique_ptr<ZipArchive> Open(std::span<const uint8_t> bytes);
+  // False (traced) when the library cannot be reached, so that a caller can
+  // tell a fault of the host's from a package that is no archive.
+  static bool Reachable();
   virtual ~ZipArchive() = default;
 
   virtual uint64_t EntryCount() const = 0;
@@ -86,6 +89,15 @@ class ZipArchive {
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
 };
+
+// The ZIP module of the Linux host (zip_library.h) exports one C entry point,
+// kZipModuleEntryPoint of type ZipModuleEntry: given kZipModuleVersion it
+// returns its opener, given any other version null.
+using ZipOpener = std::unique_ptr<ZipArchive> (*)(std::span<const uint8_t> bytes);
+using ZipModuleEntry = ZipOpener (*)(uint32_t version);
+inline constexpr char kZipModuleFileName[] = "vorneth-zip.so";
+inline constexpr char kZipModuleEntryPoint[] = "VornethZipOpener";
+inline constexpr uint32_t kZipModuleVersion = 1;
 
 }  // namespace vorneth
 

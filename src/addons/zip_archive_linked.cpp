@@ -6,4 +6,8 @@ std::unique_ptr<ZipArchive> ZipArchive::Open(std::span<const uint8_t> bytes) {
   return OpenWithZipLibrary(bytes);
 }
 
+bool ZipArchive::Reachable() {
+  return true;
+}
+
 }  // namespace vorneth

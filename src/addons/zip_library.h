@@ -6,11 +6,9 @@
 // (zip_archive_linked.cpp). On Linux the host does not: the library and
 // what it brings (a whole crypto library among them) cost every host start
 // their loading and relocations, and most hosts never install a package. It
-// reaches them through the ZIP module instead, kZipModuleFileName beside the
-// host executable, loaded by its full path on the first Open
-// (zip_module_posix.cpp). The module exports one C entry point,
-// kZipModuleEntryPoint of type ZipModuleEntry: given kZipModuleVersion it
-// returns OpenWithZipLibrary, given any other version null.
+// reaches them through the ZIP module instead, kZipModuleFileName
+// (zip_archive.h) beside the host executable, loaded by its full path on the
+// first Open (zip_module_posix.cpp).
 //
 // A program picks one of the two by the CMake target property
 // VORNETH_ZIP_ON_DEMAND (src/addons/CMakeLists.txt).
@@ -26,12 +24,6 @@
 namespace vorneth {
 
 std::unique_ptr<ZipArchive> OpenWithZipLibrary(std::span<const uint8_t> bytes);
-
-using ZipOpener = std::unique_ptr<ZipArchive> (*)(std::span<const uint8_t> bytes);
-using ZipModuleEntry = ZipOpener (*)(uint32_t version);
-inline constexpr char kZipModuleFileName[] = "vorneth-zip.so";
-inline constexpr char kZipModuleEntryPoint[] = "VornethZipOpener";
-inline constexpr uint32_t kZipModuleVersion = 1;
 
 }  // namespace vorneth
 

@@ -1,4 +1,4 @@
-#include "addons/zip_library.h"
+#include "addons/zip_archive.h"
 #include "platform/dynamic_library.h"
 #include "platform/mutex.h"
 #include "platform/trace.h"
@@ -29,6 +29,10 @@ ZipOpener ModuleOpener() {
 }
 
 }  // namespace
+
+bool ZipArchive::Reachable() {
+  return ModuleOpener() != nullptr;
+}
 
 std::unique_ptr<ZipArchive> ZipArchive::Open(std::span<const uint8_t> bytes) {
   const ZipOpener opener = ModuleOpener();

@@ -8,24 +8,13 @@
 // download needs it (never through the library search). On Windows the
 // services stay linked: WinHTTP and CredUI are system libraries.
 //
-// The module exports one C entry point, kHttpModuleEntryPoint, of type
-// HttpModuleEntry: given kHttpModuleInterfaceVersion it returns its
-// HttpServices (never freed), given any other version null. The host and its
-// module are built together from the same sources; the version only guards
-// against a module left from another build.
+// The module and its entry point are named in http_services.h.
 #ifndef VORNETH_NET_HTTP_MODULE_H_
 #define VORNETH_NET_HTTP_MODULE_H_
-
-#include <cstdint>
 
 #include "net/http_services.h"
 
 namespace vorneth {
-
-inline constexpr char kHttpModuleFileName[] = "vorneth-http.so";
-inline constexpr char kHttpModuleEntryPoint[] = "VornethHttpServices";
-inline constexpr uint32_t kHttpModuleInterfaceVersion = 1;
-using HttpModuleEntry = HttpServices* (*)(uint32_t version);
 
 // The host's HTTP services. On Linux the first call loads the module (later
 // calls return what it gave); a module that is missing, cannot be loaded,

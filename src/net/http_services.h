@@ -10,6 +10,7 @@
 #ifndef VORNETH_NET_HTTP_SERVICES_H_
 #define VORNETH_NET_HTTP_SERVICES_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,17 @@ class HttpServices {
 };
 
 HttpServices& PlatformHttpServices();
+
+// The HTTP module of the Linux host (http_module.h) exports one C entry
+// point, kHttpModuleEntryPoint, of type HttpModuleEntry: given
+// kHttpModuleInterfaceVersion it returns its PlatformHttpServices(), given
+// any other version null. The host and its module are built together from
+// the same sources; the version only guards against a module left from
+// another build.
+inline constexpr char kHttpModuleFileName[] = "vorneth-http.so";
+inline constexpr char kHttpModuleEntryPoint[] = "VornethHttpServices";
+inline constexpr uint32_t kHttpModuleInterfaceVersion = 1;
+using HttpModuleEntry = HttpServices* (*)(uint32_t version);
 
 }  // namespace vorneth
 
