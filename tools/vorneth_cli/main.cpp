@@ -1,6 +1,5 @@
 // vorneth-cli: talks to vorneth-host the way the browser does, for people
 // and scripts (session.h says how; options.cpp holds its --help text).
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,12 +11,7 @@
 int main(int argc, char** argv) {
   std::vector<std::string> arguments = vorneth::ProgramArguments(argc, argv);
   if (!arguments.empty()) arguments.erase(arguments.begin());
-  bool help = false;
-  const std::optional<vorneth::cli::Options> options = vorneth::cli::ParseOptions(arguments, help);
-  if (help) {
-    std::fputs(vorneth::cli::kUsage, stdout);
-    return 0;
-  }
-  if (!options) return vorneth::cli::kExitUsage;
-  return vorneth::cli::Run(*options);
+  vorneth::cli::Options options;
+  if (const std::optional<int> status = vorneth::cli::ParseOptions(arguments, options)) return *status;
+  return vorneth::cli::Run(options);
 }

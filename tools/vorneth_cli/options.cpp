@@ -1,10 +1,11 @@
 #include "options.h"
 
 #include <filesystem>
-#include <iostream>
+#include <string_view>
 
 #include "platform/dynamic_library.h"
 #include "platform/path_utf8.h"
+#include "platform/status.h"
 
 #ifndef VORNETH_HOST_FILE_NAME
 #define VORNETH_HOST_FILE_NAME "vorneth-host"
@@ -14,7 +15,9 @@ namespace vorneth::cli {
 
 using std::chrono::milliseconds;
 
-const char kUsage[] =
+namespace {
+
+constexpr char kUsage[] =
     "Usage: vorneth-cli [OPTION]... [REQUEST]...\n"
     "Starts vorneth-host as the browser does, sends each REQUEST (a JSON text)\n"
     "to it as one frame, and prints every frame the host writes as one line of\n"
@@ -48,8 +51,9 @@ const char kUsage[] =
     "                    the input at once)\n"
     "  --timeout-ms N    give up when the host, with its input closed, writes\n"
     "                    nothing for N milliseconds (default: 30000)\n"
-    "  --help            show this text and exit\n"
+    "  -h, --help        show this text and exit\n"
     "  --                end of options\n"
+    "Options that take a value may also be written --option=VALUE.\n"
     "\n"
     "Example:\n"
     "  vorneth-cli --pretty --create https://a.example \\\n"
@@ -59,8 +63,6 @@ const char kUsage[] =
     "Exit status: the host's; 2 for a usage error or a request that is not\n"
     "JSON, 124 for a time-out, 125 when the host cannot be started, 126 when\n"
     "its output ends inside a frame or announces an impossible length.\n";
-
-namespace {
 
 std::optional<long> ParseCount(const std::string& text) {
   if (text.empty() || text.size() > 9) return std::nullopt;
@@ -86,74 +88,68 @@ std::string HostBesideThisProgram() {
   return std::string(text.begin(), text.end());
 }
 
-bool TakesValue(const std::string& arg) {
-  return arg == "--host" || arg == "--launcher" || arg == "--origin" || arg == "--wait-ms" || arg == "--settle-ms" ||
-         arg == "--timeout-ms" || arg == "--create";
-}
+constexpr ToolText kTool = {"vorneth-cli", kUsage};
 
-// Stores the value of the option `arg`; false (with the reason printed)
-// when it is not one the option takes.
-bool SetValue(Options& options, const std::string& arg, const std::string& value) {
-  if (arg == "--host") {
-    options.m_host = value;
-  } else if (arg == "--launcher") {
-    options.m_launcher.push_back(value);
-  } else if (arg == "--origin") {
-    options.m_origin = value;
-  } else if (arg == "--create") {
-    options.m_createUrl = value;
-  } else {
+constexpr OptionSpec kOptionSpecs[] = {
+    {"create", OptionKind::kValue},       // the page whose "Create" goes first
+    {"pretty", OptionKind::kFlag},        // frames printed indented
+    {"raw", OptionKind::kFlag},           // requests sent as they are
+    {"host", OptionKind::kValue},         // the host executable
+    {"launcher", OptionKind::kRepeated},  // the words that start the host
+    {"origin", OptionKind::kValue},       // the host's argument
+    {"wait-ms", OptionKind::kValue},      // the pause after each request
+    {"settle-ms", OptionKind::kValue},    // the quiet that ends sending
+    {"timeout-ms", OptionKind::kValue},   // the quiet that ends the run
+};
+
+// The options that take milliseconds, where each goes, and whether 0 is
+// refused.
+struct DurationOption {
+  std::string_view m_name;
+  milliseconds Options::*m_field;
+  bool m_aboveZero;
+};
+constexpr DurationOption kDurations[] = {
+    {"wait-ms", &Options::m_wait, false},
+    {"settle-ms", &Options::m_settle, false},
+    {"timeout-ms", &Options::m_timeout, true},
+};
+
+Status ReadDurations(const CommandLine& line, Options& options) {
+  for (const DurationOption& duration : kDurations) {
+    if (!line.Has(duration.m_name)) continue;
+    const std::string value = line.Value(duration.m_name);
     const std::optional<long> count = ParseCount(value);
-    if (!count || (arg == "--timeout-ms" && *count == 0)) {
-      std::cerr << "vorneth-cli: " << arg << " needs a whole number of milliseconds"
-                << (arg == "--timeout-ms" ? " above 0" : "") << ", not '" << value << "'\n";
-      return false;
+    if (!count || (duration.m_aboveZero && *count == 0)) {
+      return Status::Failed("--" + std::string(duration.m_name) + " needs a whole number of milliseconds" +
+                            (duration.m_aboveZero ? " above 0" : "") + ", not '" + value + "'");
     }
-    (arg == "--wait-ms"     ? options.m_wait
-     : arg == "--settle-ms" ? options.m_settle
-                            : options.m_timeout) = milliseconds(*count);
+    options.*duration.m_field = milliseconds(*count);
   }
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace
 
-std::optional<Options> ParseOptions(const std::vector<std::string>& args, bool& help) {
-  Options options;
-  bool options_done = false;
-  const size_t argc = args.size();
-  for (size_t i = 0; i < argc; ++i) {
-    const std::string& arg = args[i];
-    if (options_done || arg.rfind("--", 0) != 0) {
-      options.m_requests.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_done = true;
-    } else if (arg == "--help") {
-      help = true;
-      return options;
-    } else if (arg == "--raw" || arg == "--pretty") {
-      (arg == "--raw" ? options.m_raw : options.m_pretty) = true;
-    } else if (!TakesValue(arg)) {
-      std::cerr << "vorneth-cli: unknown option " << arg << " (see --help)\n";
-      return std::nullopt;
-    } else if (i + 1 >= argc) {
-      std::cerr << "vorneth-cli: " << arg << " needs a value\n";
-      return std::nullopt;
-    } else if (!SetValue(options, arg, args[++i])) {
-      return std::nullopt;
-    }
-  }
+std::optional<int> ParseOptions(const std::vector<std::string>& args, Options& options) {
+  CommandLine line;
+  const CommandLine::Outcome outcome = line.Parse(args, kOptionSpecs);
+  if (std::optional<int> status = ExitBeforeRun(kTool, outcome, line.error())) return status;
+  options = Options();
+  options.m_host = line.Value("host");
+  options.m_launcher = line.Values("launcher");
+  options.m_origin = line.Value("origin", options.m_origin);
+  options.m_createUrl = line.Value("create");
+  options.m_raw = line.Has("raw");
+  options.m_pretty = line.Has("pretty");
+  options.m_requests = line.Positional();
   options.m_fromStdin = options.m_requests.empty();
+  if (Status durations = ReadDurations(line, options); !durations.ok()) return ReportUsageError(kTool, durations.why());
+  if (options.m_host.empty()) options.m_host = HostBesideThisProgram();
   if (options.m_host.empty()) {
-    options.m_host = HostBesideThisProgram();
-    if (options.m_host.empty()) {
-      std::cerr << "vorneth-cli: cannot find the directory of this program; name the host with --host\n";
-      return std::nullopt;
-    }
+    return ReportUsageError(kTool, "cannot find the directory of this program; name the host with --host");
   }
-  return options;
+  return std::nullopt;
 }
 
 }  // namespace vorneth::cli

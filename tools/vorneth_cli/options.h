@@ -7,15 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
+
 namespace vorneth::cli {
 
 // Exit statuses of the client itself; any other status is the host's.
-inline constexpr int kExitUsage = 2;
+// A usage error, or a request that is not JSON, is kExitUsage (2,
+// common/command_line.h).
 inline constexpr int kExitTimeout = 124;
 inline constexpr int kExitCannotStart = 125;
 inline constexpr int kExitBadStream = 126;
-
-extern const char kUsage[];
 
 struct Options {
   std::string m_host;
@@ -34,10 +35,11 @@ struct Options {
   bool m_fromStdin = true;
 };
 
-// Parses the command line (`args` without the program's name); on error
-// prints why on standard error and returns nullopt. Sets `help` when --help
-// was given.
-std::optional<Options> ParseOptions(const std::vector<std::string>& args, bool& help);
+// Parses the command line (`args` without the program's name) into
+// `options`. Returns nullopt when the client goes on; otherwise the exit
+// status of a run that ends here, having shown the usage (--help, 0) or
+// said what is wrong on standard error (kExitUsage).
+std::optional<int> ParseOptions(const std::vector<std::string>& args, Options& options);
 
 }  // namespace vorneth::cli
 

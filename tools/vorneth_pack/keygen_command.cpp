@@ -1,5 +1,4 @@
 // keygen PRIVATE.pem PUBLIC.pem
-#include "command_line.h"
 #include "commands.h"
 #include "key_pair.h"
 
@@ -7,9 +6,9 @@ namespace vorneth::pack {
 
 int RunKeygen(const Arguments& args) {
   CommandLine line;
-  if (Status parsed = CommandLine::Parse(args, {}, line); !parsed.ok()) return ReportUsage("keygen", parsed);
+  if (const std::optional<int> status = ParseArguments(args, {}, line)) return *status;
   if (line.Positional().size() != 2) {
-    return ReportUsage("keygen", Status::Failed("keygen takes two files: PRIVATE.pem PUBLIC.pem"));
+    return ReportUsage(Status::Failed("keygen takes two files: PRIVATE.pem PUBLIC.pem"));
   }
   if (Status made = GenerateKeyPair(line.Positional()[0], line.Positional()[1]); !made.ok()) {
     return Report(made, kExitFailure);

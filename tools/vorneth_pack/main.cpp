@@ -1,12 +1,12 @@
 // vorneth-pack: keys, packages and signatures for add-on authors.
 //
 // The first argument names the command; each command parses the rest
-// itself (commands.h). Exit statuses are in command_line.h.
+// itself (commands.h), by the rules of common/command_line.h. Exit
+// statuses are in commands.h.
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "command_line.h"
 #include "commands.h"
 #include "platform/program_arguments.h"
 
@@ -49,10 +49,13 @@ constexpr char kUsage[] =
     "      Prints each check that passed and names the one that failed.\n"
     "\n"
     "Options may also be written --option=VALUE; \"--\" ends the options.\n"
+    "--help (or -h), with or without a COMMAND, shows this text.\n"
     "Signatures are RSASSA-PKCS1-v1_5 with SHA-1.\n"
     "\n"
     "Exit status: 0 on success, 1 when an input is bad or a step fails,\n"
     "2 for a usage error, 3 when verify finds a check the package fails.\n";
+
+constexpr ToolText kTool = {"vorneth-pack", kUsage};
 
 struct Command {
   std::string_view m_name;
@@ -66,42 +69,31 @@ constexpr Command kCommands[] = {
     {"verify", RunVerify},
 };
 
-bool AsksForHelp(const Arguments& args) {
-  for (const std::string& arg : args) {
-    if (arg == "--") return false;
-    if (arg == "--help" || arg == "-h") return true;
-  }
-  return false;
-}
-
 }  // namespace
+
+std::optional<int> ParseArguments(const Arguments& args, std::span<const OptionSpec> known, CommandLine& line) {
+  const CommandLine::Outcome outcome = line.Parse(args, known);
+  return ExitBeforeRun(kTool, outcome, line.error());
+}
 
 int Report(const Status& failure, int exitStatus) {
   std::fprintf(stderr, "vorneth-pack: %s\n", failure.why().c_str());
   return exitStatus;
 }
 
-int ReportUsage(const std::string& command, const Status& failure) {
-  std::fprintf(stderr, "vorneth-pack %s: %s\nTry 'vorneth-pack --help'.\n", command.c_str(), failure.why().c_str());
-  return kExitUsage;
+int ReportUsage(const Status& failure) {
+  return ReportUsageError(kTool, failure.why());
 }
 
 int Main(Arguments args) {
-  if (AsksForHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (args.empty()) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-  }
-  const std::string name = args.front();
-  args.erase(args.begin());
   for (const Command& command : kCommands) {
-    if (command.m_name == name) return command.m_run(args);
+    if (args.empty() || command.m_name != args.front()) continue;
+    args.erase(args.begin());
+    return command.m_run(args);
   }
-  std::fprintf(stderr, "vorneth-pack: unknown command \"%s\"\nTry 'vorneth-pack --help'.\n", name.c_str());
-  return kExitUsage;
+  std::string error;
+  const CommandLine::Outcome outcome = WithoutCommand(args, "keygen, pack, sign or verify", error);
+  return ExitBeforeRun(kTool, outcome, error).value_or(kExitUsage);
 }
 
 }  // namespace vorneth::pack

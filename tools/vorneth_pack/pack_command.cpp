@@ -5,7 +5,6 @@
 
 #include "addon_folder.h"
 #include "addons/package_verifier.h"
-#include "command_line.h"
 #include "commands.h"
 #include "files.h"
 #include "inner_archive.h"
@@ -18,16 +17,16 @@ namespace vorneth::pack {
 namespace {
 
 constexpr OptionSpec kPackOptions[] = {
-    {"key", true},
-    {"uuid", true},
-    {"version", true},
-    {"name", true},
-    {"description", true},
-    {"icon", true},
-    {"manifest-version", true},
-    {"inner-archive", true},
-    {"force", false},
-    {"allow-unsafe-identity", false},
+    {"key", OptionKind::kValue},
+    {"uuid", OptionKind::kValue},
+    {"version", OptionKind::kValue},
+    {"name", OptionKind::kValue},
+    {"description", OptionKind::kValue},
+    {"icon", OptionKind::kValue},
+    {"manifest-version", OptionKind::kValue},
+    {"inner-archive", OptionKind::kValue},
+    {"force", OptionKind::kFlag},
+    {"allow-unsafe-identity", OptionKind::kFlag},
 };
 
 struct PackJob {
@@ -53,10 +52,8 @@ Status CheckFolderName(std::string_view what, const std::string& name) {
   return Status::Ok();
 }
 
-// The job from the command line, or the usage error.
-Status ParseJob(const Arguments& args, PackJob& job) {
-  CommandLine line;
-  if (Status parsed = CommandLine::Parse(args, kPackOptions, line); !parsed.ok()) return parsed;
+// The job from the parsed command line, or the usage error.
+Status ReadJob(const CommandLine& line, PackJob& job) {
   for (const char* required : {"key", "uuid", "version"}) {
     if (!line.Has(required)) return Status::Failed(std::string("pack needs --") + required);
   }
@@ -111,8 +108,10 @@ Status PackageBytes(PackJob& job, const SigningKey& key, std::string& bytes) {
 }  // namespace
 
 int RunPack(const Arguments& args) {
+  CommandLine line;
+  if (const std::optional<int> status = ParseArguments(args, kPackOptions, line)) return *status;
   PackJob job;
-  if (Status parsed = ParseJob(args, job); !parsed.ok()) return ReportUsage("pack", parsed);
+  if (Status read = ReadJob(line, job); !read.ok()) return ReportUsage(read);
   // Refused before any work; WriteNewFile checks again when it creates it.
   if (!job.m_replace && FileReaderWriter::Exists(job.m_output)) {
     return Report(Status::Failed(job.m_output + ": already exists; not overwritten (--force replaces it)"),

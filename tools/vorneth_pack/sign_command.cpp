@@ -1,20 +1,19 @@
 // sign --key PRIVATE.pem FILE: prints the signature of the file's bytes.
 #include <cstdio>
 
-#include "command_line.h"
 #include "commands.h"
 #include "files.h"
 #include "signing_key.h"
 
 namespace vorneth::pack {
 
-constexpr OptionSpec kSignOptions[] = {{"key", true}};
+constexpr OptionSpec kSignOptions[] = {{"key", OptionKind::kValue}};
 
 int RunSign(const Arguments& args) {
   CommandLine line;
-  if (Status parsed = CommandLine::Parse(args, kSignOptions, line); !parsed.ok()) return ReportUsage("sign", parsed);
-  if (!line.Has("key")) return ReportUsage("sign", Status::Failed("sign needs --key PRIVATE.pem"));
-  if (line.Positional().size() != 1) return ReportUsage("sign", Status::Failed("sign takes one FILE"));
+  if (const std::optional<int> status = ParseArguments(args, kSignOptions, line)) return *status;
+  if (!line.Has("key")) return ReportUsage(Status::Failed("sign needs --key PRIVATE.pem"));
+  if (line.Positional().size() != 1) return ReportUsage(Status::Failed("sign takes one FILE"));
   SigningKey key;
   if (Status loaded = SigningKey::Load(line.Value("key"), key); !loaded.ok()) return Report(loaded, kExitFailure);
   std::string content;

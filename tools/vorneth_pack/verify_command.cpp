@@ -3,7 +3,6 @@
 // failed.
 #include <cstdio>
 
-#include "command_line.h"
 #include "commands.h"
 #include "files.h"
 #include "net/request_maker.h"
@@ -11,14 +10,12 @@
 
 namespace vorneth::pack {
 
-constexpr OptionSpec kVerifyOptions[] = {{"uuid", true}, {"version", true}};
+constexpr OptionSpec kVerifyOptions[] = {{"uuid", OptionKind::kValue}, {"version", OptionKind::kValue}};
 
 int RunVerify(const Arguments& args) {
   CommandLine line;
-  if (Status parsed = CommandLine::Parse(args, kVerifyOptions, line); !parsed.ok()) {
-    return ReportUsage("verify", parsed);
-  }
-  if (line.Positional().size() != 1) return ReportUsage("verify", Status::Failed("verify takes one PACKAGE"));
+  if (const std::optional<int> status = ParseArguments(args, kVerifyOptions, line)) return *status;
+  if (line.Positional().size() != 1) return ReportUsage(Status::Failed("verify takes one PACKAGE"));
   CheckRequest request;
   if (line.Has("uuid")) request.m_uuid = line.Value("uuid");
   if (line.Has("version")) request.m_version = line.Value("version");

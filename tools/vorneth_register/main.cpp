@@ -2,7 +2,8 @@
 // registration, and checks it.
 //
 // The first argument names the command (commands.h); options.h parses the
-// rest and documents the exit statuses.
+// command line, by the rules of common/command_line.h, and documents the
+// exit statuses.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -45,6 +46,9 @@ constexpr char kUsage[] =
     "  --root DIR           put the system folders under DIR (Linux)\n"
     "  --trace-library PATH install: copy the logging library beside the host,\n"
     "                       where the host finds it and starts to trace\n"
+    "  -h, --help           show this text and exit\n"
+    "  --                   end of options\n"
+    "Options that take a value may also be written --option=VALUE.\n"
     "\n"
     "The user's folders follow $HOME and $XDG_CONFIG_HOME.\n"
     "Exit status: 0 on success; 1 when an action failed or check found a\n"
@@ -65,33 +69,21 @@ std::string DefaultHost() {
   return beside;
 }
 
-bool AsksForHelp(const std::vector<std::string>& args) {
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") return true;
-  }
-  return false;
+std::optional<std::string> Environment(const char* name) {
+  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
 }
+
+constexpr ToolText kTool = {"vorneth-register", kUsage};
 
 }  // namespace
 
 int Main(const std::vector<std::string>& args) {
-  if (AsksForHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
   Options options;
-  const Status parsed = ParseOptions(
-      args, DefaultHost(),
-      [](const char* name) -> std::optional<std::string> {
-        const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
-        if (value == nullptr) return std::nullopt;
-        return std::string(value);
-      },
-      options);
-  if (!parsed.ok()) {
-    std::fprintf(stderr, "vorneth-register: %s\nTry 'vorneth-register --help'.\n", parsed.why().c_str());
-    return kExitUsage;
-  }
+  std::string error;
+  const CommandLine::Outcome outcome = ParseOptions(args, DefaultHost(), Environment, options, error);
+  if (const std::optional<int> status = ExitBeforeRun(kTool, outcome, error)) return *status;
   switch (options.m_command) {
     case Command::kInstall:
       return RunInstall(options);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/path_utf8.h"
+#include "platform/status.h"
 
 namespace vorneth::reg {
 namespace {
@@ -22,11 +23,26 @@ constexpr CommandName kCommands[] = {
     {"check", Command::kCheck},
 };
 
-constexpr std::string_view kValueOptions[] = {"--browser", "--extension-id", "--host", "--root", "--trace-library"};
+constexpr OptionSpec kOptionSpecs[] = {
+    {"system", OptionKind::kFlag},            // Options::m_system
+    {"browser", OptionKind::kRepeated},       // AddBrowsers
+    {"extension-id", OptionKind::kRepeated},  // AddExtensionId
+    {"host", OptionKind::kValue},             // kPathOptions
+    {"root", OptionKind::kValue},             // kPathOptions
+    {"trace-library", OptionKind::kValue},    // kPathOptions
+};
 
-bool TakesValue(std::string_view option) {
-  return std::find(std::begin(kValueOptions), std::end(kValueOptions), option) != std::end(kValueOptions);
-}
+// The options that name a file or folder, and where each goes as an
+// absolute path.
+struct PathOption {
+  std::string_view m_name;
+  std::string Options::*m_field;
+};
+constexpr PathOption kPathOptions[] = {
+    {"host", &Options::m_host},
+    {"root", &Options::m_root},
+    {"trace-library", &Options::m_traceLibrary},
+};
 
 bool IsFirefoxId(const std::string& id) {
   if (id.size() > 2 && id.front() == '{' && id.back() == '}') return true;
@@ -73,14 +89,23 @@ Status AddExtensionId(const std::string& id, Options& options) {
   return Status::Ok();
 }
 
-Status TakeOption(const std::string& option, const std::string& value, Options& options, bool& all) {
-  if (option == "--browser") return AddBrowsers(value, options, all);
-  if (option == "--extension-id") return AddExtensionId(value, options);
-  std::string absolute;
-  if (value.empty() || !Absolute(value, absolute)) return Status::Failed(option + " needs a path");
-  if (option == "--host") options.m_host = absolute;
-  if (option == "--root") options.m_root = absolute;
-  if (option == "--trace-library") options.m_traceLibrary = absolute;
+// What the parsed command line says. Sets `all` for "--browser all".
+Status ReadOptions(const CommandLine& line, Options& options, bool& all) {
+  if (!line.Positional().empty()) return Status::Failed("unexpected argument \"" + line.Positional().front() + "\"");
+  options.m_system = line.Has("system");
+  for (const std::string& browser : line.Values("browser")) {
+    if (Status added = AddBrowsers(browser, options, all); !added.ok()) return added;
+  }
+  for (const std::string& id : line.Values("extension-id")) {
+    if (Status added = AddExtensionId(id, options); !added.ok()) return added;
+  }
+  for (const PathOption& option : kPathOptions) {
+    if (!line.Has(option.m_name)) continue;
+    const std::string value = line.Value(option.m_name);
+    if (value.empty() || !Absolute(value, options.*option.m_field)) {
+      return Status::Failed("--" + std::string(option.m_name) + " needs a path");
+    }
+  }
   return Status::Ok();
 }
 
@@ -121,37 +146,27 @@ std::vector<Scope> ScopesOf(const Options& options) {
   return {Scope::kUser};
 }
 
-Status ParseOptions(const std::vector<std::string>& args, const std::string& defaultHost,
-                    const EnvironmentLookup& environment, Options& options) {
+CommandLine::Outcome ParseOptions(const std::vector<std::string>& args, const std::string& defaultHost,
+                                  const EnvironmentLookup& environment, Options& options, std::string& error) {
   options = Options();
-  if (args.empty()) return Status::Failed("no command (install, uninstall or check)");
-  const auto command = std::find_if(std::begin(kCommands), std::end(kCommands),
-                                    [&](const CommandName& known) { return known.m_name == args.front(); });
-  if (command == std::end(kCommands)) return Status::Failed("unknown command \"" + args.front() + "\"");
+  const auto command = std::find_if(std::begin(kCommands), std::end(kCommands), [&](const CommandName& known) {
+    return !args.empty() && known.m_name == args.front();
+  });
+  if (command == std::end(kCommands)) return WithoutCommand(args, "install, uninstall or check", error);
   options.m_command = command->m_command;
-  bool all = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    std::string option = args[i];
-    std::string value;
-    const size_t equals = option.find('=');
-    const bool inlineValue = option.rfind("--", 0) == 0 && equals != std::string::npos;
-    if (inlineValue) {
-      value = option.substr(equals + 1);
-      option.resize(equals);
-    }
-    if (option == "--system" && !inlineValue) {
-      options.m_system = true;
-      continue;
-    }
-    if (!TakesValue(option)) return Status::Failed("unknown option " + option);
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) return Status::Failed(option + " needs a value");
-      value = args[++i];
-    }
-    Status taken = TakeOption(option, value, options, all);
-    if (!taken.ok()) return taken;
+  CommandLine line;
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  const CommandLine::Outcome outcome = line.Parse(rest, kOptionSpecs);
+  if (outcome != CommandLine::Outcome::kParsed) {
+    error = line.error();
+    return outcome;
   }
-  return Complete(defaultHost, environment, all, options);
+  bool all = false;
+  Status read = ReadOptions(line, options, all);
+  if (read.ok()) read = Complete(defaultHost, environment, all, options);
+  if (read.ok()) return CommandLine::Outcome::kParsed;
+  error = read.why();
+  return CommandLine::Outcome::kUsageError;
 }
 
 }  // namespace vorneth::reg

@@ -1,8 +1,9 @@
 // The command line of vorneth-register, checked and completed: which
 // browsers, which scope, which extensions to allow and which host to name.
 //
-// Parse is free of global state apart from the environment lookup it is
-// handed (HOME, XDG_CONFIG_HOME), so it reads the same in every test.
+// ParseOptions follows the rules of common/command_line.h. It prints
+// nothing and is free of global state apart from the environment lookup it
+// is handed (HOME, XDG_CONFIG_HOME), so it reads the same in every test.
 #ifndef VORNETH_TOOLS_VORNETH_REGISTER_OPTIONS_H_
 #define VORNETH_TOOLS_VORNETH_REGISTER_OPTIONS_H_
 
@@ -12,15 +13,15 @@
 #include <vector>
 
 #include "browsers.h"
-#include "platform/status.h"
+#include "common/command_line.h"
 
 namespace vorneth::reg {
 
-// Exit statuses of the tool.
+// Exit statuses of the tool; a usage error is kExitUsage (2,
+// common/command_line.h).
 inline constexpr int kExitOk = 0;
 // A check found a problem, or an action failed.
 inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
 
 // The example extension's identifiers, allowed when no --extension-id of
 // the family is given.
@@ -59,10 +60,11 @@ std::vector<Scope> ScopesOf(const Options& options);
 
 using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
 
-// Parses `args` (after the program's name). `defaultHost` is the host beside
-// the tool ("" when unknown). Fails with the reason for a usage error.
-Status ParseOptions(const std::vector<std::string>& args, const std::string& defaultHost,
-                    const EnvironmentLookup& environment, Options& options);
+// Parses `args` (after the program's name): the command, then its options.
+// `defaultHost` is the host beside the tool ("" when unknown). kParsed with
+// `options` filled in; kHelp; or kUsageError with `error` saying why.
+CommandLine::Outcome ParseOptions(const std::vector<std::string>& args, const std::string& defaultHost,
+                                  const EnvironmentLookup& environment, Options& options, std::string& error);
 
 // True for a Chromium extension identifier: 32 letters a to p.
 bool IsChromiumId(const std::string& id);
