@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -277,6 +279,187 @@ DWORD Overlapped(bool write, HANDLE pipe, HANDLE event, void* buffer, DWORD size
   return 0;
 }
 
+// What CreateProcessW is handed, made from the options before anything is
+// opened.
+struct LaunchText {
+  std::wstring m_line;         // the command line, program first
+  std::wstring m_application;  // the file to run
+  std::wstring m_environment;  // the block; empty for the caller's own
+};
+
+// The command line of `options`; false, with the reason, when the program
+// or an argument cannot be written in one.
+bool CommandLineOf(const ChildProcessOptions& options, std::wstring& line, std::string& error) {
+  const std::string& program = options.command[0];
+  const std::wstring wide_program = WindowsWide(program);
+  if (wide_program.empty() || !AppendProgram(line, wide_program)) {
+    error = "cannot start " + program + ": not a valid program name";
+    return false;
+  }
+  for (size_t i = 1; i < options.command.size(); ++i) {
+    const std::wstring argument = WindowsWide(options.command[i]);
+    if (argument.empty() && !options.command[i].empty()) {
+      error = "cannot start " + program + ": an argument is not valid UTF-8";
+      return false;
+    }
+    AppendQuoted(line, argument);
+  }
+  return true;
+}
+
+// The file that `program` names: itself when it has a directory, else the
+// one found in PATH.
+bool ApplicationOf(const std::string& program, std::wstring& application, std::string& error) {
+  application = WindowsWide(program);
+  if (HasDirectory(application)) return true;
+  application = SearchPath(application);
+  if (!application.empty()) return true;
+  error = "cannot start " + program + ": not found in PATH";
+  return false;
+}
+
+// What CreateProcessW will be handed; false, with the reason, when the
+// options cannot be written in it.
+bool PrepareLaunch(const ChildProcessOptions& options, LaunchText& launch, std::string& error) {
+  if (!CommandLineOf(options, launch.m_line, error)) return false;
+  if (!ApplicationOf(options.command[0], launch.m_application, error)) return false;
+  if (!options.environment.empty() && !BuildEnvironment(options.environment, launch.m_environment)) {
+    error = "cannot start " + options.command[0] + ": an environment variable is not valid UTF-8";
+    return false;
+  }
+  return true;
+}
+
+// A child's streams: the parent's ends of its pipes with their events, kept
+// while it runs, and the three handles it starts with, closed once it has
+// them (an empty m_childError: it starts without one).
+struct ChildStreams {
+  Handle m_input;   // parent's end of the child's standard input
+  Handle m_output;  // parent's end of the child's standard output
+  Handle m_inputEvent;
+  Handle m_outputEvent;
+  Handle m_childInput;
+  Handle m_childOutput;
+  Handle m_childError;
+};
+
+// The child's standard error: the file options.stderr_path, appended to, or
+// else a duplicate of the caller's own (so that the caller's handle keeps
+// its flags), if it has one.
+bool OpenChildError(const ChildProcessOptions& options, Handle& child_error, std::string& error) {
+  if (!options.stderr_path.empty()) {
+    const std::wstring path = WindowsWide(options.stderr_path);
+    child_error = Handle(CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!child_error) error = LastErrorText("cannot open " + options.stderr_path);
+    return static_cast<bool>(child_error);
+  }
+  HANDLE caller_error = GetStdHandle(STD_ERROR_HANDLE);
+  if (caller_error == nullptr || caller_error == INVALID_HANDLE_VALUE) return true;
+  HANDLE duplicate = nullptr;
+  if (DuplicateHandle(GetCurrentProcess(), caller_error, GetCurrentProcess(), &duplicate, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS)) {
+    child_error = Handle(duplicate);
+  }
+  return true;
+}
+
+bool OpenStreams(const ChildProcessOptions& options, ChildStreams& streams, std::string& error) {
+  if (!MakePipe(true, streams.m_input, streams.m_childInput, error) ||
+      !MakePipe(false, streams.m_output, streams.m_childOutput, error) ||
+      !OpenChildError(options, streams.m_childError, error)) {
+    return false;
+  }
+  streams.m_inputEvent = Handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  streams.m_outputEvent = Handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!streams.m_inputEvent || !streams.m_outputEvent) {
+    error = LastErrorText("cannot create an event");
+    return false;
+  }
+  return true;
+}
+
+// A job whose closing ends what is in it: a caller that ends without
+// cleaning up takes the children with it. Empty when none can be made.
+Handle KillOnCloseJob() {
+  Handle job(CreateJobObjectW(nullptr, nullptr));
+  if (job) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  return job;
+}
+
+// The child's standard input, output and error; null for a stream it
+// starts without.
+std::array<HANDLE, 3> StandardHandles(const ChildProcessOptions& options, const ChildStreams& streams) {
+  std::array<HANDLE, 3> standard = {streams.m_childInput.get(), streams.m_childOutput.get(),
+                                    streams.m_childError.get()};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (native::StartsWithout(options, fd)) standard[fd] = nullptr;
+  }
+  return standard;
+}
+
+// CreateProcessW with the handles `inherited` inheritable only during the
+// call. The calls take turns: a child that another object starts meanwhile
+// cannot take them, even where the handle list is not honoured. Returns
+// what CreateProcessW returned, its error code left as the last error.
+BOOL CreateInheriting(const std::vector<HANDLE>& inherited, LaunchText& launch, DWORD flags, const wchar_t* folder,
+                      STARTUPINFOEXW& startup, PROCESS_INFORMATION& created) {
+  static std::mutex inherit_lock;
+  std::lock_guard lock(inherit_lock);
+  for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  const BOOL ok = CreateProcessW(launch.m_application.c_str(), launch.m_line.data(), nullptr, nullptr, TRUE, flags,
+                                 launch.m_environment.empty() ? nullptr : launch.m_environment.data(), folder,
+                                 &startup.StartupInfo, &created);
+  const DWORD create_error = GetLastError();
+  for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+  SetLastError(create_error);
+  return ok;
+}
+
+// Starts the child suspended (until Impl::Adopt has put it in its job), in
+// a process group of its own (a Ctrl+C in the console is the caller's to
+// handle), with the standard handles of `streams` that it does not start
+// without, and only those inherited.
+bool CreateSuspended(const ChildProcessOptions& options, LaunchText& launch, const ChildStreams& streams,
+                     PROCESS_INFORMATION& created, std::string& error) {
+  const std::array<HANDLE, 3> standard = StandardHandles(options, streams);
+  std::vector<HANDLE> inherited;
+  std::copy_if(standard.begin(), standard.end(), std::back_inserter(inherited),
+               [](HANDLE handle) { return handle != nullptr; });
+  InheritList inherit_list(inherited);
+  if (!inherit_list.ok()) {
+    error = LastErrorText("cannot limit the handles the child inherits");
+    return false;
+  }
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = standard[0];
+  startup.StartupInfo.hStdOutput = standard[1];
+  startup.StartupInfo.hStdError = standard[2];
+  startup.lpAttributeList = inherit_list.get();
+  const DWORD flags =
+      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED;
+  // An empty folder keeps the caller's. CreateProcessW takes a relative
+  // program path from the caller's folder, not from this one.
+  const std::wstring folder = WindowsWide(options.working_directory);
+  if (folder.empty() && !options.working_directory.empty()) {
+    error = "the folder " + options.working_directory + " is not valid UTF-8";
+    return false;
+  }
+  if (CreateInheriting(inherited, launch, flags, folder.empty() ? nullptr : folder.c_str(), startup, created)) {
+    return true;
+  }
+  error = LastErrorText("cannot start " + options.command[0] +
+                        (folder.empty() ? "" : " in the folder " + options.working_directory));
+  return false;
+}
+
 }  // namespace
 
 struct ChildProcess::Impl {
@@ -296,6 +479,24 @@ struct ChildProcess::Impl {
     m_output.Reset();
     // Closing the m_job ends whatever a launcher child left behind.
     m_job.Reset();
+  }
+
+  // Takes the child that CreateSuspended started, with the parent's ends of
+  // its streams, puts it in `job` and lets it run.
+  void Adopt(const PROCESS_INFORMATION& created, Handle job, ChildStreams& streams) {
+    Handle thread(created.hThread);
+    m_process = Handle(created.hProcess);
+    // Without a job (the caller's own job may forbid it) Kill still ends the
+    // child itself.
+    if (job && !AssignProcessToJobObject(job.get(), m_process.get())) job.Reset();
+    ResumeThread(thread.get());
+    m_job = std::move(job);
+    m_input = std::move(streams.m_input);
+    m_output = std::move(streams.m_output);
+    m_inputEvent = std::move(streams.m_inputEvent);
+    m_outputEvent = std::move(streams.m_outputEvent);
+    m_started = true;
+    m_error.clear();
   }
 
   // Records the status of the ended child and lets go of it.
@@ -339,141 +540,13 @@ bool ChildProcess::Start(const ChildProcessOptions& options) {
     d.m_error = std::move(problem);
     return false;
   }
-  const std::string& program = options.command[0];
-
-  // The command line, and the file to run.
-  std::wstring line;
-  const std::wstring wide_program = WindowsWide(program);
-  if (wide_program.empty() || !AppendProgram(line, wide_program)) {
-    d.m_error = "cannot start " + program + ": not a valid program name";
-    return false;
-  }
-  for (size_t i = 1; i < options.command.size(); ++i) {
-    const std::wstring argument = WindowsWide(options.command[i]);
-    if (argument.empty() && !options.command[i].empty()) {
-      d.m_error = "cannot start " + program + ": an argument is not valid UTF-8";
-      return false;
-    }
-    AppendQuoted(line, argument);
-  }
-  std::wstring application = wide_program;
-  if (!HasDirectory(wide_program)) {
-    application = SearchPath(wide_program);
-    if (application.empty()) {
-      d.m_error = "cannot start " + program + ": not found in PATH";
-      return false;
-    }
-  }
-  std::wstring environment;
-  if (!options.environment.empty() && !BuildEnvironment(options.environment, environment)) {
-    d.m_error = "cannot start " + program + ": an environment variable is not valid UTF-8";
-    return false;
-  }
-
-  // The child's three standard handles.
-  Handle input;
-  Handle output;
-  Handle child_input;
-  Handle child_output;
-  Handle child_error;
-  if (!MakePipe(true, input, child_input, d.m_error) || !MakePipe(false, output, child_output, d.m_error)) return false;
-  if (!options.stderr_path.empty()) {
-    const std::wstring path = WindowsWide(options.stderr_path);
-    child_error = Handle(CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!child_error) {
-      d.m_error = LastErrorText("cannot open " + options.stderr_path);
-      return false;
-    }
-  } else if (HANDLE caller_error = GetStdHandle(STD_ERROR_HANDLE);
-             caller_error != nullptr && caller_error != INVALID_HANDLE_VALUE) {
-    // A duplicate of our own, so the caller's handle keeps its flags.
-    HANDLE duplicate = nullptr;
-    if (DuplicateHandle(GetCurrentProcess(), caller_error, GetCurrentProcess(), &duplicate, 0, FALSE,
-                        DUPLICATE_SAME_ACCESS)) {
-      child_error = Handle(duplicate);
-    }
-  }
-  Handle input_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  Handle output_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  Handle job(CreateJobObjectW(nullptr, nullptr));
-  if (!input_event || !output_event) {
-    d.m_error = LastErrorText("cannot create an event");
-    return false;
-  }
-  if (job) {
-    // A caller that ends without cleaning up takes the children with it.
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
-  }
-
-  // A standard stream the child starts without is a null handle.
-  HANDLE standard[3] = {child_input.get(), child_output.get(), child_error.get()};
-  std::vector<HANDLE> inherited;
-  for (int fd = 0; fd < 3; ++fd) {
-    if (native::StartsWithout(options, fd)) standard[fd] = nullptr;
-    if (standard[fd] != nullptr) inherited.push_back(standard[fd]);
-  }
-  InheritList inherit_list(inherited);
-  if (!inherit_list.ok()) {
-    d.m_error = LastErrorText("cannot limit the handles the child inherits");
-    return false;
-  }
-  STARTUPINFOEXW startup = {};
-  startup.StartupInfo.cb = sizeof startup;
-  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = standard[0];
-  startup.StartupInfo.hStdOutput = standard[1];
-  startup.StartupInfo.hStdError = standard[2];
-  startup.lpAttributeList = inherit_list.get();
-  // The child gets a process group of its own (a Ctrl+C in the console is
-  // the caller's to handle) and starts suspended until it is in the job.
-  const DWORD flags =
-      CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED;
-  // An empty folder keeps the caller's. CreateProcessW takes a relative
-  // program path from the caller's folder, not from this one.
-  const std::wstring folder = WindowsWide(options.working_directory);
-  if (folder.empty() && !options.working_directory.empty()) {
-    d.m_error = "the folder " + options.working_directory + " is not valid UTF-8";
-    return false;
-  }
+  LaunchText launch;
+  ChildStreams streams;
+  if (!PrepareLaunch(options, launch, d.m_error) || !OpenStreams(options, streams, d.m_error)) return false;
+  Handle job = KillOnCloseJob();
   PROCESS_INFORMATION created = {};
-  BOOL ok;
-  {
-    // The handles are inheritable only during the call, and the calls take
-    // turns: a child that another object starts meanwhile cannot take them,
-    // even where the handle list is not honoured.
-    static std::mutex inherit_lock;
-    std::lock_guard lock(inherit_lock);
-    for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    ok = CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
-                        environment.empty() ? nullptr : environment.data(), folder.empty() ? nullptr : folder.c_str(),
-                        &startup.StartupInfo, &created);
-    const DWORD create_error = GetLastError();
-    for (HANDLE handle : inherited) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
-    SetLastError(create_error);
-  }
-  if (!ok) {
-    d.m_error = LastErrorText("cannot start " + program +
-                              (folder.empty() ? "" : " in the folder " + options.working_directory));
-    return false;
-  }
-  Handle thread(created.hThread);
-  d.m_process = Handle(created.hProcess);
-  // Without a job (the caller's own job may forbid it) Kill still ends the
-  // child itself.
-  if (job && !AssignProcessToJobObject(job.get(), d.m_process.get())) job.Reset();
-  ResumeThread(thread.get());
-
-  d.m_job = std::move(job);
-  d.m_input = std::move(input);
-  d.m_output = std::move(output);
-  d.m_inputEvent = std::move(input_event);
-  d.m_outputEvent = std::move(output_event);
-  d.m_started = true;
-  d.m_error.clear();
+  if (!CreateSuspended(options, launch, streams, created, d.m_error)) return false;
+  d.Adopt(created, std::move(job), streams);
   return true;
 }
 
