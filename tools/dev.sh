@@ -27,8 +27,10 @@
 #                        go to every build (for a release:
 #                        -DVORNETH_PUBLIC_KEY=<key PEM>)
 #   tools/dev.sh check   the style checks alone: clang-format (a difference
-#                        fails), clang-tidy (its checks are errors) and the
-#                        Clang build with -Wthread-safety -Werror
+#                        fails), the layers of the includes
+#                        (tools/check_layers.py), clang-tidy (its checks
+#                        are errors) and the Clang build with
+#                        -Wthread-safety -Werror
 #   tools/dev.sh format  rewrite every source file in the checked format
 #   tools/dev.sh fuzz [minutes]
 #                        build the libFuzzer targets of fuzz/ (Clang, with

@@ -7,8 +7,8 @@
 #include <chrono>
 #include <string>
 
-#include "frame/frame_codec.h"
 #include "common/child_process.h"
+#include "frame/frame_codec.h"
 
 namespace vorneth::cli {
 

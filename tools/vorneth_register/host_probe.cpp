@@ -4,10 +4,10 @@
 
 #include <optional>
 
+#include "common/child_process.h"
 #include "frame/frame_codec.h"
 #include "json/json_conversions.h"
 #include "locations.h"
-#include "common/child_process.h"
 
 namespace vorneth::reg {
 namespace {

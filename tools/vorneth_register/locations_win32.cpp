@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/registry.h"
 #include "locations.h"
 #include "platform/path_utf8.h"
-#include "common/registry.h"
 
 namespace vorneth::reg {
 namespace {
