@@ -30,6 +30,30 @@ function(vorneth_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LINK})
 endfunction()
 
+# vorneth_module(<name> FILE <stem> SOURCES <file>... LINK <library>...)
+#
+# A module that the Linux host loads on demand by its full path
+# (LoadModuleEntry in platform/dynamic_library.h): the shared object
+# <stem>.so beside the host, in the build's bin/ and in the host's installed
+# folder. The static libraries it links go in whole and keep every symbol
+# inside (--exclude-libs, hidden visibility), so their copies cannot meet
+# the host's: it exports only the entry point its sources mark visible. The
+# libraries it links must be position-independent.
+function(vorneth_module name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "FILE" "SOURCES;LINK")
+  if(ARG_UNPARSED_ARGUMENTS OR NOT ARG_FILE OR NOT ARG_SOURCES)
+    message(FATAL_ERROR "vorneth_module(${name}): needs FILE and SOURCES")
+  endif()
+  add_library(${name} MODULE ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK})
+  target_link_options(${name} PRIVATE "LINKER:--exclude-libs,ALL")
+  set_target_properties(${name} PROPERTIES
+    OUTPUT_NAME ${ARG_FILE} PREFIX "" SUFFIX ".so"
+    CXX_VISIBILITY_PRESET hidden
+    LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+  install(TARGETS ${name} LIBRARY DESTINATION ${VORNETH_INSTALL_HOST_DIR})
+endfunction()
+
 # vorneth_test(<name> LABEL unit|concurrency|e2e SOURCES <file>... [LINK <target>...]
 #              [DISCOVERY <extra gtest_discover_tests arguments>...])
 #

@@ -16,8 +16,9 @@ headers of its own folder or of earlier ones, never of later ones; tools/
 and quenlog/ sit above every folder of src/.
 
 Libraries. The targets that the CMakeLists.txt files of src/, tools/ and
-quenlog/ declare (vorneth_library, add_library, add_executable) with their
-sources and links (LINK of vorneth_library, target_link_libraries). An
+quenlog/ declare (vorneth_library, vorneth_module, add_library,
+add_executable) with their sources and links (LINK of vorneth_library and
+vorneth_module, target_link_libraries). An
 include must name a header of the including file's own library or of a
 library it links, directly or through the PUBLIC links of those (the LINK
 of vorneth_library is PUBLIC); a PRIVATE link is its library's alone.
@@ -234,6 +235,19 @@ class BuildFiles:
             elif section:
                 only = {"POSIX": {POSIX}, "WIN32": {WINDOWS}}.get(section, BOTH)
                 self.add_source(target, folder, word, held & frozenset(only))
+
+    def command_vorneth_module(self, folder, words, platforms):
+        # vorneth_module(<name> FILE <stem> SOURCES ... LINK ...): its links
+        # are its own (PRIVATE).
+        target = self.declare(words[0][0], folder, platforms)
+        section = None
+        for word, held in words[1:]:
+            if word in ("FILE", "SOURCES", "LINK"):
+                section = word
+            elif section == "LINK":
+                target.links.extend((name, False, held) for name in link_names(word))
+            elif section == "SOURCES":
+                self.add_source(target, folder, word, held)
 
     def command_add_library(self, folder, words, platforms):
         kinds = ("STATIC", "SHARED", "MODULE", "OBJECT", "INTERFACE", "EXCLUDE_FROM_ALL")
